@@ -1,0 +1,255 @@
+// Run-time records of the engine and the process-wide tables that hold them.
+//
+// One run of ffmpeg_exec() fills the tables (inputs, outputs, filtergraphs), works
+// on them and releases them in engine_cleanup(); reset_engine_state() then empties
+// them so the next run in the same process starts clean. Every engine file may
+// read and write these records; only run.cpp frees them.
+//
+// Times are signed 64-bit microseconds unless a stream time base is named;
+// AV_NOPTS_VALUE marks an absent time.
+#pragma once
+
+#include "av.h"
+#include "options.h"
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+struct InStream;
+struct OutStream;
+struct Filtergraph;
+struct FramePool;
+
+// ---- filtergraphs -----------------------------------------------------------
+
+struct GraphInput {
+    AVFilterContext *filter; // buffer source
+    InStream *ist;
+    Filtergraph *graph;
+    char *name; // filter it feeds, plus ":" and the pad name when it has several inputs
+};
+
+struct GraphOutput {
+    AVFilterContext *filter; // buffer sink
+    OutStream *ost;
+    Filtergraph *graph;
+    char *name;
+    AVFilterInOut *pending_pad; // unmapped output pad of a complex graph
+};
+
+struct Filtergraph {
+    int index;
+    const char *description; // "filter_complex" text; nullptr for a simple graph
+    AVFilterGraph *graph;    // nullptr until first configured
+    GraphInput **inputs;
+    int nb_inputs;
+    GraphOutput **outputs;
+    int nb_outputs;
+};
+
+// ---- inputs -----------------------------------------------------------------
+
+struct InFile {
+    AVFormatContext *ctx;
+    int eof_reached;
+    int again; // last read asked to try again
+    int warned_stream_count;
+    int first_stream; // index of its first InStream in input_streams
+    int64_t ts_offset;
+    int stream_count;
+    int realtime_read;
+};
+
+// Sub-picture canvas of a subtitle stream that feeds a video filter input.
+struct SubPictureCanvas {
+    AVFrame *frame;
+    int64_t last_pts;
+    int64_t end_pts;
+    int w, h;
+};
+
+struct InStream {
+    int file_index;
+    AVStream *st;
+    int discard;         // 1 while no output selected the stream
+    int decoding_needed; // number of outputs that decode it
+    AVCodecContext *dec_ctx; // owned decoder context
+    const AVCodec *dec;
+    AVDictionary *decoder_opts;
+    AVFrame *decoded_frame;
+
+    double ts_scale;
+    AVRational forced_framerate; // "r" given for the input
+    int top_field_first;
+    int fix_sub_duration;
+
+    int64_t start; // wall-clock start, for rate emulation
+    int64_t dts, next_dts;
+    int64_t pts, next_pts;
+    int saw_first_ts;
+    int showed_multi_packet_warning;
+    int wrap_correction_done;
+
+    // Frame parameters last seen; a change reconfigures the filtergraphs.
+    int resample_width, resample_height, resample_pix_fmt;
+    int resample_sample_fmt, resample_sample_rate, resample_channels;
+    uint64_t resample_channel_layout;
+
+    GraphInput **filters;
+    int nb_filters;
+
+    int dr1; // decoder pictures come from pool
+    FramePool *pool;
+
+    struct {
+        int got_output;
+        int ret;
+        AVSubtitle subtitle;
+    } prev_sub;
+    SubPictureCanvas sub2video;
+};
+
+// ---- outputs ----------------------------------------------------------------
+
+struct OutFile {
+    AVFormatContext *ctx;
+    AVDictionary *opts;
+    int first_stream;
+    int64_t recording_time; // NO_DURATION_LIMIT when unlimited
+    int64_t start_time;
+    uint64_t size_limit;    // NO_SIZE_LIMIT when unlimited
+    int shortest;
+};
+
+constexpr int MAX_MAPPED_CHANNELS = 32;
+
+struct OutStream {
+    int file_index;
+    int index;        // index in the output format context
+    int source_index; // InStream index, or -1
+    AVStream *st;
+    AVCodecContext *enc_ctx; // owned encoder context (also holds stream-copy parameters)
+    const AVCodec *enc;
+    InStream *sync_ist;
+    int encoding_needed;
+    int stream_copy;
+    AVDictionary *encoder_opts;
+
+    AVBSFContext **bsfs; // bitstream filter chain, in order
+    int nb_bsfs;
+
+    int frame_number;
+    int64_t max_frames;
+    int64_t sync_opts; // next output timestamp in encoder time base
+    int64_t first_pts;
+    int64_t last_mux_dts; // dts of the last packet written, in stream time base
+
+    AVRational frame_rate;
+    int force_fps;
+    int top_field_first;
+    float frame_aspect_ratio;
+    int keep_pix_fmt;
+
+    char *forced_keyframes;
+    int64_t *forced_kf_pts;
+    int forced_kf_count;
+    int forced_kf_index;
+
+    char *logfile_prefix;
+    FILE *logfile;
+
+    char *avfilter; // simple filtergraph description
+    GraphOutput *filter;
+    AVFrame *filtered_frame;
+
+    int copy_initial_nonkeyframes;
+    int copy_prior_start;
+
+    int64_t sws_flags;
+    int dither_method;
+    double dither_scale;
+
+    int audio_channels_map[MAX_MAPPED_CHANNELS];
+    int audio_channels_mapped;
+
+    const char *attachment_filename;
+    int finished;
+    int unavailable;
+};
+
+// ---- process-wide run state -------------------------------------------------
+
+extern InFile **input_files;
+extern int nb_input_files;
+extern InStream **input_streams;
+extern int nb_input_streams;
+extern OutFile **output_files;
+extern int nb_output_files;
+extern OutStream **output_streams;
+extern int nb_output_streams;
+extern Filtergraph **filtergraphs;
+extern int nb_filtergraphs;
+
+extern AVIOContext *progress_avio;
+extern int64_t video_size, audio_size, subtitle_size, extra_size;
+extern int nb_frames_dup, nb_frames_drop;
+extern int run_quiet; // "-d" as first argument
+
+extern volatile sig_atomic_t received_signal;
+extern volatile sig_atomic_t received_nb_signals;
+
+extern uint8_t *subtitle_out; // subtitle encoding buffer
+
+// Interrupt callback given to every format context: gives up on the second signal.
+int engine_interrupt_cb(void *unused);
+extern const AVIOInterruptCB interrupt_callback;
+
+// Logs "Assertion %s failed at %s:%d\n" at panic level and aborts.
+#define ENGINE_ASSERT(cond)                                                           \
+    do {                                                                              \
+        if (!(cond)) {                                                                \
+            av_log(nullptr, AV_LOG_PANIC, "Assertion %s failed at %s:%d\n", #cond,     \
+                   __FILE__, __LINE__);                                               \
+            abort();                                                                  \
+        }                                                                             \
+    } while (0)
+
+// ---- stages, one file each -----------------------------------------------
+
+// run.cpp
+void engine_cleanup(void);
+void reset_engine_state(void);
+int handle_keyboard(int64_t now);
+int poll_key(void);
+
+// filters.cpp
+Filtergraph *create_simple_graph(InStream *ist, OutStream *ost);
+int build_filtergraph(Filtergraph *fg);
+int attach_graph_output(Filtergraph *fg, GraphOutput *ofilter, AVFilterInOut *out);
+int input_feeds_graph(Filtergraph *fg, InStream *ist);
+enum AVPixelFormat pick_encoder_pixel_format(AVCodecContext *enc_ctx, const AVCodec *codec,
+                                             enum AVPixelFormat target);
+void pick_encoder_sample_format(AVCodecContext *enc_ctx, const AVCodec *codec);
+
+// setup.cpp
+int prepare_transcode(void);
+
+// loop.cpp
+int transcode_loop(int64_t timer_start); // main loop, end-of-stream flush and drain
+void finish_output_stream(OutStream *ost);
+
+// progress.cpp
+void report_progress(int is_last, int64_t timer_start, int64_t cur_time);
+void periodic_report(int64_t timer_start, int64_t cur_time);
+void benchmark_mark(const char *fmt, ...);
+
+// info.cpp
+void show_banner(int argc, char **argv, const OptionEntry *table);
+void show_usage(void);
+
+// input.cpp
+const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int encoder);
+
+// output.cpp
+void check_overwrite(const char *filename);

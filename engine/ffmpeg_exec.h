@@ -1,0 +1,11 @@
+// Entry point of the transcoding engine.
+//
+// ffmpeg_exec() takes an argument vector in the style of the FFmpeg command line
+// (argv[0] is a program name and is not read), performs one complete conversion on
+// the calling thread and returns 0 when the run reached its end, or -1 when option
+// parsing, the output check or the transcode set-up failed. The engine keeps its
+// state in process-wide tables: one run at a time per process. argv is neither
+// freed nor kept.
+#pragma once
+
+int ffmpeg_exec(int argc, char **argv);

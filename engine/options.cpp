@@ -1,0 +1,2 @@
+// Option table (placeholder).
+#include "options.h"

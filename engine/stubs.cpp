@@ -1,0 +1,2 @@
+// Stages not built yet.
+#include "engine.h"

@@ -1,0 +1,36 @@
+// Operating-system services used by the engine, kept behind one small interface so
+// the engine itself stays portable. POSIX implementation in platform_posix.cpp.
+//
+// Callers: the engine's entry (timing, keyboard), option parsing (preset search,
+// report file), output opening (file existence and removal).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// User CPU time of the whole process, in microseconds.
+int64_t plat_user_time_us();
+
+// Peak memory of the process in KiB (the resident high-water mark).
+int64_t plat_peak_memory_kib();
+
+// Puts a terminal on standard input into non-canonical, no-echo mode so single key
+// presses can be polled. Does nothing when standard input is not a terminal. The
+// previous mode is restored by plat_stdin_restore(), which is also registered to
+// run at process exit, so the user's terminal is never left altered.
+void plat_stdin_prepare();
+void plat_stdin_restore();
+
+// Returns the next byte waiting on standard input (0-255) without blocking, or -1
+// when nothing is waiting, standard input is closed, or at end of input.
+int plat_stdin_poll_byte();
+
+// 1 when a file or directory exists at path, else 0.
+int plat_path_exists(const char *path);
+
+// Removes a file; 0 on success, -1 on failure (errno set).
+int plat_remove_file(const char *path);
+
+// Folder of the running executable, without a trailing slash. Writes at most
+// size bytes (including the terminator); returns 0, or -1 when unknown.
+int plat_executable_dir(char *buf, size_t size);
