@@ -1,2 +1,0 @@
-// Stages not built yet.
-#include "engine.h"
