@@ -30,14 +30,17 @@ VelaScale::VelaScale()
 VelaScale::VelaScale(double devicePixelRatio)
     : m_devicePixelRatio(devicePixelRatio)
     , m_imageScale(ImageScaleFor(devicePixelRatio))
+    , m_previous(s_instance)
 {
     s_instance = this;
 }
 
 VelaScale::~VelaScale()
 {
+    // The application has one scale object, so this clears the pointer; a scale made
+    // for a while on top of it (a tool rendering at another scale) hands back.
     if (s_instance == this)
-        s_instance = nullptr;
+        s_instance = m_previous;
 }
 
 VelaScale *VelaScale::Instance()

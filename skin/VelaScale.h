@@ -12,7 +12,8 @@
 class VelaScale
 {
 public:
-    // Takes the ratio of the primary display (1.0 without a display).
+    // Takes the ratio of the primary display (1.0 without a display) and becomes the
+    // current scale until it is deleted.
     VelaScale();
     // Takes the given ratio; for tools and tests.
     explicit VelaScale(double devicePixelRatio);
@@ -42,4 +43,5 @@ private:
 
     double m_devicePixelRatio;
     int m_imageScale;
+    VelaScale *m_previous;    // the scale that was current before this one
 };
