@@ -114,6 +114,8 @@ int plat_stdin_poll_byte()
         stdin_ended = true; // no standard input at all
         return -1;
     }
+    if (n == 0)
+        stdin_ended = false; // open and quiet: more may come
     if (n <= 0)
         return -1;
     return read_one_byte();
