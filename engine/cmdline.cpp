@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 const char program_name[] = "ffmpeg_exec";
@@ -146,7 +147,8 @@ int apply_option(void *ctx, const char *opt, const char *arg, const OptionEntry 
     int stored = store_by_kind(po, dst, name, arg, bool_value);
     if (stored < 0)
         return stored;
-    if (!stored && po->u.func_arg) {
+    // A row without a value kind names a handler (never a field position).
+    if (!stored && !(po->flags & (OPTF_FIELD | OPTF_SPEC)) && po->u.func_arg) {
         int ret = po->u.func_arg(ctx, name, arg);
         if (ret < 0) {
             av_log(nullptr, AV_LOG_ERROR, "Failed to set value '%s' for option '%s'\n",
@@ -406,15 +408,20 @@ bool parse_whole_integer(const char *text, long long *value)
 
 void log_to_report(void *ptr, int level, const char *fmt, va_list vl)
 {
+    // Codec threads log too: the line-start state and the file are shared.
+    static std::mutex report_lock;
     static int print_prefix = 1;
     va_list copy;
     va_copy(copy, vl);
     av_log_default_callback(ptr, level, fmt, vl);
     char line[1024];
-    av_log_format_line(ptr, level, fmt, copy, line, sizeof(line), &print_prefix);
+    {
+        std::lock_guard<std::mutex> guard(report_lock);
+        av_log_format_line(ptr, level, fmt, copy, line, sizeof(line), &print_prefix);
+        fputs(line, report_file);
+        fflush(report_file);
+    }
     va_end(copy);
-    fputs(line, report_file);
-    fflush(report_file);
 }
 
 // Writes one argv element so it can be pasted back into a shell.
