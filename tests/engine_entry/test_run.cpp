@@ -98,7 +98,6 @@ TEST(Run, StatusAndMessagesOfEarlyEnds)
         {{"-y", "-stats"}, "Use -h to get full help", true},
         {{"-y", "-level"}, "Missing argument for option 'level'\n", false},
         {{"-croptop", "2", "out.mp4"}, "Option 'croptop' has been removed", false},
-        {{"-h"}, "", false},
     };
     for (const auto &[args, message, usage] : cases) {
         LogCapture log;
