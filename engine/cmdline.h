@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 // ---- option-table rows ------------------------------------------------------
 
@@ -101,8 +102,9 @@ int64_t parse_time_value(const char *context, const char *timestr, int is_durati
 // tail. Ends the process with status 1 when the array would be too big.
 void *grow_table(void *array, int elem_size, int *count, int new_count);
 
-#define GROW_TABLE(array, count) \
-    ((array) = (decltype(array))grow_table((array), sizeof(*(array)), &(count), (count) + 1))
+#define GROW_TABLE(array, count)                                                           \
+    ((array) = (std::remove_reference_t<decltype(array)>)grow_table(                         \
+         (array), sizeof(*(array)), &(count), (count) + 1))
 
 // ---- streams and codec options ------------------------------------------------
 

@@ -108,7 +108,7 @@ void drain_into(int fd, std::string &sink, bool &open)
 } // namespace
 
 ChildResult run_cli(const std::vector<std::string> &args, const std::string &input,
-                    const std::vector<std::string> &env, int timeout_s)
+                    const std::vector<std::string> &env, int timeout_s, const std::string &cwd)
 {
     ChildResult result;
     int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -123,6 +123,8 @@ ChildResult run_cli(const std::vector<std::string> &args, const std::string &inp
             close(fd);
         for (const std::string &e : env)
             putenv(strdup(e.c_str()));
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
         std::vector<std::string> words = {WVC_CLI_PATH};
         words.insert(words.end(), args.begin(), args.end());
         std::vector<char *> argv;

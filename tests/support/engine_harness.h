@@ -41,9 +41,11 @@ struct ChildResult {
 
 // Runs the engine command-line program with args (argv[0] is added), feeding
 // `input` on its standard input (closed afterwards), with extra environment
-// entries "NAME=value". Waits at most timeout_s seconds, then kills it.
+// entries "NAME=value", in the working directory `cwd` (the test's own when
+// empty). Waits at most timeout_s seconds, then kills it.
 ChildResult run_cli(const std::vector<std::string> &args, const std::string &input = "",
-                    const std::vector<std::string> &env = {}, int timeout_s = 120);
+                    const std::vector<std::string> &env = {}, int timeout_s = 120,
+                    const std::string &cwd = "");
 
 // A fresh empty directory under the build tree for one test's files.
 std::string scratch_dir(const std::string &name);
