@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -101,21 +102,6 @@ const OptionEntry sample_table[] = {
     {nullptr, 0, {}, nullptr, nullptr},
 };
 
-const char *const BASIC_HEADINGS[] = {
-    "Print help / information / capabilities:",
-    "Global options (affect whole program instead of just one file:",
-    "Per-file main options:",
-    "Video options:",
-    "Audio options:",
-    "Subtitle options:",
-};
-const char *const ADVANCED_HEADINGS[] = {
-    "Advanced global options:",
-    "Advanced per-file options:",
-    "Advanced Video options:",
-    "Advanced Audio options:",
-};
-
 // Row name -> headings of the sections that list it.
 std::map<std::string, std::set<std::string>> rows_by_section(const std::string &text)
 {
@@ -156,16 +142,6 @@ TEST(HelpSections, EachRowIsListedUnderTheSectionsItsFlagsSelect)
     };
     for (const auto &[row, sections] : expected)
         EXPECT_EQ(placed[row], sections) << "row " << row;
-}
-
-TEST(HelpSections, BasicListingLeavesOutAdvancedSections)
-{
-    std::string text = help_output([] { show_help_sections(sample_table, false); });
-    for (const char *h : BASIC_HEADINGS)
-        EXPECT_TRUE(contains(text, std::string(h) + "\n")) << h;
-    for (const char *h : ADVANCED_HEADINGS)
-        EXPECT_FALSE(contains(text, h)) << h;
-    EXPECT_FALSE(contains(text, "-x_global_expert"));
 }
 
 TEST(HelpSections, SectionWithoutRowsPrintsOnlyAnEmptyLine)
@@ -254,19 +230,6 @@ TEST(HelpTopics, TopicsChooseSectionsAndClassLists)
     }
 }
 
-TEST(HelpTopics, FullListsEachClassWithItsOwnOptionsOnly)
-{
-    std::string text = help_output([] { show_help(sample_table, "full"); });
-    size_t resampler = text.find("SWResampler AVOptions:");
-    size_t filters = text.find("AVFilter AVOptions:");
-    ASSERT_NE(resampler, std::string::npos);
-    ASSERT_NE(filters, std::string::npos);
-    // Resampler options are the audio ones, shown after codec, format and scaler.
-    EXPECT_LT(text.find("SWScaler AVOptions:"), resampler);
-    EXPECT_LT(resampler, filters);
-    EXPECT_TRUE(contains(text.substr(resampler, filters - resampler), "-out_sample_rate"));
-}
-
 // ---- codec and format descriptions --------------------------------------------------
 
 struct DescriptionCase {
@@ -305,6 +268,8 @@ TEST(HelpTopics, CodecAndFormatTopicsDescribeTheNamedItem)
           "    Default audio codec: aac."},
          {"Default subtitle codec", "Demuxer"}},
         {"muxer=matroska", {"Muxer matroska [Matroska]:", "    Default subtitle codec: ass."}, {}},
+        {"encoder=aac", {"Encoder aac [AAC (Advanced Audio Coding)]:",
+                         "    Supported sample formats: fltp"}, {}},
     };
     for (const DescriptionCase &c : cases) {
         std::string text = information("h", c.topic);
@@ -316,14 +281,6 @@ TEST(HelpTopics, CodecAndFormatTopicsDescribeTheNamedItem)
         for (const std::string &a : c.absent)
             EXPECT_FALSE(contains(text, a)) << c.topic << ": " << a;
     }
-}
-
-TEST(HelpTopics, CodecTopicListsSupportedPixelFormats)
-{
-    EXPECT_TRUE(has_line_matching(information("h", "encoder=libx264"),
-                                  "    Supported pixel formats: yuv420p( [a-z0-9]+)*"));
-    EXPECT_TRUE(has_line_matching(information("h", "encoder=aac"),
-                                  "    Supported sample rates:( [0-9]+)* 48000( [0-9]+)*"));
 }
 
 TEST(HelpTopics, UnknownNamesGetTheirMessages)
@@ -360,29 +317,23 @@ TEST(Version, PrintsOnlyThePostprocLineWithoutIndent)
     EXPECT_EQ(m[2].str(), built) << "loaded library differs from the headers";
 }
 
-TEST(Banner, IndentedVersionLineAndNoMismatchForTheLibraryBuiltAgainst)
+TEST(Banner, IndentedVersionLineUnlessVersionIsOnTheCommandLine)
 {
-    LogCapture log(AV_LOG_INFO);
-    std::vector<std::string> words = {"ffmpeg", "-i", "in.mkv", "out.mp4"};
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    show_banner(int(argv.size()), argv.data(), option_table);
-    std::string text = log.all_text();
-    EXPECT_EQ(text.rfind("  libpostproc    ", 0), 0u) << text;
-    EXPECT_FALSE(contains(text, "mismatch"));
-    EXPECT_EQ(split_lines(text).size(), 1u);
-}
-
-TEST(Banner, SuppressedWhenVersionIsOnTheCommandLine)
-{
-    LogCapture log(AV_LOG_DEBUG);
-    std::vector<std::string> words = {"ffmpeg", "-i", "in.mkv", "-version"};
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    show_banner(int(argv.size()), argv.data(), option_table);
-    EXPECT_EQ(log.all_text(), "");
+    const std::pair<std::vector<std::string>, bool> cases[] = {
+        {{"ffmpeg", "-i", "in.mkv", "out.mp4"}, true},
+        {{"ffmpeg", "-i", "in.mkv", "-version"}, false},
+    };
+    for (auto [words, shown] : cases) {
+        LogCapture log(AV_LOG_DEBUG);
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(w.data());
+        show_banner(int(argv.size()), argv.data(), option_table);
+        // The configuration recorded at build time matches the library: no warning.
+        EXPECT_TRUE(shown ? std::regex_match(log.all_text(), std::regex("  libpostproc    [^\n]*\n"))
+                          : log.all_text().empty())
+            << words.back() << ": " << log.all_text();
+    }
 }
 
 TEST(Banner, ConfigurationMismatchWarnsOnceAndShowsTheLibrarysConfiguration)
@@ -462,7 +413,7 @@ TEST(Lists, EachStartsWithItsHeadingAndHoldsKnownEntries)
         {"layouts", "Individual channels:\nNAME        DESCRIPTION\nFL          front left\n",
          {"LFE         low frequency", "stereo      FL\\+FR",
           "5\\.1\\(side\\)   FL\\+FR\\+FC\\+LFE\\+SL\\+SR"}},
-        {"sample_fmts", "name   depth\nu8        8 \n", {"s16 +16 ", "dblp +64 "}},
+        {"sample_fmts", "name   depth\nu8        8 \n", {"s16 +16 ", "s64p +64 "}},
     };
     for (const ListCase &c : cases) {
         std::string text = information(c.option);
@@ -512,15 +463,6 @@ TEST(Lists, BitstreamFiltersEndWithAnEmptyLineAndProtocolsComeInTwoGroups)
     // Reading-only protocols are not offered for output.
     EXPECT_NE(std::find(lines.begin() + 2, output, "bluray"), output);
     EXPECT_EQ(std::find(output, lines.end(), "bluray"), lines.end());
-}
-
-TEST(Lists, SampleFormatsRunFromTheHeaderToTheLastFormat)
-{
-    auto lines = split_lines(information("sample_fmts"));
-    ASSERT_EQ(lines.size(), size_t(AV_SAMPLE_FMT_NB) + 1);
-    EXPECT_EQ(lines[0], "name   depth");
-    EXPECT_EQ(lines.back().rfind(av_get_sample_fmt_name(AVSampleFormat(AV_SAMPLE_FMT_NB - 1)), 0),
-              0u);
 }
 
 } // namespace
