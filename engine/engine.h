@@ -191,7 +191,7 @@ extern int nb_output_streams;
 extern Filtergraph **filtergraphs;
 extern int nb_filtergraphs;
 
-extern AVIOContext *progress_avio;
+extern AVIOContext *progress_avio; // whoever closes it sets it back to nullptr
 extern int64_t video_size, audio_size, subtitle_size, extra_size;
 extern int nb_frames_dup, nb_frames_drop;
 extern int run_quiet; // "-d" as first argument
@@ -200,6 +200,13 @@ extern volatile sig_atomic_t received_signal;
 extern volatile sig_atomic_t received_nb_signals;
 
 extern uint8_t *subtitle_out; // subtitle encoding buffer
+extern FILE *vstats_file;     // opened at the first statistics line, closed by engine_cleanup
+// Process user time (microseconds) at the last benchmark mark; set at the start
+// of every run.
+extern int64_t benchmark_clock;
+
+// Handler of SIGINT and SIGTERM: records the signal, never ends the process.
+void on_termination_signal(int sig);
 
 // Interrupt callback given to every format context: gives up on the second signal.
 int engine_interrupt_cb(void *unused);
@@ -220,8 +227,12 @@ extern const AVIOInterruptCB interrupt_callback;
 // run.cpp
 void engine_cleanup(void);
 void reset_engine_state(void);
+// Reacts to one key of standard input (at most every 100 ms); AVERROR_EXIT asks
+// the loop to end.
 int handle_keyboard(int64_t now);
-int poll_key(void);
+int poll_key(void); // next key 0-255, or -1
+// Prints the "bench:" line with the user time since start_user_time.
+void print_run_benchmark(int64_t start_user_time);
 
 // filters.cpp
 Filtergraph *create_simple_graph(InStream *ist, OutStream *ost);

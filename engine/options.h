@@ -95,6 +95,8 @@ struct PerFileOptions {
 constexpr int64_t NO_DURATION_LIMIT = INT64_MAX;
 constexpr uint64_t NO_SIZE_LIMIT = UINT64_MAX;
 constexpr int AUTO_CHAPTER_SOURCE = INT32_MAX;
+// Output stream indexes accepted by "streamid" are 0 to MAX_STREAMS - 1.
+constexpr int MAX_STREAMS = 1024;
 
 // Resets the context between files; is_input is set after an input file.
 void reset_file_options(PerFileOptions *o, int is_input);

@@ -1,9 +1,522 @@
-// Entry and run state of the engine (placeholder until the entry is built).
+// Entry and run state of the engine: ffmpeg_exec() runs one conversion from the
+// argument vector to the last trailer, then releases every per-run record and
+// empties the process-wide tables so the next call in the same process starts
+// clean. Also here: the termination-signal handler, the interrupt callback of
+// blocking I/O, and the interaction on standard input (keys and filter commands).
+//
+// ffmpeg_exec() is called by the conversion worker and the command-line program;
+// handle_keyboard() by the transcode loop; engine_interrupt_cb() by the libraries.
 #include "engine.h"
 #include "ffmpeg_exec.h"
+#include "pool.h"
+
+#include "platform.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// ---- process-wide run state -------------------------------------------------
+
+InFile **input_files;
+int nb_input_files;
+InStream **input_streams;
+int nb_input_streams;
+OutFile **output_files;
+int nb_output_files;
+OutStream **output_streams;
+int nb_output_streams;
+Filtergraph **filtergraphs;
+int nb_filtergraphs;
+
+AVIOContext *progress_avio;
+int64_t video_size, audio_size, subtitle_size, extra_size;
+int nb_frames_dup, nb_frames_drop;
+int run_quiet;
+
+volatile sig_atomic_t received_signal;
+volatile sig_atomic_t received_nb_signals;
+
+uint8_t *subtitle_out;
+FILE *vstats_file;
+int64_t benchmark_clock;
+
+const AVIOInterruptCB interrupt_callback = {engine_interrupt_cb, nullptr};
+
+namespace {
+
+int64_t last_keyboard_poll; // microseconds; kept across runs
+int pending_key = -1;       // a byte read ahead by the debug-value reader
+
+void discard_log(void *, int, const char *, va_list) {}
+
+} // namespace
+
+void on_termination_signal(int sig)
+{
+    received_signal = sig;
+    received_nb_signals = received_nb_signals + 1;
+    av_log(nullptr, AV_LOG_QUIET, "%s", "");
+}
+
+int engine_interrupt_cb(void *)
+{
+    // Blocking library I/O gives up only on the second signal, so the first one
+    // still lets the outputs be finished.
+    return received_nb_signals > 1;
+}
+
+// ---- clean-up and reset -------------------------------------------------------
+
+namespace {
+
+void free_filtergraphs(void)
+{
+    for (int i = 0; i < nb_filtergraphs; i++) {
+        Filtergraph *fg = filtergraphs[i];
+        if (!fg)
+            continue;
+        avfilter_graph_free(&fg->graph);
+        for (int j = 0; j < fg->nb_inputs; j++) {
+            if (!fg->inputs[j])
+                continue;
+            av_freep(&fg->inputs[j]->name);
+            av_freep(&fg->inputs[j]);
+        }
+        av_freep(&fg->inputs);
+        for (int j = 0; j < fg->nb_outputs; j++) {
+            GraphOutput *out = fg->outputs[j];
+            if (!out)
+                continue;
+            avfilter_inout_free(&out->pending_pad);
+            av_freep(&out->name);
+            av_freep(&fg->outputs[j]);
+        }
+        av_freep(&fg->outputs);
+        av_freep(&filtergraphs[i]);
+    }
+    av_freep(&filtergraphs);
+}
+
+void free_output_files(void)
+{
+    for (int i = 0; i < nb_output_files; i++) {
+        OutFile *of = output_files[i];
+        if (!of)
+            continue;
+        AVFormatContext *s = of->ctx;
+        if (s && s->oformat && !(s->oformat->flags & AVFMT_NOFILE) && s->pb)
+            avio_closep(&s->pb);
+        avformat_free_context(s);
+        av_dict_free(&of->opts);
+        av_freep(&output_files[i]);
+    }
+}
+
+void free_output_streams(void)
+{
+    for (int i = 0; i < nb_output_streams; i++) {
+        OutStream *ost = output_streams[i];
+        if (!ost)
+            continue;
+        for (int j = 0; j < ost->nb_bsfs; j++)
+            av_bsf_free(&ost->bsfs[j]);
+        av_freep(&ost->bsfs);
+        ost->nb_bsfs = 0;
+        av_frame_free(&ost->filtered_frame);
+        av_freep(&ost->forced_keyframes);
+        av_freep(&ost->avfilter);
+        av_freep(&ost->logfile_prefix);
+        // Normally released when the outputs were finished; a run that failed
+        // before that still owns them.
+        av_freep(&ost->forced_kf_pts);
+        av_dict_free(&ost->encoder_opts);
+        if (ost->logfile)
+            fclose(ost->logfile);
+        avcodec_free_context(&ost->enc_ctx);
+        av_freep(&output_streams[i]);
+    }
+}
+
+void free_input_files(void)
+{
+    for (int i = 0; i < nb_input_files; i++) {
+        if (!input_files[i])
+            continue;
+        avformat_close_input(&input_files[i]->ctx);
+        av_freep(&input_files[i]);
+    }
+}
+
+void free_input_streams(void)
+{
+    for (int i = 0; i < nb_input_streams; i++) {
+        InStream *ist = input_streams[i];
+        if (!ist)
+            continue;
+        av_frame_free(&ist->decoded_frame);
+        av_dict_free(&ist->decoder_opts);
+        // The decoder lets go of its pooled pictures before the pool is freed.
+        avcodec_free_context(&ist->dec_ctx);
+        free_frame_pool(ist->pool);
+        ist->pool = nullptr;
+        av_frame_free(&ist->sub2video.frame);
+        av_freep(&ist->filters);
+        av_freep(&input_streams[i]);
+    }
+}
+
+} // namespace
+
+void engine_cleanup(void)
+{
+    free_filtergraphs();
+    av_freep(&subtitle_out);
+    free_output_files();
+    free_output_streams();
+    free_input_files();
+    free_input_streams();
+
+    if (vstats_file) {
+        fclose(vstats_file);
+        vstats_file = nullptr;
+    }
+    av_freep(&vstats_filename);
+    // Left open only by a run that ended before its final report.
+    avio_closep(&progress_avio);
+
+    av_freep(&input_streams);
+    av_freep(&input_files);
+    av_freep(&output_streams);
+    av_freep(&output_files);
+
+    release_option_state();
+    plat_stdin_restore();
+    avformat_network_deinit();
+
+    if (received_signal)
+        av_log(nullptr, AV_LOG_INFO, "Received signal %d: terminating.\n", int(received_signal));
+}
+
+void reset_engine_state(void)
+{
+    input_files = nullptr;
+    nb_input_files = 0;
+    input_streams = nullptr;
+    nb_input_streams = 0;
+    output_files = nullptr;
+    nb_output_files = 0;
+    output_streams = nullptr;
+    nb_output_streams = 0;
+    filtergraphs = nullptr;
+    nb_filtergraphs = 0;
+    progress_avio = nullptr;
+    video_size = audio_size = subtitle_size = extra_size = 0;
+    nb_frames_dup = nb_frames_drop = 0;
+    run_quiet = 0;
+}
+
+// ---- standard input -------------------------------------------------------------
+
+namespace {
+
+// Next byte of standard input: the byte read ahead first, then the platform's.
+int next_input_byte(bool wait)
+{
+    if (pending_key >= 0) {
+        int key = pending_key;
+        pending_key = -1;
+        return key;
+    }
+    return wait ? plat_stdin_wait_byte() : plat_stdin_poll_byte();
+}
+
+// Reads a signed decimal number the way scanf("%d") does: leading white space is
+// skipped and the first byte after the number stays for the next reader.
+bool read_decimal(int *value)
+{
+    int c;
+    do
+        c = next_input_byte(true);
+    while (c >= 0 && isspace(c));
+    bool negative = false;
+    if (c == '+' || c == '-') {
+        negative = c == '-';
+        c = next_input_byte(true);
+    }
+    if (c < 0 || !isdigit(c)) {
+        pending_key = c;
+        return false;
+    }
+    long long v = 0;
+    for (; c >= 0 && isdigit(c); c = next_input_byte(true))
+        if (v <= INT_MAX)
+            v = v * 10 + (c - '0');
+    pending_key = c;
+    if (negative)
+        v = -v;
+    *value = int(v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : v);
+    return true;
+}
+
+void apply_debug_value(int debug)
+{
+    for (int i = 0; i < nb_input_streams; i++)
+        if (input_streams[i]->dec_ctx)
+            input_streams[i]->dec_ctx->debug = debug;
+    for (int i = 0; i < nb_output_streams; i++)
+        if (output_streams[i]->enc_ctx)
+            output_streams[i]->enc_ctx->debug = debug;
+    if (debug)
+        av_log_set_level(AV_LOG_DEBUG);
+    fprintf(stderr, "debug=%d\n", debug);
+}
+
+// Debug modes the cycle skips: the coefficient dump and the two picture
+// visualisations of older library versions (0x2000, 0x4000).
+constexpr int DEBUG_VIS_QP_OLD = 0x2000;
+constexpr int DEBUG_VIS_MB_TYPE_OLD = 0x4000;
+constexpr int DEBUG_CYCLE_SKIPPED = FF_DEBUG_DCT_COEFF | DEBUG_VIS_QP_OLD | DEBUG_VIS_MB_TYPE_OLD;
+
+int next_debug_mode(void)
+{
+    int debug = 0;
+    if (nb_input_streams > 0 && input_streams[0]->dec_ctx)
+        debug = int(unsigned(input_streams[0]->dec_ctx->debug) << 1);
+    if (!debug)
+        debug = 1;
+    while (debug & DEBUG_CYCLE_SKIPPED)
+        debug = int(unsigned(debug) << 1);
+    return debug;
+}
+
+void send_filter_command(int key)
+{
+    fprintf(stderr, "\nEnter command: <target> <time> <command>[ <argument>]\n");
+    char line[4096];
+    size_t n = 0;
+    int k;
+    while ((k = poll_key()) != '\n' && k != '\r' && n < sizeof(line) - 1) {
+        if (k > 0) {
+            line[n++] = char(k);
+        } else if (plat_stdin_at_end()) {
+            break; // nothing more will come: do not wait forever
+        } else {
+            av_usleep(10000);
+        }
+    }
+    line[n] = '\0';
+
+    char target[64], command[256], arg[256] = "";
+    double time = 0;
+    int fields = 0;
+    if (k <= 0 || (fields = sscanf(line, "%63[^ ] %lf %255[^ ] %255[^\n]", target, &time,
+                                   command, arg)) < 3) {
+        av_log(nullptr, AV_LOG_ERROR,
+               "Parse error, at least 3 arguments were expected, only %d given in string '%s'\n",
+               k <= 0 ? 0 : (fields < 0 ? 0 : fields), line);
+        return;
+    }
+    av_log(nullptr, AV_LOG_DEBUG, "Processing command target:%s time:%f command:%s arg:%s",
+           target, time, command, arg);
+    for (int i = 0; i < nb_filtergraphs; i++) {
+        Filtergraph *fg = filtergraphs[i];
+        if (!fg->graph)
+            continue;
+        if (time < 0) {
+            char reply[4096] = "";
+            int ret = avfilter_graph_send_command(fg->graph, target, command, arg, reply,
+                                                  sizeof(reply),
+                                                  key == 'c' ? AVFILTER_CMD_FLAG_ONE : 0);
+            fprintf(stderr, "Command reply for stream %d: ret:%d res:%s\n", fg->index, ret,
+                    reply);
+        } else {
+            avfilter_graph_queue_command(fg->graph, target, command, arg, 0, time);
+        }
+    }
+}
+
+const char keyboard_help[] = "key    function\n"
+                             "?      show this help\n"
+                             "+      increase verbosity\n"
+                             "-      decrease verbosity\n"
+                             "c      Send command to filtergraph\n"
+                             "D      cycle through available debug modes\n"
+                             "h      dump packets/hex press to cycle through the 3 states\n"
+                             "q      quit\n"
+                             "s      Show QP histogram\n";
+
+} // namespace
+
+int poll_key(void)
+{
+    return next_input_byte(false);
+}
+
+int handle_keyboard(int64_t now)
+{
+    if (received_nb_signals)
+        return AVERROR_EXIT;
+    if (now - last_keyboard_poll < 100000 || run_quiet)
+        return 0;
+    int key = poll_key();
+    last_keyboard_poll = now;
+
+    switch (key) {
+    case 'q':
+        return AVERROR_EXIT;
+    case '+':
+        av_log_set_level(av_log_get_level() + 10);
+        break;
+    case '-':
+        av_log_set_level(av_log_get_level() - 10);
+        break;
+    case 's':
+        qp_hist ^= 1;
+        break;
+    case 'h':
+        if (do_hex_dump)
+            do_hex_dump = do_pkt_dump = 0;
+        else if (do_pkt_dump)
+            do_hex_dump = 1;
+        else
+            do_pkt_dump = 1;
+        av_log_set_level(AV_LOG_DEBUG);
+        break;
+    case 'c':
+    case 'C':
+        send_filter_command(key);
+        break;
+    case 'd': {
+        int debug = 0;
+        if (!read_decimal(&debug))
+            fprintf(stderr, "error parsing debug value\n");
+        apply_debug_value(debug);
+        break;
+    }
+    case 'D':
+        apply_debug_value(next_debug_mode());
+        break;
+    case '?':
+        fputs(keyboard_help, stderr);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+// ---- the run ----------------------------------------------------------------------
+
+void print_run_benchmark(int64_t start_user_time)
+{
+    int64_t used = plat_user_time_us() - start_user_time;
+    printf("bench: utime=%0.3fs maxrss=%ikB\n", used / 1000000.0, int(plat_peak_memory_kib()));
+}
+
+namespace {
+
+// What is left of the per-output-stream set-up once the outputs are finished.
+void release_output_setup(void)
+{
+    for (int i = 0; i < nb_output_streams; i++) {
+        OutStream *ost = output_streams[i];
+        if (!ost)
+            continue;
+        if (ost->stream_copy && ost->enc_ctx) {
+            av_freep(&ost->enc_ctx->extradata);
+            ost->enc_ctx->extradata_size = 0;
+        }
+        if (ost->logfile) {
+            fclose(ost->logfile);
+            ost->logfile = nullptr;
+        }
+        if (ost->enc_ctx) {
+            av_freep(&ost->enc_ctx->subtitle_header);
+            ost->enc_ctx->subtitle_header_size = 0;
+        }
+        av_freep(&ost->forced_kf_pts);
+        av_dict_free(&ost->encoder_opts);
+    }
+}
+
+int end_run(PerFileOptions *o, int status)
+{
+    // Options written after the last file name have no file to go to.
+    reset_file_options(o, 0);
+    engine_cleanup();
+    reset_engine_state();
+    return status;
+}
+
+} // namespace
 
 int ffmpeg_exec(int argc, char **argv)
 {
-    av_log(nullptr, AV_LOG_FATAL, "engine entry not built yet\n");
-    return -1;
+    PerFileOptions o;
+    memset(&o, 0, sizeof(o));
+    atexit(engine_cleanup);
+    reset_file_options(&o, 0);
+
+    setvbuf(stderr, nullptr, _IONBF, 0);
+    av_log_set_flags(AV_LOG_SKIP_REPEATED);
+    early_log_setup(argc, argv, option_table);
+
+    if (argc > 1 && !strcmp(argv[1], "-d")) {
+        run_quiet = 1;
+        av_log_set_callback(discard_log);
+        argc--;
+        argv++;
+    }
+
+    avdevice_register_all();
+    avformat_network_init();
+    show_banner(argc, argv, option_table);
+
+    avformat_network_deinit();
+    signal(SIGINT, on_termination_signal);
+    signal(SIGTERM, on_termination_signal);
+
+    int idx = find_option_position(argc, argv, option_table, "cpuflags");
+    if (idx && idx + 1 < argc)
+        handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
+
+    if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
+        return end_run(&o, -1);
+
+    if (nb_output_files <= 0) {
+        if (nb_input_files > 0) {
+            av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
+        } else {
+            show_usage();
+            av_log(nullptr, AV_LOG_WARNING,
+                   "Use -h to get full help or, even better, run 'man %s'\n", program_name);
+        }
+        return end_run(&o, -1);
+    }
+
+    int64_t run_start = plat_user_time_us();
+    benchmark_clock = run_start;
+
+    if (prepare_transcode() < 0) {
+        release_output_setup();
+        return end_run(&o, -1);
+    }
+
+    if (stdin_enabled) {
+        if (!run_quiet)
+            plat_stdin_prepare();
+        av_log(nullptr, AV_LOG_INFO, "Press [q] to stop, [?] for help\n");
+    }
+
+    // Failures inside the loop are reported there and do not change the status:
+    // the outputs are still finished.
+    transcode_loop(av_gettime());
+
+    release_output_setup();
+    if (do_benchmark)
+        print_run_benchmark(run_start);
+    return end_run(&o, 0);
 }

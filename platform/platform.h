@@ -22,8 +22,17 @@ void plat_stdin_prepare();
 void plat_stdin_restore();
 
 // Returns the next byte waiting on standard input (0-255) without blocking, or -1
-// when nothing is waiting, standard input is closed, or at end of input.
+// when nothing is waiting, standard input is closed, or at end of input. A terminal
+// that belongs to another (foreground) job is not read: a background run must not
+// be stopped by the terminal nor take the keys of another program.
 int plat_stdin_poll_byte();
+
+// Waits for the next byte of standard input; -1 at end of input or on error.
+int plat_stdin_wait_byte();
+
+// 1 when the last read or poll of standard input found its end (closed pipe, end
+// of file), so that a reader waiting for more can give up.
+int plat_stdin_at_end();
 
 // 1 when a file or directory exists at path, else 0.
 int plat_path_exists(const char *path);

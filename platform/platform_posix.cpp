@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <mutex>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/select.h>
 #include <termios.h>
@@ -33,11 +35,31 @@ std::mutex terminal_lock;
 bool terminal_altered = false;
 struct termios saved_terminal;
 bool restore_registered = false;
-bool stdin_at_end = false;
+bool stdin_ended = false; // the last read found the end of standard input
 
 void restore_at_exit()
 {
     plat_stdin_restore();
+}
+
+// A terminal is ours to read or change only while our job is in its foreground.
+bool terminal_in_background()
+{
+    if (!isatty(STDIN_FILENO))
+        return false;
+    pid_t owner = tcgetpgrp(STDIN_FILENO);
+    return owner != -1 && owner != getpgrp();
+}
+
+int read_one_byte()
+{
+    unsigned char byte;
+    ssize_t got;
+    do
+        got = read(STDIN_FILENO, &byte, 1);
+    while (got < 0 && errno == EINTR);
+    stdin_ended = got == 0;
+    return got == 1 ? byte : -1;
 }
 
 } // namespace
@@ -45,7 +67,7 @@ void restore_at_exit()
 void plat_stdin_prepare()
 {
     std::lock_guard<std::mutex> guard(terminal_lock);
-    if (terminal_altered || !isatty(STDIN_FILENO))
+    if (terminal_altered || !isatty(STDIN_FILENO) || terminal_in_background())
         return;
     struct termios tty;
     if (tcgetattr(STDIN_FILENO, &tty) != 0)
@@ -68,28 +90,43 @@ void plat_stdin_restore()
     std::lock_guard<std::mutex> guard(terminal_lock);
     if (!terminal_altered)
         return;
+    // Restoring from the background (the job was suspended and resumed with bg)
+    // must not stop the process.
+    sigset_t ttou, previous;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    pthread_sigmask(SIG_BLOCK, &ttou, &previous);
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_terminal);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     terminal_altered = false;
 }
 
 int plat_stdin_poll_byte()
 {
-    if (stdin_at_end)
+    if (terminal_in_background())
         return -1;
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(STDIN_FILENO, &readable);
     struct timeval no_wait = {0, 0};
     int n = select(STDIN_FILENO + 1, &readable, nullptr, nullptr, &no_wait);
+    if (n < 0 && errno == EBADF) {
+        stdin_ended = true; // no standard input at all
+        return -1;
+    }
     if (n <= 0)
         return -1;
-    unsigned char byte;
-    ssize_t got = read(STDIN_FILENO, &byte, 1);
-    if (got == 1)
-        return byte;
-    if (got == 0)
-        stdin_at_end = true; // closed pipe or end of file: stop polling for good
-    return -1;
+    return read_one_byte();
+}
+
+int plat_stdin_wait_byte()
+{
+    return read_one_byte();
+}
+
+int plat_stdin_at_end()
+{
+    return stdin_ended;
 }
 
 int plat_path_exists(const char *path)
