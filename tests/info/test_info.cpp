@@ -465,4 +465,47 @@ TEST(Lists, BitstreamFiltersEndWithAnEmptyLineAndProtocolsComeInTwoGroups)
     EXPECT_EQ(std::find(output, lines.end(), "bluray"), lines.end());
 }
 
+// ---- through the command-line program ------------------------------------------------
+
+struct CommandLineCase {
+    std::vector<std::string> args;
+    std::vector<std::string> printed;     // on standard output
+    std::vector<std::string> not_printed; // nowhere on standard output
+    bool banner;                          // library version line on standard error
+};
+
+TEST(CommandLine, InformationalOptionsPrintOnStandardOutputAndFail)
+{
+    const std::string version_line = "libpostproc    ";
+    const CommandLineCase cases[] = {
+        {{"-h"},
+         {"usage: ffmpeg_exec [options]", "Getting help:\n",
+          "Print help / information / capabilities:\n-L                  ",
+          "\n-i filename         input file name\n", "\nSubtitle options:\n"},
+         {"Unknown help option", "Advanced global options:", "AVOptions"},
+         true},
+        {{"--help", "long"}, {"Advanced global options:\n", "Advanced Video options:\n"},
+         {"Unknown help option", "AVOptions"}, true},
+        {{"-?", "decoder=h264"}, {"Decoder h264 [", "Threading capabilities"}, {"Getting help:"},
+         true},
+        {{"-version"}, {version_line}, {"  libpostproc", "Getting help:"}, false},
+        {{"-encoders"}, {"Encoders:\n", " libx264  "}, {version_line}, true},
+        {{"-formats", "-version"}, {"  E mp4 "}, {version_line}, false},
+    };
+    for (const CommandLineCase &c : cases) {
+        std::string name = c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : "");
+        ChildResult r = run_cli(c.args, "", {}, 60);
+        EXPECT_EQ(r.exit_status, 1) << name;
+        for (const std::string &t : c.printed)
+            EXPECT_TRUE(contains(r.out, t)) << name << ": " << t;
+        for (const std::string &t : c.not_printed)
+            EXPECT_FALSE(contains(r.out, t)) << name << ": " << t;
+        EXPECT_EQ(contains(r.err, "  " + version_line), c.banner) << name << ":\n" << r.err;
+    }
+    // "-version" prints its one line and nothing else.
+    ChildResult version = run_cli({"-version"});
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("libpostproc    [ .0-9]+ / [ .0-9]+\n")))
+        << version.out;
+}
+
 } // namespace
