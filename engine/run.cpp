@@ -56,9 +56,11 @@ void discard_log(void *, int, const char *, va_list) {}
 
 void on_termination_signal(int sig)
 {
+    // Only record the signal: the loop reads it at the top of every iteration. No
+    // logging here, because the log callback takes a lock that the interrupted
+    // thread may be holding.
     received_signal = sig;
     received_nb_signals = received_nb_signals + 1;
-    av_log(nullptr, AV_LOG_QUIET, "%s", "");
 }
 
 int engine_interrupt_cb(void *)
