@@ -94,7 +94,9 @@ VelaBottomBar::VelaBottomBar(QWidget *parent)
     contentRow->setSpacing(0);
     contentRow->addLayout(m_leftLayout);
     contentRow->addLayout(m_statusLayout);
-    contentRow->addStretch();
+    // Stretch factor 1: the stretch alone takes the spare width, so the buttons keep
+    // their natural width instead of sharing it.
+    contentRow->addStretch(1);
     contentRow->addLayout(m_rightLayout);
 
     auto *mainLayout = new QVBoxLayout(this);

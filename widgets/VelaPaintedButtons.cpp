@@ -105,7 +105,6 @@ QSize VelaDevFilterButton::sizeHint() const
 
 void VelaDevFilterButton::paintEvent(QPaintEvent *)
 {
-    const int padding = VelaSkin::Instance()->GetInt(Skin::VELA_BUTTON::TRIGGER_TEXT_PADDING);
     const QColor colour = StateColour(this, Skin::GENERAL::SECONDARY_TEXT_COLOR);
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -127,7 +126,7 @@ void VelaDevFilterButton::paintEvent(QPaintEvent *)
 
     if (!text().isEmpty()) {
         painter.setPen(colour);
-        const QRect textRect = rect().adjusted(height(), 0, -padding, 0);
+        const QRect textRect = rect().adjusted(height(), 0, 0, 0);
         painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
                          fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
     }
