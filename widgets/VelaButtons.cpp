@@ -70,7 +70,8 @@ void VelaBaseButton::setText(const QString &text)
     m_fullText = text;
 
     const QString elided = fontMetrics().elidedText(m_fullText, Qt::ElideRight, TextWidth());
-    setToolTip(!m_alwaysTooltip && elided == m_fullText ? QString() : VelaWidgetUtil::ElidedTextToolTip(m_fullText));
+    const bool showToolTip = !m_fullText.isEmpty() && (m_alwaysTooltip || elided != m_fullText);
+    setToolTip(showToolTip ? VelaWidgetUtil::ElidedTextToolTip(m_fullText) : QString());
     QAbstractButton::setText(elided);
     if (changed)
         updateGeometry();

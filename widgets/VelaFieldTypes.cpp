@@ -122,7 +122,7 @@ TypeRules RulesOf(int type)
     case 23:
         return Rules(QStringLiteral("[A-Z0-9]*[xsjplayseirlm]{0,4}[+]{0,1}[I]{0,2}"), QString(), 0, KeyboardFull);
     case 24:
-        return Rules(QStringLiteral("[-0-9a-fA-F:]*"), MacAddress, 0, KeyboardHex);
+        return Rules(QStringLiteral("[-0-9a-fA-F:]*"), MacAddress, 0, KeyboardFull);
     default:
         return TypeRules();
     }

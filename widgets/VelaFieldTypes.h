@@ -14,7 +14,8 @@ enum class Numeric {
     Double     // the text as a double within the field's double range
 };
 
-// On-screen keyboard layouts.
+// On-screen keyboard layouts; types 1 to 21 choose theirs, every other type gets the
+// full keyboard.
 enum KeyboardLayout {
     KeyboardDigits = 1,
     KeyboardDecimal = 2,

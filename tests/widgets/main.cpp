@@ -1,6 +1,8 @@
 // Runs the widget test classes in one application, with the look and feel loaded the
 // way the program loads it.
+#include "ButtonsTest.h"
 #include "GalleryTest.h"
+#include "LineEditTest.h"
 #include "WidgetTestApp.h"
 
 #include <QApplication>
@@ -12,6 +14,10 @@ int main(int argc, char **argv)
     WidgetTestApp::LoadLookAndFeel(app);
 
     int failures = 0;
+    ButtonsTest buttons;
+    failures += QTest::qExec(&buttons, argc, argv);
+    LineEditTest lineEdits;
+    failures += QTest::qExec(&lineEdits, argc, argv);
     GalleryTest gallery;
     failures += QTest::qExec(&gallery, argc, argv);
     return failures == 0 ? 0 : 1;
