@@ -3,6 +3,8 @@
 #include "ButtonsTest.h"
 #include "GalleryTest.h"
 #include "LineEditTest.h"
+#include "PanelsTest.h"
+#include "ShadowListenerTest.h"
 #include "WidgetTestApp.h"
 
 #include <QApplication>
@@ -18,6 +20,10 @@ int main(int argc, char **argv)
     failures += QTest::qExec(&buttons, argc, argv);
     LineEditTest lineEdits;
     failures += QTest::qExec(&lineEdits, argc, argv);
+    PanelsTest panels;
+    failures += QTest::qExec(&panels, argc, argv);
+    ShadowListenerTest shadows;
+    failures += QTest::qExec(&shadows, argc, argv);
     GalleryTest gallery;
     failures += QTest::qExec(&gallery, argc, argv);
     return failures == 0 ? 0 : 1;
