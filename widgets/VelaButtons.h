@@ -30,7 +30,8 @@ public:
 
     // Stores the full text and shows it elided at the right to the width of the
     // button's contents; when it had to be cut (or always-tooltip is set) the tool tip
-    // is "<a>full text</a>", otherwise empty. Hides QAbstractButton::setText, so call
+    // is "<a>full text</a>" (markup in the text shown literally), otherwise empty; an
+    // empty text has no tool tip. Hides QAbstractButton::setText, so call
     // it on a VelaBaseButton pointer.
     void setText(const QString &text);
     // The text as set, before eliding.

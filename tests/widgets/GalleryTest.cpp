@@ -55,7 +55,9 @@ QImage Render(QWidget *window, const QString &name, QWidget *hovered = nullptr)
         QTest::mouseMove(hovered);
     QApplication::processEvents();
     const QImage image = window->grab().toImage();
-    const QString folder = QStringLiteral(WVC_SCREENSHOT_DIR);
+    QString folder = QStringLiteral(WVC_SCREENSHOT_DIR);
+    if (image.devicePixelRatio() > 1.0)
+        folder += QStringLiteral("/2x");
     QDir().mkpath(folder);
     image.save(folder + QLatin1Char('/') + name + QStringLiteral(".png"));
     return image;
@@ -64,7 +66,7 @@ QImage Render(QWidget *window, const QString &name, QWidget *hovered = nullptr)
 // The colour at a widget's point, within a small tolerance for anti-aliasing.
 bool NearColour(const QImage &image, QWidget *window, QWidget *widget, QPoint point, const QColor &expected)
 {
-    const QColor actual = image.pixelColor(widget->mapTo(window, point));
+    const QColor actual = image.pixelColor(widget->mapTo(window, point) * image.devicePixelRatio());
     const int tolerance = 6;
     const bool near = qAbs(actual.red() - expected.red()) <= tolerance
                       && qAbs(actual.green() - expected.green()) <= tolerance
@@ -91,11 +93,6 @@ Button *AddButton(QGridLayout *grid, int row, int column, const QString &text)
 }
 
 } // namespace
-
-void GalleryTest::initTestCase()
-{
-    QDir(QStringLiteral(WVC_SCREENSHOT_DIR)).removeRecursively();
-}
 
 void GalleryTest::buttonsTakeTheirClassColours()
 {
@@ -333,7 +330,7 @@ void GalleryTest::maskDimsTheConverterWindow()
     // Half-transparent light grey over white stays near white; over the blue button it
     // is a blend of both.
     QWidget *ok = bar->button(VelaBottomBar::Ok);
-    const QPoint onOk = ok->mapTo(window.get(), Background(ok));
+    const QPoint onOk = ok->mapTo(window.get(), Background(ok)) * plain.devicePixelRatio();
     const QColor before = plain.pixelColor(onOk);
     const QColor after = masked.pixelColor(onOk);
     QVERIFY(after.red() > before.red());
@@ -368,10 +365,12 @@ void GalleryTest::shadowsDarkenAroundTheirTargets()
     window->setPalette(grey);
 
     const QImage image = Render(window.get(), QStringLiteral("shadows"));
-    const QColor outside = image.pixelColor(10, 190);
+    const qreal ratio = image.devicePixelRatio();
+    const QColor outside = image.pixelColor(QPoint(10, 190) * ratio);
     // Just below each target the shadow is darker than the bare window.
     for (QWidget *target : {panel, windowPanel, list}) {
-        const QColor below = image.pixelColor(target->geometry().center().x(), target->geometry().bottom() + 1);
-        QVERIFY2(below.lightness() < outside.lightness(), target->metaObject()->className());
+        const QPoint below(target->geometry().center().x(), target->geometry().bottom() + 1);
+        const QColor shade = image.pixelColor(below * ratio);
+        QVERIFY2(shade.lightness() < outside.lightness(), target->metaObject()->className());
     }
 }

@@ -286,7 +286,9 @@ void ShadowListenerTest::variantsReachAsFarAsTheSkinSays()
 
     // The shadow darkens the band around the target and leaves the rest alone.
     const QImage image = s_window->grab().toImage();
-    const QColor bare = image.pixelColor(5, 5);
-    const QColor band = image.pixelColor(target->geometry().center().x(), target->geometry().bottom() + 1);
+    const qreal ratio = image.devicePixelRatio();
+    const QColor bare = image.pixelColor(QPoint(5, 5) * ratio);
+    const QPoint below(target->geometry().center().x(), target->geometry().bottom() + 1);
+    const QColor band = image.pixelColor(below * ratio);
     QVERIFY(band.lightness() < bare.lightness());
 }

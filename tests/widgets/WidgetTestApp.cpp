@@ -13,7 +13,8 @@ namespace WidgetTestApp {
 void LoadLookAndFeel(QApplication &app)
 {
     TextTable::Fill();
-    static VelaScale scale(1.0);
+    // The display's own ratio: 1 offscreen, 2 with QT_SCALE_FACTOR=2 (a 2x gallery).
+    static VelaScale scale;
     VelaSkin::Instance()->LoadSkin(QStringLiteral(":/skin/wlx/wlx_geometry.json"),
                                    QStringLiteral(":/skin/wlx/wlx_color.json"),
                                    QStringLiteral(":/skin/wlx/wlx_image.json"));
