@@ -339,6 +339,27 @@ void VelaLineEdit::SlotTextEdited()
         Validate();
 }
 
+bool VelaLineEdit::event(QEvent *e)
+{
+    const bool result = QLineEdit::event(e);
+    // The style sheet sets the palette on every polish and has no placeholder colour
+    // of its own, which would leave the placeholder in the text colour.
+    const QEvent::Type type = e->type();
+    if (type == QEvent::Polish || type == QEvent::StyleChange || type == QEvent::PaletteChange)
+        ApplyPlaceholderColour();
+    return result;
+}
+
+void VelaLineEdit::ApplyPlaceholderColour()
+{
+    const QColor colour = VelaSkin::Instance()->GetColor(Skin::VELA_LINE_EDIT::VELALINEEDIT_PLACEHOLDER_COLOR);
+    if (!colour.isValid() || palette().color(QPalette::PlaceholderText) == colour)
+        return;
+    QPalette withPlaceholder = palette();
+    withPlaceholder.setColor(QPalette::PlaceholderText, colour);
+    setPalette(withPlaceholder);
+}
+
 void VelaLineEdit::focusInEvent(QFocusEvent *e)
 {
     LayoutButtons();

@@ -144,6 +144,7 @@ private slots:
     void SlotTextEdited();
 
 protected:
+    bool event(QEvent *e) override;
     void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
     void showEvent(QShowEvent *e) override;
@@ -162,6 +163,7 @@ private:
     int CheckHostName(const QString &text) const;
     void NormaliseIpv4();
     void ApplyVerdict(bool legal, const QString &toolTip);
+    void ApplyPlaceholderColour();
 
     bool m_allowEmpty;
     bool m_clearButtonEnabled = false;

@@ -430,3 +430,18 @@ void LineEditTest::revertRestoresTheSavedValue()
     QVERIFY(field->text().isEmpty());
     QVERIFY(field->SavedValue().isEmpty());
 }
+
+void LineEditTest::placeholderKeepsItsColourThroughVerdicts()
+{
+    // The verdict re-polishes the field, and the style sheet resets its palette.
+    VelaLineEdit *field = Field(VelaLineEdit::Text, false, -1);
+    field->setPlaceholderText(QStringLiteral("/rec"));
+    const QColor placeholder(0xA8, 0xAB, 0xAD);
+    QCOMPARE(field->palette().color(QPalette::PlaceholderText), placeholder);
+    QVERIFY(!field->Validate());
+    QCOMPARE(field->palette().color(QPalette::PlaceholderText), placeholder);
+    field->setText(QStringLiteral("x"));
+    QVERIFY(field->Validate());
+    QCOMPARE(field->palette().color(QPalette::PlaceholderText), placeholder);
+    QVERIFY(field->palette().color(QPalette::Text) != placeholder);
+}

@@ -27,4 +27,5 @@ private slots:
     void clearButtonEmptiesAndFocusesTheField();
     void validatorsRunAfterTheBuiltInChecksInOrder();
     void revertRestoresTheSavedValue();
+    void placeholderKeepsItsColourThroughVerdicts();
 };
