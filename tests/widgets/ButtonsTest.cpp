@@ -5,7 +5,6 @@
 #include "CursorMgr.h"
 #include "VelaButtons.h"
 #include "VelaFileButton.h"
-#include "VelaShadow.h"
 
 #include <QHoverEvent>
 #include <QSignalSpy>
@@ -235,20 +234,6 @@ void ButtonsTest::hoverEventsAreSignalled()
     QCoreApplication::sendEvent(button, &out);
     QCOMPARE(enter.count(), 1);
     QCOMPARE(leave.count(), 1);
-}
-
-void ButtonsTest::shadowIsBuiltUnlessRefused()
-{
-    auto *shadowed = new VelaButton(s_window.get());
-    QVERIFY(shadowed->Shadow());
-    QCOMPARE(shadowed->Shadow()->Target(), shadowed);
-    QCOMPARE(shadowed->Shadow()->parentWidget(), s_window.get());
-    QVERIFY(qobject_cast<VelaButtonShadow *>(shadowed->Shadow()));
-
-    QVERIFY(!(new VelaButton(s_window.get(), true))->Shadow());
-    QVERIFY(!(new VelaFileButton(s_window.get(), true))->Shadow());
-    QVERIFY((new VelaFileButton(s_window.get(), false))->Shadow());
-    QVERIFY((new VelaRedButton(s_window.get()))->Shadow());
 }
 
 void ButtonsTest::triggerButtonShowsLegalityAndAlwaysItsText()

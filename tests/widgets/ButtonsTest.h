@@ -19,7 +19,6 @@ private slots:
     void sizesComeFromTheSkin_data();
     void sizesComeFromTheSkin();
     void hoverEventsAreSignalled();
-    void shadowIsBuiltUnlessRefused();
     void triggerButtonShowsLegalityAndAlwaysItsText();
 
     void fileDialogsReportOnlyWhatWasChosen_data();

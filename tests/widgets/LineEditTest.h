@@ -14,8 +14,6 @@ private slots:
     void fieldTypesAcceptAndRefuse();
     void keystrokeFiltersDropRefusedCharacters_data();
     void keystrokeFiltersDropRefusedCharacters();
-    void typesHaveTheirDefaultMaximumAndKeyboard_data();
-    void typesHaveTheirDefaultMaximumAndKeyboard();
     void ipv4PartsLoseTheirLeadingZeros_data();
     void ipv4PartsLoseTheirLeadingZeros();
 
