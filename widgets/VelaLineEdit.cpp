@@ -34,7 +34,7 @@ VelaLineEdit::VelaLineEdit(QWidget *parent, int type, bool allowEmpty, int maxim
         SetIntRange(1, 65535);
     m_pattern = QRegExp(rules.pattern, Qt::CaseSensitive);
     m_alternativePattern = QRegExp(rules.alternativePattern, Qt::CaseSensitive);
-    m_numeric = static_cast<int>(rules.numeric);
+    m_numeric = rules.numeric;
     m_keyboardLayout = rules.keyboardLayout;
 
     setContextMenuPolicy(Qt::NoContextMenu);
@@ -135,7 +135,7 @@ int VelaLineEdit::CheckPatternAndRange(const QString &text) const
     }
 
     bool ok = true;
-    switch (static_cast<VelaFieldTypes::Numeric>(m_numeric)) {
+    switch (m_numeric) {
     case VelaFieldTypes::Numeric::Int: {
         const int value = text.toInt(&ok);
         if (!ok || value < m_intMinimum || value > m_intMaximum)

@@ -27,6 +27,7 @@
 #pragma once
 
 #include "VelaConditionData.h"
+#include "VelaFieldTypes.h"
 #include "VelaRevertable.h"
 
 #include <QLineEdit>
@@ -184,5 +185,5 @@ private:
     QString m_refusedText;
     QRegExp m_pattern;
     QRegExp m_alternativePattern;
-    int m_numeric;
+    VelaFieldTypes::Numeric m_numeric;
 };
