@@ -1,0 +1,100 @@
+// Buttons that open a file or folder dialog and report the choice.
+//
+//     auto *source = new VelaFileButton(content, false, false, false);   // one file
+//     auto *target = new VelaFileButton(content, false, true, false);    // a folder
+//     connect(source, &VelaFileButton::SigFileSelected, this, [](const QString &path) {...});
+//
+// Modes, fixed at construction:
+//   file      (directoryMode false, multiple false): an open-file dialog that starts at
+//             the file chosen last with this button (the home folder the first time);
+//             SigFileSelected(path).
+//   files     (multiple true): the same with several files; SigMultiFileSelected(list).
+//   folder    (directoryMode true): a folder dialog (folders only, links not resolved)
+//             that starts at the folder of the file chosen last in any file dialog of
+//             the process (the home folder before that); SigFileSelected(folder).
+// The dialogs have no title; the name filter is empty (all files) unless set. A
+// cancelled dialog changes nothing and emits nothing. SigLoadingMask(true) is emitted
+// before a dialog opens and SigLoadingMask(false) after it closes, so an owner can dim
+// itself meanwhile.
+//
+// The dialogs go through a VelaFileDialogProvider; tests install their own with
+// SetDialogProvider to answer without a real (blocking) dialog. GUI thread only.
+#pragma once
+
+#include "VelaButtons.h"
+
+#include <QDir>
+#include <QSharedPointer>
+#include <QStringList>
+
+class VelaFileDialogProvider
+{
+public:
+    virtual ~VelaFileDialogProvider();
+
+    // Each returns an empty result when the user cancels.
+    virtual QString GetOpenFileName(QWidget *parent, const QString &startPath, const QString &nameFilter) = 0;
+    virtual QStringList GetOpenFileNames(QWidget *parent, const QString &startPath, const QString &nameFilter) = 0;
+    virtual QString GetExistingDirectory(QWidget *parent, const QString &startFolder) = 0;
+};
+
+class VelaFileButton : public VelaShadowButton
+{
+    Q_OBJECT
+
+public:
+    VelaFileButton(QWidget *parent = nullptr, bool noShadow = false, bool directoryMode = false,
+                   bool multiple = false);
+    ~VelaFileButton() override;
+
+    // The filter passed to the file dialogs, in QFileDialog's syntax ("Videos (*.mp4)").
+    void SetNameFilter(const QString &nameFilter);
+    QString NameFilter() const;
+
+    // The last path chosen with this button; empty before the first choice.
+    QString CurrentPath() const;
+
+    // Restricts the dialogs to a removable medium shared by several buttons: they open
+    // at its folder, and when the folder is missing no dialog opens and SigNoUsb() is
+    // emitted instead. A null root lifts the restriction.
+    void SetMediaRoot(const QSharedPointer<QDir> &root);
+
+    // The folder of the file chosen last in any file dialog of the process.
+    static QString LastFolder();
+    static void SetLastFolder(const QString &folder);
+
+    // Installs the dialogs used by every file button; null restores the Qt dialogs.
+    // The caller keeps ownership. Returns the provider that was installed before.
+    static VelaFileDialogProvider *SetDialogProvider(VelaFileDialogProvider *provider);
+
+signals:
+    void SigMultiFileSelected(QStringList strFilePathList);
+    void SigFileSelected(QString strFilePath);
+    void SigLoadingMask(bool blMask);
+    void SigNoUsb();
+
+protected slots:
+    void SlotOpenQtDirDialog();
+    void SlotOpenQtFileDialog();
+    void SlotOpenQtMultiFileDialog();
+
+private:
+    // False (after SigNoUsb) when a media root is set but missing.
+    bool MediaAvailable();
+    QString StartPath(const QString &preferred) const;
+
+    QSharedPointer<QDir> m_mediaRoot;
+    QString m_nameFilter;
+    QString m_currentPath;
+    bool m_multiple;
+};
+
+// The file button in the primary (blue) colours.
+class VelaBlueFileButton : public VelaFileButton
+{
+    Q_OBJECT
+
+public:
+    VelaBlueFileButton(QWidget *parent = nullptr, bool noShadow = false, bool directoryMode = false,
+                       bool multiple = false);
+};
