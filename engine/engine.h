@@ -273,6 +273,10 @@ void show_usage(void);
 
 // input.cpp
 const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int encoder);
+// Gives an audio decoder context without a channel layout the default layout for
+// its channel count. Returns 1 when the context has a layout afterwards, 0 when
+// none could be guessed. Logs nothing: callers decide what to say.
+int guess_input_channel_layout(InStream *ist);
 
 // output.cpp
 // Asks (or refuses) before an existing file is written over; 0 when it may be
