@@ -104,7 +104,9 @@ void print_summary(int64_t total_size)
            "video:%1.0fkB audio:%1.0fkB subtitle:%1.0f global headers:%1.0fkB muxing overhead %f%%\n",
            video_size / 1024.0, audio_size / 1024.0, subtitle_size / 1024.0, extra_size / 1024.0,
            overhead);
-    if (!raw)
+    // Header bytes alone are no content: an encoder with global headers writes
+    // them even when it never gets a frame.
+    if (!(video_size + audio_size + subtitle_size))
         av_log(nullptr, AV_LOG_WARNING,
                "Output file is empty, nothing was encoded (check -ss / -t / -frames parameters if used)\n");
 }
