@@ -235,10 +235,13 @@ int apply_metadata_setting(AVFormatContext *oc, const SpecValue &entry)
     std::string value = text.substr(eq + 1);
     const char *val = value.empty() ? nullptr : value.c_str();
 
+    // Settings go to the file, its streams or its chapters only.
     MetaTarget t;
-    int ret = parse_meta_target(entry.specifier, &t);
+    int ret = strchr("gsc", entry.specifier[0]) ? parse_meta_target(entry.specifier, &t) : 0;
     if (ret < 0)
         return ret;
+    if (!strchr("gsc", entry.specifier[0]))
+        t.type = entry.specifier[0];
     switch (t.type) {
     case 's':
         for (unsigned i = 0; i < oc->nb_streams; i++) {
