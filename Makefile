@@ -28,8 +28,8 @@ test: build
 # (in their own build tree) and run there.
 SANITIZE_DIR ?= build-asan
 ENGINE_TEST_PROGRAMS ?= test_cmdline test_options test_run test_info test_input test_pool \
-	test_transcode test_loop_sync
-ENGINE_TESTS ?= engine_entry|info|input|pool|transcode
+	test_output test_filters test_transcode test_loop_sync
+ENGINE_TESTS ?= engine_entry|info|input|pool|output|filters|transcode
 
 sanitize: setup
 	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWVC_SANITIZE=ON >/dev/null
