@@ -383,8 +383,11 @@ int set_stream_parameters(SetupError *err)
 {
     for (int i = 0; i < nb_output_streams && !err->code; i++) {
         OutStream *ost = output_streams[i];
-        if (ost->attachment_filename)
+        if (ost->attachment_filename) {
+            // The file's bytes went into the header: the loop has nothing to serve.
+            ost->finished = 1;
             continue;
+        }
         OutFile *of = output_files[ost->file_index];
         InStream *ist = source_of(ost);
         int ret;

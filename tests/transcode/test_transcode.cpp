@@ -446,6 +446,36 @@ TEST(Subtitles, TextIsEncodedAgainAndBitmapsCanBePaintedOntoTheVideo)
     EXPECT_LT(differing, int(plain.size())) << "and not on every frame";
 }
 
+TEST(Attachments, AttachedAndCopiedFilesEndUpInTheOutput)
+{
+    const std::string dir = scratch_dir("transcode_attachments");
+    const std::string notes = dir + "/notes.txt";
+    std::ofstream(notes) << "Gate 7, exported for review.\n";
+    const std::tuple<Args, const char *> cases[] = {
+        // A file of our own: its bytes go into the header, the loop has nothing to do for it.
+        {{"-i", fixture_path(FixtureKind::H264AacTs), "-attach", notes, "-metadata:s:2",
+          "mimetype=text/plain"},
+         "  File " },
+        // The recording's own attachment, copied.
+        {{"-i", fixture_path(FixtureKind::MkvAttachment), "-map", "0"}, "  Stream #0:2 -> #0:2 (copy)\n"},
+    };
+    int n = 0;
+    for (const auto &[args, mapping] : cases) {
+        SCOPED_TRACE(args[1]);
+        Args run = args;
+        const std::string out = dir + "/out" + std::to_string(n++) + ".mkv";
+        run.push_back(out);
+        LogCapture log(AV_LOG_INFO);
+        ASSERT_EQ(run_engine(run), 0);
+        EXPECT_NE(log.all_text().find(mapping), std::string::npos) << log.all_text();
+        const FileFacts dst = inspect(out);
+        EXPECT_EQ(dst.count(AVMEDIA_TYPE_ATTACHMENT), 1);
+        EXPECT_EQ(dst.count(AVMEDIA_TYPE_VIDEO), 1);
+        // Matroska takes frames at their own times: nothing is duplicated.
+        EXPECT_EQ(luma_sums(out).size(), 50u);
+    }
+}
+
 // ---- what else the run writes ----------------------------------------------------------
 
 TEST(RunOutputs, ProgressStatisticsAndBenchmarkLines)
