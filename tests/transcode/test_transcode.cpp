@@ -412,6 +412,40 @@ TEST(FilterRebuild, AFailedRebuildEndsThatStreamAndTheRunStillSucceeds)
     EXPECT_EQ(luma_sums(out).size(), 25u) << "the frames before the change";
 }
 
+TEST(FilterRebuild, AudioWhoseRateChangesIsResampledForTheEncoderItHas)
+{
+    // Two AAC streams of different rates, one after the other in one ADTS file.
+    std::string bytes;
+    for (int rate : {16000, 8000}) {
+        ClipRecipe part;
+        part.name = "adts_part";
+        part.format = "adts";
+        part.extension = "aac";
+        part.duration = 1;
+        AudioTrack a;
+        a.sample_rate = rate;
+        part.audio = {a};
+        bytes += read_file(clip_path(part));
+    }
+    const std::string dir = scratch_dir("transcode_rate_change");
+    const std::string in = dir + "/two_rates.aac", out = dir + "/out.mp4";
+    std::ofstream(in, std::ios::binary) << bytes;
+
+    LogCapture log;
+    ASSERT_EQ(run_engine(converter_args(in, out)), 0);
+    EXPECT_TRUE(log.has("Input stream #0:0 frame changed from rate:16000 fmt:fltp ch:1 chl:mono to "
+                        "rate:8000 fmt:fltp ch:1 chl:mono\n",
+                        AV_LOG_INFO))
+        << log.all_text().substr(0, 3000);
+    EXPECT_FALSE(log.has("Audio encoding failed"));
+    const FileFacts dst = inspect(out);
+    ASSERT_NE(dst.first(AVMEDIA_TYPE_AUDIO), nullptr);
+    EXPECT_EQ(dst.first(AVMEDIA_TYPE_AUDIO)->sample_rate, 16000);
+    // The raw demuxer spaces every packet by the first part's frame length, so the
+    // second part's time is shorter than its sound; it is there all the same.
+    EXPECT_GT(dst.duration, 1.4) << "the part after the change is encoded too";
+}
+
 // ---- subtitles ----------------------------------------------------------------------------
 
 TEST(Subtitles, TextIsEncodedAgainAndBitmapsCanBePaintedOntoTheVideo)
