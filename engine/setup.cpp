@@ -708,9 +708,16 @@ void print_sdp(void)
     av_freep(&contexts);
 }
 
-} // namespace
+// The first pass's statistics are ours to free; the run's clean-up frees the
+// rest of what set-up made.
+void release_pass_statistics(void)
+{
+    for (int i = 0; i < nb_output_streams; i++)
+        if (output_streams[i]->enc_ctx)
+            av_freep(&output_streams[i]->enc_ctx->stats_in);
+}
 
-int prepare_transcode(void)
+int run_setup_steps(void)
 {
     start_rate_emulation();
     int ret = check_outputs_have_streams();
@@ -741,4 +748,14 @@ int prepare_transcode(void)
     if (want_sdp)
         print_sdp();
     return 0;
+}
+
+} // namespace
+
+int prepare_transcode(void)
+{
+    int ret = run_setup_steps();
+    if (ret < 0)
+        release_pass_statistics();
+    return ret;
 }

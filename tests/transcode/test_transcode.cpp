@@ -543,6 +543,30 @@ TEST(RunOutputs, ProgressStatisticsAndBenchmarkLines)
     EXPECT_TRUE(std::regex_search(bench.out, std::regex("bench: utime=[0-9.]+s maxrss=[0-9]+kB\n")));
 }
 
+TEST(TwoPass, TheFirstPassLogFeedsTheSecondAndLibx264KeepsItsOwn)
+{
+    const std::string in = fixture_path(FixtureKind::H264AacTs);
+    const std::string dir = scratch_dir("transcode_two_pass");
+    for (const char *encoder : {"mpeg4", "libx264"}) {
+        SCOPED_TRACE(encoder);
+        const std::string prefix = dir + "/" + encoder;
+        for (const char *pass : {"1", "2"}) {
+            LogCapture log;
+            ASSERT_EQ(run_engine({"-i", in, "-an", "-c:v", encoder, "-b:v", "200k", "-pass", pass,
+                                  "-passlogfile", prefix, dir + "/" + encoder + pass + ".mp4"}),
+                      0)
+                << log.all_text().substr(0, 2000);
+            // The log is named after the output stream's place among all output streams.
+            EXPECT_GT(read_file(prefix + "-0.log").size(), 100u) << "pass " << pass;
+        }
+    }
+    LogCapture log;
+    EXPECT_EQ(run_engine({"-i", in, "-an", "-c:v", "mpeg4", "-pass", "2", "-passlogfile", dir + "/none",
+                          dir + "/none.mp4"}),
+              -1);
+    EXPECT_TRUE(log.has("Error reading log file '" + dir + "/none-0.log' for pass-2 encoding\n", AV_LOG_FATAL));
+}
+
 TEST(SetupMessages, WarningsGoOnAndFailuresEndTheRun)
 {
     const std::string in = fixture_path(FixtureKind::H264AacTs);
