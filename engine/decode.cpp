@@ -449,7 +449,7 @@ void paint_rect(AVFrame *canvas, const AVSubtitleRect *r)
 void sub2video_update(InStream *ist, const AVSubtitle *sub)
 {
     AVFrame *canvas = ist->sub2video.frame;
-    if (!canvas)
+    if (!canvas || (sub && sub->pts == AV_NOPTS_VALUE)) // a subtitle of no time cannot be placed
         return;
     const AVRational tb = ist->st->time_base;
     int64_t pts, end_pts;
