@@ -611,11 +611,11 @@ void copy_packet(OutStream *ost, InStream *ist, const AVPacket *pkt)
     }
     const AVRational in_tb = ist->st->time_base, out_tb = ost->st->time_base;
     const int64_t start = av_rescale_q(of->start_time, AV_TIME_BASE_Q, out_tb);
-    out->pts = pkt->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(pkt->pts, in_tb, out_tb) - start;
+    out->pts = pkt->pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_sat_sub64(av_rescale_q(pkt->pts, in_tb, out_tb), start);
     if (pkt->dts != AV_NOPTS_VALUE)
-        out->dts = av_rescale_q(pkt->dts, in_tb, out_tb) - start;
+        out->dts = av_sat_sub64(av_rescale_q(pkt->dts, in_tb, out_tb), start);
     else if (ist->dts != AV_NOPTS_VALUE)
-        out->dts = av_rescale_q(ist->dts, AV_TIME_BASE_Q, out_tb) - start;
+        out->dts = av_sat_sub64(av_rescale_q(ist->dts, AV_TIME_BASE_Q, out_tb), start);
     else
         out->dts = AV_NOPTS_VALUE;
     out->duration = av_rescale_q(pkt->duration, in_tb, out_tb);

@@ -192,7 +192,7 @@ void encode_audio_frame(OutStream *ost, AVFrame *frame)
         return;
     if (frame->pts == AV_NOPTS_VALUE || audio_sync_method < 0)
         frame->pts = ost->sync_opts;
-    ost->sync_opts = frame->pts + frame->nb_samples;
+    ost->sync_opts = av_sat_add64(frame->pts, frame->nb_samples);
     benchmark_mark(nullptr);
     int size;
     int ret = avcodec_send_frame(ost->enc_ctx, frame);
@@ -228,8 +228,8 @@ int drain_sink(OutStream *ost)
             continue;
         }
         if (frame->pts != AV_NOPTS_VALUE) {
-            frame->pts = av_rescale_q(frame->pts, av_buffersink_get_time_base(sink), enc->time_base) -
-                         av_rescale_q(of->start_time, AV_TIME_BASE_Q, enc->time_base);
+            frame->pts = av_sat_sub64(av_rescale_q(frame->pts, av_buffersink_get_time_base(sink), enc->time_base),
+                                      av_rescale_q(of->start_time, AV_TIME_BASE_Q, enc->time_base));
             if (frame->pts < 0 && of->start_time) {
                 av_frame_unref(frame);
                 continue;
