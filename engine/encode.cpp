@@ -393,9 +393,10 @@ void mux_packet(OutFile *of, OutStream *ost, AVPacket *pkt)
     // The muxer takes only increasing timestamps (non-decreasing where it allows).
     // The check holds from the first packet on, a previous dts of 0 included.
     if (pkt->dts != AV_NOPTS_VALUE && ost->last_mux_dts != AV_NOPTS_VALUE) {
-        const int64_t max = ost->last_mux_dts + !(s->oformat->flags & AVFMT_TS_NONSTRICT);
+        const int64_t max = av_sat_add64(ost->last_mux_dts, !(s->oformat->flags & AVFMT_TS_NONSTRICT));
         if (pkt->dts < max) {
-            const int level = max - pkt->dts > 2 || type == AVMEDIA_TYPE_VIDEO ? AV_LOG_WARNING : AV_LOG_DEBUG;
+            const int level =
+                av_sat_sub64(max, pkt->dts) > 2 || type == AVMEDIA_TYPE_VIDEO ? AV_LOG_WARNING : AV_LOG_DEBUG;
             av_log(s, level, "st:%d PTS: %" PRId64 " DTS: %" PRId64 " < %" PRId64 " invalid, clipping\n",
                    ost->st->index, pkt->pts, pkt->dts, max);
             if (pkt->pts >= pkt->dts)
