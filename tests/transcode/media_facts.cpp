@@ -50,6 +50,7 @@ FileFacts inspect(const std::string &path)
         s.height = par->height;
         s.sample_rate = par->sample_rate;
         s.frame_rate = st->avg_frame_rate;
+        s.time_base = st->time_base;
         facts.streams.push_back(s);
     }
 

@@ -19,6 +19,7 @@ struct StreamFacts {
     int width = 0, height = 0;
     int sample_rate = 0;
     AVRational frame_rate = {0, 1};
+    AVRational time_base = {0, 1};
     int64_t packets = 0;
 };
 

@@ -308,6 +308,19 @@ TEST(StreamCopy, TsIntoMatroskaKeepsEveryPacketUnchanged)
     EXPECT_NEAR(dst.span, src.span, 0.002);
 }
 
+TEST(StreamCopy, AviGetsHalfAFramePeriodAsTimeBase)
+{
+    // AVI counts time in frames: a copied 25 fps stream ticks twice per frame.
+    const std::string out = scratch_dir("transcode_copy_avi") + "/copy.avi";
+    LogCapture log;
+    ASSERT_EQ(run_engine({"-i", fixture_path(FixtureKind::H264AacTs), "-c", "copy", out}), 0);
+    const FileFacts dst = inspect(out);
+    ASSERT_NE(dst.first(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(av_cmp_q(dst.first(AVMEDIA_TYPE_VIDEO)->time_base, AVRational{1, 50}), 0)
+        << dst.first(AVMEDIA_TYPE_VIDEO)->time_base.num << "/" << dst.first(AVMEDIA_TYPE_VIDEO)->time_base.den;
+    EXPECT_EQ(luma_sums(out).size(), 50u);
+}
+
 TEST(FrameLimits, VideoStopsAfterNFramesAudioAfterNPackets)
 {
     const std::string in = fixture_path(FixtureKind::H264AacTs);
