@@ -523,6 +523,25 @@ TEST(Attachments, AttachedAndCopiedFilesEndUpInTheOutput)
     }
 }
 
+TEST(Deinterlace, EveryPictureIsFilteredAndNoneIsLost)
+{
+    const std::string dir = scratch_dir("transcode_deinterlace");
+    for (FixtureKind kind : {FixtureKind::H264AacTs, FixtureKind::MjpegMulawAvi}) {
+        SCOPED_TRACE(fixture_kind_name(kind));
+        const std::string plain = dir + "/plain.mp4", smoothed = dir + "/smoothed.mp4";
+        LogCapture log;
+        ASSERT_EQ(run_engine({"-i", fixture_path(kind), "-an", plain}), 0);
+        ASSERT_EQ(run_engine({"-i", fixture_path(kind), "-an", "-deinterlace", smoothed}), 0);
+        EXPECT_FALSE(log.has("Deinterlacing failed"));
+        const std::vector<int64_t> a = luma_sums(plain), b = luma_sums(smoothed);
+        ASSERT_EQ(a.size(), b.size());
+        int changed = 0;
+        for (size_t i = 0; i < a.size(); i++)
+            changed += a[i] != b[i];
+        EXPECT_GT(changed, int(a.size()) / 2);
+    }
+}
+
 // ---- what else the run writes ----------------------------------------------------------
 
 TEST(RunOutputs, ProgressStatisticsAndBenchmarkLines)
