@@ -280,6 +280,7 @@ TEST(StopRequests, KeyQAndSigintEndWithAFinishedFileAndStatusZero)
         const size_t pictures = luma_sums(out).size();
         EXPECT_GT(pictures, 0u);
         EXPECT_LT(pictures, 500u) << "stopped before the end";
+        ASSERT_NE(dst.first(AVMEDIA_TYPE_AUDIO), nullptr);
         EXPECT_GT(dst.first(AVMEDIA_TYPE_AUDIO)->packets, 0);
         if (what[0] == 'S') {
             EXPECT_NE(child.err().find("Received signal 2: terminating.\n"), std::string::npos);
@@ -289,23 +290,34 @@ TEST(StopRequests, KeyQAndSigintEndWithAFinishedFileAndStatusZero)
 
 // ---- stream copy, limits, summary ----------------------------------------------------------
 
-TEST(StreamCopy, TsIntoMatroskaKeepsEveryPacketUnchanged)
+TEST(StreamCopy, TsIntoMatroskaKeepsEveryPacketAlsoThroughBitstreamFilters)
 {
     const std::string in = fixture_path(FixtureKind::H264AacTs);
-    const std::string out = scratch_dir("transcode_copy") + "/copy.mkv";
-    LogCapture log(AV_LOG_INFO);
-    ASSERT_EQ(run_engine({"-i", in, "-c", "copy", out}), 0);
-    EXPECT_NE(log.all_text().find("  Stream #0:0 -> #0:0 (copy)\n  Stream #0:1 -> #0:1 (copy)\n"),
-              std::string::npos);
-    const FileFacts src = inspect(in), dst = inspect(out);
-    EXPECT_EQ(dst.format, "matroska,webm");
-    ASSERT_EQ(dst.streams.size(), 2u);
-    for (size_t i = 0; i < 2; i++) {
-        EXPECT_EQ(dst.streams[i].codec, src.streams[i].codec);
-        EXPECT_EQ(dst.streams[i].profile, src.streams[i].profile) << "not encoded again";
-        EXPECT_EQ(dst.streams[i].packets, src.streams[i].packets);
+    const std::string dir = scratch_dir("transcode_copy");
+    const Args variants[] = {{}, {"-bsf:v", "null,null", "-bsf:a", "null"}};
+    int n = 0;
+    for (const Args &extra : variants) {
+        SCOPED_TRACE(extra.empty() ? "plain" : "filtered");
+        const std::string out = dir + "/copy" + std::to_string(n++) + ".mkv";
+        Args args = {"-i", in, "-c", "copy"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(out);
+        LogCapture log(AV_LOG_INFO);
+        ASSERT_EQ(run_engine(args), 0);
+        EXPECT_NE(log.all_text().find("  Stream #0:0 -> #0:0 (copy)\n  Stream #0:1 -> #0:1 (copy)\n"),
+                  std::string::npos);
+        EXPECT_FALSE(log.has("Failed to open bitstream filter"));
+        const FileFacts src = inspect(in), dst = inspect(out);
+        EXPECT_EQ(dst.format, "matroska,webm");
+        ASSERT_EQ(dst.streams.size(), 2u);
+        for (size_t i = 0; i < 2; i++) {
+            EXPECT_EQ(dst.streams[i].codec, src.streams[i].codec);
+            EXPECT_EQ(dst.streams[i].profile, src.streams[i].profile) << "not encoded again";
+            EXPECT_EQ(dst.streams[i].packets, src.streams[i].packets);
+        }
+        EXPECT_NEAR(dst.span, src.span, 0.002);
+        EXPECT_EQ(luma_sums(out).size(), 50u);
     }
-    EXPECT_NEAR(dst.span, src.span, 0.002);
 }
 
 TEST(StreamCopy, AviGetsHalfAFramePeriodAsTimeBase)
