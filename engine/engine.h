@@ -150,6 +150,16 @@ struct OutStream {
     int64_t sync_opts; // next output timestamp in encoder time base
     int64_t first_pts;
     int64_t last_mux_dts; // dts of the last packet written, in stream time base
+    int64_t mux_end_us;   // end of the last packet written (microseconds), for reports
+
+    // What the encoder said about its last packet (quality statistics side data).
+    struct {
+        int have;         // 0 until a packet carried statistics
+        int quality;      // lambda (QP x 118)
+        int pict_type;
+        int error_count;
+        uint64_t error[4]; // sum of squared errors per plane, when computed
+    } coded;
 
     AVRational frame_rate;
     int force_fps;
