@@ -333,6 +333,30 @@ const AVPixelFormat *encoder_pixel_formats(const AVCodecContext *enc_ctx, const 
     return codec->pix_fmts;
 }
 
+bool is_8bit_420(AVPixelFormat format)
+{
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    return desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components == 3 &&
+           desc->log2_chroma_w == 1 && desc->log2_chroma_h == 1 && desc->comp[0].depth == 8;
+}
+
+// An H.264 encoder asked for the baseline, main or high profile refuses 4:2:2 and
+// 4:4:4 pictures, although it lists them: cameras that record 4:2:2 MJPEG would
+// then fail to convert. Those profiles only take 8-bit 4:2:0, so only such formats
+// are offered to the graph.
+bool profile_takes_only_8bit_420(const OutStream *ost)
+{
+    if (!ost->enc || ost->enc->id != AV_CODEC_ID_H264)
+        return false;
+    const AVDictionaryEntry *profile = av_dict_get(ost->encoder_opts, "profile", nullptr, 0);
+    if (!profile)
+        return false;
+    for (const char *name : {"baseline", "constrained_baseline", "main", "high"})
+        if (!av_strcasecmp(profile->value, name))
+            return true;
+    return false;
+}
+
 // The formats the sink side lets through; empty for "any".
 std::string output_pixel_formats(Filtergraph *fg, OutStream *ost)
 {
@@ -349,8 +373,10 @@ std::string output_pixel_formats(Filtergraph *fg, OutStream *ost)
     }
     std::string list;
     const AVPixelFormat *formats = encoder_pixel_formats(enc, ost->enc);
+    const bool only_420 = profile_takes_only_8bit_420(ost);
     for (const AVPixelFormat *p = formats; p && *p != AV_PIX_FMT_NONE; p++)
-        append_item(&list, av_get_pix_fmt_name(*p));
+        if (!only_420 || is_8bit_420(*p))
+            append_item(&list, av_get_pix_fmt_name(*p));
     return list;
 }
 

@@ -47,6 +47,7 @@ FileFacts inspect(const std::string &path)
         s.profile = par->profile;
         s.level = par->level;
         s.width = par->width;
+        s.format = par->format;
         s.height = par->height;
         s.sample_rate = par->sample_rate;
         s.frame_rate = st->avg_frame_rate;

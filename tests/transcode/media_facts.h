@@ -17,6 +17,7 @@ struct StreamFacts {
     int profile = FF_PROFILE_UNKNOWN;
     int level = FF_LEVEL_UNKNOWN;
     int width = 0, height = 0;
+    int format = -1; // pixel or sample format
     int sample_rate = 0;
     AVRational frame_rate = {0, 1};
     AVRational time_base = {0, 1};

@@ -95,6 +95,43 @@ TEST(ConverterVector, EveryRecordingKindBecomesABaselineLevel3Mp4CoveringIt)
     }
 }
 
+TEST(ConverterVector, CameraPictureFormatsBecomeBaseline420)
+{
+    // Cameras record 4:2:2 and 4:4:4 pictures too; the baseline profile only takes
+    // 8-bit 4:2:0, so the graph must convert instead of the encoder refusing.
+    const std::string dir = scratch_dir("transcode_formats");
+    const std::tuple<const char *, const char *, const char *> cases[] = {
+        // encoder, picture format, container
+        {"mjpeg", "yuvj422p", "avi"},
+        {"mjpeg", "yuvj444p", "avi"},
+        {"libx264", "yuv422p", "matroska"},
+        {"libx264", "yuv444p", "matroska"},
+    };
+    for (const auto &[encoder, format, container] : cases) {
+        SCOPED_TRACE(std::string(encoder) + " " + format);
+        ClipRecipe recipe = fixture_recipe(FixtureKind::MjpegMulawAvi);
+        recipe.name = std::string("formats_") + encoder + "_" + format;
+        recipe.format = container;
+        recipe.extension = std::string(container) == "avi" ? "avi" : "mkv";
+        recipe.duration = 1;
+        recipe.video[0].encoder = encoder;
+        recipe.video[0].pix_fmt = format;
+        const std::string in = clip_path(recipe);
+        ASSERT_EQ(inspect(in).first(AVMEDIA_TYPE_VIDEO)->format, av_get_pix_fmt(format));
+
+        const std::string out = dir + "/" + recipe.name + ".mp4";
+        LogCapture log(AV_LOG_ERROR);
+        ASSERT_EQ(run_engine(converter_args(in, out)), 0) << log.all_text();
+        const FileFacts dst = inspect(out);
+        const StreamFacts *v = dst.first(AVMEDIA_TYPE_VIDEO);
+        ASSERT_NE(v, nullptr);
+        EXPECT_TRUE(is_baseline(v->profile)) << "profile " << v->profile;
+        EXPECT_TRUE(v->format == AV_PIX_FMT_YUV420P || v->format == AV_PIX_FMT_YUVJ420P)
+            << av_get_pix_fmt_name(AVPixelFormat(v->format));
+        EXPECT_EQ(luma_sums(out).size(), size_t(10));
+    }
+}
+
 TEST(ConverterVector, LargestPictureSizeIsKeptThroughASizeChange)
 {
     const std::string dir = scratch_dir("transcode_size");
