@@ -13,6 +13,7 @@ namespace {
 
 constexpr int BoxWidth = 350;
 constexpr int BoxHeight = 140;
+constexpr int SideMargin = 12;
 
 } // namespace
 
@@ -28,10 +29,12 @@ ConverterMsgBox::ConverterMsgBox(QWidget *parent, const QString &text)
 
     m_messageLabel = new VelaElideLabel(text, this);
     m_messageLabel->setWordWrap(true);
-    m_messageLabel->setFixedWidth(width());
+    // The text wraps inside the side margins; as wide as the whole box, its lines
+    // would run past the right edge and lose their last letters.
+    m_messageLabel->setFixedWidth(width() - 2 * SideMargin);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 20, 12, 20);
+    layout->setContentsMargins(SideMargin, 20, SideMargin, 20);
     layout->addWidget(m_messageLabel, 0, Qt::AlignHCenter);
     layout->addStretch(1);
     layout->addWidget(m_okButton, 0, Qt::AlignHCenter);

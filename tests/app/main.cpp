@@ -1,0 +1,32 @@
+// Runs the converter's test classes in one application that starts up the way the
+// converter does: a TranscoderApp, then the cursor table.
+//
+// With WVC_EXPECT_LANGUAGE set (the test run under another system language), only
+// the language check runs.
+#include "CursorMgr.h"
+#include "MsgBoxTest.h"
+#include "StartupTest.h"
+#include "TranscoderApp.h"
+#include "WindowTest.h"
+#include "WorkerTest.h"
+
+#include <QTest>
+
+int main(int argc, char **argv)
+{
+    TranscoderApp app(argc, argv);
+    CursorMgr::Create();
+
+    int failures = 0;
+    StartupTest startup;
+    if (qEnvironmentVariableIsSet("WVC_EXPECT_LANGUAGE"))
+        return QTest::qExec(&startup, QStringList{argv[0], "windowSpeaksTheSystemLanguage"}) == 0 ? 0 : 1;
+    failures += QTest::qExec(&startup, argc, argv);
+    WorkerTest worker;
+    failures += QTest::qExec(&worker, argc, argv);
+    MsgBoxTest msgBox;
+    failures += QTest::qExec(&msgBox, argc, argv);
+    WindowTest window;
+    failures += QTest::qExec(&window, argc, argv);
+    return failures == 0 ? 0 : 1;
+}
