@@ -82,8 +82,9 @@ QString TranscoderWin::VersionText() const
 
 void TranscoderWin::InitLanguage()
 {
-    // Never removed or deleted: the translator serves every text until the process ends.
-    auto *language = new VelaLanguage(VelaLanguage::SystemCode);
+    // Never removed: the translator serves every text for as long as the application
+    // object exists, which owns it and deletes it last.
+    auto *language = new VelaLanguage(VelaLanguage::SystemCode, QCoreApplication::instance());
     QCoreApplication::installTranslator(language);
     QApplication::setFont(language->Font());
 }
