@@ -222,7 +222,9 @@ bool WindowParts::MaskShown() const
 
 QString ScratchFolder(const QString &name)
 {
-    QDir folder(QStringLiteral(WVC_APP_SCRATCH_DIR) + QLatin1Char('/') + name);
+    // The 1x and 2x runs of the tests may run at the same time: one root each.
+    const QString root = QStringLiteral(WVC_APP_SCRATCH_DIR) + (qApp->devicePixelRatio() > 1.0 ? "/2x" : "/1x");
+    QDir folder(root + QLatin1Char('/') + name);
     folder.removeRecursively();
     QDir().mkpath(folder.path());
     return folder.path();
@@ -236,9 +238,12 @@ bool CopyFile(const QString &from, const QString &to)
 
 namespace {
 
-QString ScreenshotPath(const QString &name)
+// screenshots/2x on a display of pixel ratio 2.
+QString ScreenshotPath(const QString &name, qreal devicePixelRatio)
 {
-    const QString folder = QStringLiteral(WVC_SCREENSHOT_DIR);
+    QString folder = QStringLiteral(WVC_SCREENSHOT_DIR);
+    if (devicePixelRatio > 1.0)
+        folder += QStringLiteral("/2x");
     QDir().mkpath(folder);
     return folder + QLatin1Char('/') + name + QStringLiteral(".png");
 }
@@ -249,17 +254,21 @@ QImage SaveScreenshot(QWidget *widget, const QString &name)
 {
     QApplication::processEvents();
     const QImage image = widget->grab().toImage();
-    image.save(ScreenshotPath(name));
+    image.save(ScreenshotPath(name, image.devicePixelRatio()));
     return image;
 }
 
 QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
 {
-    const QImage back = behind->grab().toImage();
-    const QImage front = box->grab().toImage();
+    QImage back = behind->grab().toImage();
+    QImage front = box->grab().toImage();
+    const qreal ratio = back.devicePixelRatio();
+    // Composed in device pixels.
+    back.setDevicePixelRatio(1.0);
+    front.setDevicePixelRatio(1.0);
     // The box over the window as a user sees it, with a margin so that the box's
     // edges show where it extends beyond the window.
-    const int margin = 20;
+    const int margin = qRound(20 * ratio);
     const QSize size(qMax(back.width(), front.width()) + 2 * margin,
                      qMax(back.height(), front.height()) + 2 * margin);
     QImage image(size, QImage::Format_ARGB32);
@@ -272,6 +281,6 @@ QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &nam
     painter.drawRect(frame.adjusted(-1, -1, 0, 0));
     painter.drawImage(frame.topLeft(), front);
     painter.end();
-    image.save(ScreenshotPath(name));
+    image.save(ScreenshotPath(name, ratio));
     return image;
 }
