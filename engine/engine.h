@@ -31,11 +31,13 @@ struct GraphInput {
 };
 
 struct GraphOutput {
-    AVFilterContext *filter; // buffer sink
+    AVFilterContext *filter; // buffer sink ("buffersink" / "abuffersink")
     OutStream *ost;
     Filtergraph *graph;
     char *name;
-    AVFilterInOut *pending_pad; // unmapped output pad of a complex graph
+    // Output pad of a complex graph that no output stream takes yet (its name is
+    // the label); released once an output stream is bound to it.
+    AVFilterInOut *pending_pad;
 };
 
 struct Filtergraph {
@@ -136,7 +138,11 @@ struct OutStream {
     int stream_copy;
     AVDictionary *encoder_opts;
 
-    AVBSFContext **bsfs; // bitstream filter chain, in order
+    // Bitstream filter chain, in order. Allocated (av_bsf_alloc) when the stream is
+    // created but NOT initialised: set-up fills par_in (the stream parameters, or
+    // the previous filter's par_out) and time_base_in of each and calls
+    // av_bsf_init() in chain order.
+    AVBSFContext **bsfs;
     int nb_bsfs;
 
     int frame_number;
@@ -144,6 +150,16 @@ struct OutStream {
     int64_t sync_opts; // next output timestamp in encoder time base
     int64_t first_pts;
     int64_t last_mux_dts; // dts of the last packet written, in stream time base
+    int64_t mux_end_us;   // end of the last packet written (microseconds), for reports
+
+    // What the encoder said about its last packet (quality statistics side data).
+    struct {
+        int have;         // 0 until a packet carried statistics
+        int quality;      // lambda (QP x 118)
+        int pict_type;
+        int error_count;
+        uint64_t error[4]; // sum of squared errors per plane, when computed
+    } coded;
 
     AVRational frame_rate;
     int force_fps;
@@ -173,6 +189,8 @@ struct OutStream {
     int audio_channels_map[MAX_MAPPED_CHANNELS];
     int audio_channels_mapped;
 
+    // Set for streams made from "attach": the file's bytes are already in both
+    // enc_ctx->extradata and st->codecpar (codec_type attachment).
     const char *attachment_filename;
     int finished;
     int unavailable;
@@ -195,6 +213,10 @@ extern AVIOContext *progress_avio; // whoever closes it sets it back to nullptr
 extern int64_t video_size, audio_size, subtitle_size, extra_size;
 extern int nb_frames_dup, nb_frames_drop;
 extern int run_quiet; // "-d" as first argument
+// Set when a file named on the command line could not be opened as asked (an output
+// that would replace an input, a failed output open, ...). Parsing goes on, but the
+// run then ends with -1 instead of working on a half-registered output.
+extern int run_failed;
 
 extern volatile sig_atomic_t received_signal;
 extern volatile sig_atomic_t received_nb_signals;
@@ -270,4 +292,6 @@ const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int e
 int guess_input_channel_layout(InStream *ist);
 
 // output.cpp
-void check_overwrite(const char *filename);
+// Asks (or refuses) before an existing file is written over; 0 when it may be
+// written, a negative error when it must be left alone.
+int check_overwrite(const char *filename);

@@ -325,7 +325,9 @@ void dump_attachment(AVStream *st, int file_index, const char *requested)
         url = "file:" + name;
     }
 
-    check_overwrite(name.c_str());
+    // A refused overwrite (answer "no", or "-n") leaves the existing file alone.
+    if (check_overwrite(name.c_str()) < 0)
+        return;
     AVIOContext *out = nullptr;
     if (avio_open2(&out, url.c_str(), AVIO_FLAG_WRITE, &interrupt_callback, nullptr) < 0) {
         av_log(nullptr, AV_LOG_FATAL, "Could not open file %s for writing.\n", name.c_str());

@@ -1,9 +1,550 @@
-// Output files (placeholder: not built yet).
-#include "engine.h"
+// Output files: add_output_file() turns one output name of the command line into
+// an OutFile with its streams (complex filtergraph outputs, automatic selection or
+// "map" entries, attachments), opens it for writing, copies metadata and chapters,
+// and resets the per-file options. Also the overwrite question (check_overwrite),
+// which input dumps use too.
+//
+// add_output_file() is the file-name handler of the command-line walk. It never
+// stops the walk; a failure is logged and sets run_failed so the run ends with -1.
+#include "output_internal.h"
 
-void add_output_file(void *, const char *filename)
+#include "platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+// ---- protecting the inputs ------------------------------------------------------
+
+// The local path a URL names, or nullptr when it goes through another protocol.
+const char *local_file_path(const char *url)
 {
-    av_log(nullptr, AV_LOG_FATAL, "%s: opening outputs is not built yet\n", filename);
+    const char *protocol = avio_find_protocol_name(url);
+    if (!protocol || strcmp(protocol, "file"))
+        return nullptr;
+    const char *path = url;
+    av_strstart(url, "file:", &path);
+    return path;
 }
 
-void check_overwrite(const char *) {}
+// An output must never replace a recording the run reads: the name itself, a
+// symbolic link or a hard link to an opened input all lead to the same file.
+int refuse_input_as_output(const char *filename)
+{
+    const char *out_path = local_file_path(filename);
+    struct stat out_st;
+    if (!out_path || stat(out_path, &out_st) != 0)
+        return 0; // nothing there (yet) to protect
+    for (int i = 0; i < nb_input_files; i++) {
+        AVFormatContext *ic = input_files[i] ? input_files[i]->ctx : nullptr;
+        const char *in_path = ic && ic->url ? local_file_path(ic->url) : nullptr;
+        struct stat in_st;
+        if (!in_path || stat(in_path, &in_st) != 0)
+            continue;
+        if (in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
+            av_log(nullptr, AV_LOG_FATAL,
+                   "Output file '%s' is input file #%d '%s'; refusing to overwrite it.\n",
+                   filename, i, ic->url);
+            return AVERROR(EINVAL);
+        }
+    }
+    return 0;
+}
+
+// An existing file of the output's name is replaced without a question.
+int remove_existing_output(const char *filename)
+{
+    if (!plat_path_exists(filename) || plat_remove_file(filename) == 0)
+        return 0;
+    int err = errno;
+    // Going on would leave the output silently missing from the run.
+    av_log(nullptr, AV_LOG_ERROR, "Could not replace existing file '%s': %s\n", filename,
+           strerror(err));
+    return AVERROR(err);
+}
+
+// ---- complex filtergraph outputs ------------------------------------------------
+
+int configure_complex_graphs(void)
+{
+    for (int i = 0; i < nb_filtergraphs; i++) {
+        Filtergraph *fg = filtergraphs[i];
+        if (fg->description && !fg->graph) {
+            int ret = build_filtergraph(fg);
+            if (ret < 0)
+                return ret;
+        }
+    }
+    return 0;
+}
+
+enum AVMediaType pending_pad_type(const GraphOutput *out)
+{
+    const AVFilterInOut *pad = out->pending_pad;
+    return avfilter_pad_get_type(pad->filter_ctx->output_pads, pad->pad_idx);
+}
+
+// Creates an output stream for a complex filtergraph output and builds the
+// output's sink side.
+int bind_graph_output(PerFileOptions *o, AVFormatContext *oc, GraphOutput *out)
+{
+    OutStream *ost;
+    switch (pending_pad_type(out)) {
+    case AVMEDIA_TYPE_VIDEO:
+        ost = create_video_output(o, oc, -1);
+        break;
+    case AVMEDIA_TYPE_AUDIO:
+        ost = create_audio_output(o, oc, -1);
+        break;
+    default:
+        av_log(nullptr, AV_LOG_FATAL, "Only video and audio filters are supported currently.\n");
+        return AVERROR(EINVAL);
+    }
+    if (!ost)
+        return AVERROR(EINVAL);
+    ost->filter = out;
+    out->ost = ost;
+
+    if (ost->stream_copy) {
+        av_log(nullptr, AV_LOG_ERROR,
+               "Streamcopy requested for output stream %d:%d, which is fed from a complex "
+               "filtergraph. Filtering and streamcopy cannot be used together.\n",
+               ost->file_index, ost->index);
+        return AVERROR(EINVAL);
+    }
+    int ret = attach_graph_output(out->graph, out, out->pending_pad);
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_FATAL, "Error configuring filter.\n");
+        return ret;
+    }
+    avfilter_inout_free(&out->pending_pad);
+    return 0;
+}
+
+// Unlabelled complex-graph outputs go to the next output file; the automatic
+// selection then leaves out their media types.
+int bind_unlabelled_graph_outputs(PerFileOptions *o, AVFormatContext *oc)
+{
+    for (int i = 0; i < nb_filtergraphs; i++) {
+        Filtergraph *fg = filtergraphs[i];
+        for (int j = 0; j < fg->nb_outputs; j++) {
+            GraphOutput *out = fg->outputs[j];
+            if (!out->pending_pad || out->pending_pad->name)
+                continue;
+            switch (pending_pad_type(out)) {
+            case AVMEDIA_TYPE_VIDEO:
+                o->no_video = 1;
+                break;
+            case AVMEDIA_TYPE_AUDIO:
+                o->no_audio = 1;
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                o->no_subtitle = 1;
+                break;
+            default:
+                break;
+            }
+            int ret = bind_graph_output(o, oc, out);
+            if (ret < 0)
+                return ret;
+        }
+    }
+    return 0;
+}
+
+// ---- choosing the streams ----------------------------------------------------------
+
+// The input video stream with the largest picture. A muxer that stores the
+// default video codec as attached picture ("APIC") takes only attached pictures;
+// any other muxer counts an attached picture as the smallest possible picture.
+int pick_video_source(AVFormatContext *oc)
+{
+    bool pictures_only =
+        avformat_query_codec(oc->oformat, oc->oformat->video_codec, 0) == MKTAG('A', 'P', 'I', 'C');
+    int best = -1;
+    int64_t best_area = 0;
+    for (int i = 0; i < nb_input_streams; i++) {
+        const AVStream *st = input_streams[i]->st;
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        bool attached = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
+        if (pictures_only && !attached)
+            continue;
+        int64_t area = int64_t(st->codecpar->width) * st->codecpar->height;
+        if (attached && !pictures_only)
+            area = 1;
+        if (area > best_area) {
+            best_area = area;
+            best = i;
+        }
+    }
+    return best;
+}
+
+int pick_audio_source(void)
+{
+    int best = -1, best_channels = 0;
+    for (int i = 0; i < nb_input_streams; i++) {
+        const AVCodecParameters *par = input_streams[i]->st->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > best_channels) {
+            best_channels = par->ch_layout.nb_channels;
+            best = i;
+        }
+    }
+    return best;
+}
+
+bool has_subtitle_codec_choice(const PerFileOptions *o)
+{
+    for (int i = 0; i < o->codec_choices.count; i++)
+        if (!strcmp(o->codec_choices.items[i].specifier, "s"))
+            return true;
+    return false;
+}
+
+// Without maps: at most one video, one audio and one subtitle stream, each only
+// when the muxer (or, for subtitles, a codec choice) can take it.
+int select_streams_automatically(PerFileOptions *o, AVFormatContext *oc)
+{
+    const AVOutputFormat *fmt = oc->oformat;
+    if (!o->no_video && fmt->video_codec != AV_CODEC_ID_NONE) {
+        int src = pick_video_source(oc);
+        if (src >= 0 && !create_video_output(o, oc, src))
+            return AVERROR(EINVAL);
+    }
+    if (!o->no_audio && fmt->audio_codec != AV_CODEC_ID_NONE) {
+        int src = pick_audio_source();
+        if (src >= 0 && !create_audio_output(o, oc, src))
+            return AVERROR(EINVAL);
+    }
+    if (!o->no_subtitle &&
+        (fmt->subtitle_codec != AV_CODEC_ID_NONE || has_subtitle_codec_choice(o))) {
+        for (int i = 0; i < nb_input_streams; i++) {
+            if (input_streams[i]->st->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+                continue;
+            if (!create_subtitle_output(o, oc, i))
+                return AVERROR(EINVAL);
+            break;
+        }
+    }
+    return 0;
+}
+
+GraphOutput *find_labelled_graph_output(const char *label)
+{
+    for (int i = 0; i < nb_filtergraphs; i++)
+        for (int j = 0; j < filtergraphs[i]->nb_outputs; j++) {
+            GraphOutput *out = filtergraphs[i]->outputs[j];
+            if (out->pending_pad && out->pending_pad->name &&
+                !strcmp(out->pending_pad->name, label))
+                return out;
+        }
+    return nullptr;
+}
+
+bool type_switched_off(const PerFileOptions *o, enum AVMediaType type)
+{
+    return (o->no_video && type == AVMEDIA_TYPE_VIDEO) ||
+           (o->no_audio && type == AVMEDIA_TYPE_AUDIO) ||
+           (o->no_subtitle && type == AVMEDIA_TYPE_SUBTITLE) ||
+           (o->no_data && type == AVMEDIA_TYPE_DATA);
+}
+
+int create_mapped_stream(PerFileOptions *o, AVFormatContext *oc, const MapEntry &map)
+{
+    if (map.link_label) {
+        GraphOutput *out = find_labelled_graph_output(map.link_label);
+        if (!out) {
+            av_log(nullptr, AV_LOG_FATAL,
+                   "Output with label '%s' does not exist in any defined filter graph.\n",
+                   map.link_label);
+            return AVERROR(EINVAL);
+        }
+        return bind_graph_output(o, oc, out);
+    }
+
+    int src = input_files[map.src_file]->first_stream + map.src_stream;
+    enum AVMediaType type = input_streams[src]->st->codecpar->codec_type;
+    if (type_switched_off(o, type))
+        return 0;
+
+    OutStream *ost = nullptr;
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        ost = create_video_output(o, oc, src);
+        break;
+    case AVMEDIA_TYPE_AUDIO:
+        ost = create_audio_output(o, oc, src);
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        ost = create_subtitle_output(o, oc, src);
+        break;
+    case AVMEDIA_TYPE_DATA:
+        ost = create_output_stream(o, oc, type, src);
+        if (ost && !ost->stream_copy)
+            av_log(nullptr, AV_LOG_FATAL,
+                   "Data stream encoding not supported yet (only streamcopy)\n");
+        break;
+    case AVMEDIA_TYPE_ATTACHMENT:
+        ost = create_output_stream(o, oc, type, src);
+        if (ost)
+            ost->stream_copy = 1;
+        break;
+    default:
+        av_log(nullptr, AV_LOG_FATAL, "Cannot map stream #%d:%d - unsupported type.\n",
+               map.src_file, map.src_stream);
+        return AVERROR(EINVAL);
+    }
+    if (!ost)
+        return AVERROR(EINVAL);
+    // The "map" option may name another stream to synchronise with.
+    ost->sync_ist = input_streams[input_files[map.sync_file]->first_stream + map.sync_stream];
+    return 0;
+}
+
+int create_mapped_streams(PerFileOptions *o, AVFormatContext *oc)
+{
+    for (int i = 0; i < o->nb_maps; i++) {
+        if (o->maps[i].skipped)
+            continue;
+        int ret = create_mapped_stream(o, oc, o->maps[i]);
+        if (ret < 0)
+            return ret;
+    }
+    return 0;
+}
+
+// The codec option "flags" (optionally for some streams only: "flags:v") also
+// applies to copied streams, which never get an encoder to take it.
+int apply_flags_to_copied_streams(AVFormatContext *oc, int first_stream)
+{
+    const AVDictionaryEntry *e = nullptr;
+    while ((e = av_dict_get(codec_options, "flags", e, AV_DICT_IGNORE_SUFFIX)))
+        if (!e->key[5] || e->key[5] == ':')
+            break; // "flags2" and the like are other options
+    if (!e)
+        return 0;
+    for (int i = first_stream; i < nb_output_streams; i++) {
+        OutStream *ost = output_streams[i];
+        if (!ost->stream_copy)
+            continue;
+        if (e->key[5] == ':' && match_stream_spec(oc, ost->st, e->key + 6) == 0)
+            continue;
+        int ret = av_opt_set(ost->enc_ctx, "flags", e->value, 0);
+        if (ret < 0)
+            return ret;
+    }
+    return 0;
+}
+
+// ---- attachments ------------------------------------------------------------------
+
+int read_attachment(const char *path, uint8_t **data, int *size)
+{
+    AVIOContext *pb = nullptr;
+    if (avio_open2(&pb, path, AVIO_FLAG_READ, &interrupt_callback, nullptr) < 0) {
+        av_log(nullptr, AV_LOG_FATAL, "Could not open attachment file %s.\n", path);
+        return AVERROR(EIO);
+    }
+    int ret = 0;
+    int64_t len = avio_size(pb);
+    uint8_t *buf = nullptr;
+    if (len <= 0) {
+        av_log(nullptr, AV_LOG_FATAL, "Could not get size of the attachment %s.\n", path);
+        ret = AVERROR(EIO);
+    } else if (len > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE ||
+               !(buf = (uint8_t *)av_mallocz(size_t(len) + AV_INPUT_BUFFER_PADDING_SIZE))) {
+        av_log(nullptr, AV_LOG_FATAL, "Attachment %s too large to fit into memory.\n", path);
+        ret = AVERROR(ENOMEM);
+    } else if (avio_read(pb, buf, int(len)) != len) {
+        av_log(nullptr, AV_LOG_FATAL, "Could not get size of the attachment %s.\n", path);
+        ret = AVERROR(EIO);
+    }
+    avio_closep(&pb);
+    if (ret < 0) {
+        av_free(buf);
+        return ret;
+    }
+    *data = buf;
+    *size = int(len);
+    return 0;
+}
+
+int add_attachments(PerFileOptions *o, AVFormatContext *oc)
+{
+    for (int i = 0; i < o->nb_attach_files; i++) {
+        const char *path = o->attach_files[i];
+        uint8_t *data;
+        int size;
+        int ret = read_attachment(path, &data, &size);
+        if (ret < 0)
+            return ret;
+        OutStream *ost = create_output_stream(o, oc, AVMEDIA_TYPE_ATTACHMENT, -1);
+        if (!ost) {
+            av_free(data);
+            return AVERROR(ENOMEM);
+        }
+        ost->stream_copy = 0;
+        ost->attachment_filename = path;
+
+        // The muxer reads the stream parameters; the encoder context keeps its
+        // own copy so whoever copies parameters from it gets the same bytes.
+        AVCodecParameters *par = ost->st->codecpar;
+        par->extradata = data;
+        par->extradata_size = size;
+        ost->enc_ctx->extradata = (uint8_t *)av_mallocz(size_t(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+        if (!ost->enc_ctx->extradata)
+            return AVERROR(ENOMEM);
+        memcpy(ost->enc_ctx->extradata, data, size_t(size));
+        ost->enc_ctx->extradata_size = size;
+
+        const char *base = strrchr(path, '/');
+        av_dict_set(&ost->st->metadata, "filename", base ? base + 1 : path,
+                    AV_DICT_DONT_OVERWRITE);
+    }
+    return 0;
+}
+
+// ---- the OutFile ------------------------------------------------------------------
+
+OutFile *register_output_file(PerFileOptions *o, AVFormatContext *oc, int first_stream)
+{
+    OutFile *of = (OutFile *)av_mallocz(sizeof(*of));
+    if (!of)
+        return nullptr;
+    GROW_TABLE(output_files, nb_output_files);
+    output_files[nb_output_files - 1] = of;
+    of->ctx = oc;
+    av_dict_copy(&of->opts, format_options, 0);
+    of->first_stream = first_stream;
+    of->recording_time = o->duration_limit;
+    if (o->duration_limit != NO_DURATION_LIMIT)
+        oc->duration = o->duration_limit;
+    of->start_time = o->seek_start;
+    of->size_limit = o->size_limit;
+    of->shortest = o->stop_at_shortest;
+    return of;
+}
+
+int open_for_writing(PerFileOptions *o, OutFile *of, const char *filename)
+{
+    AVFormatContext *oc = of->ctx;
+    if ((oc->oformat->flags & AVFMT_NEEDNUMBER) && !av_filename_number_test(oc->url)) {
+        print_error(oc->url, AVERROR(EINVAL));
+        return AVERROR(EINVAL);
+    }
+    if (!(oc->oformat->flags & AVFMT_NOFILE)) {
+        int ret = check_overwrite(filename);
+        if (ret < 0)
+            return ret;
+        ret = avio_open2(&oc->pb, filename, AVIO_FLAG_WRITE, &oc->interrupt_callback, &of->opts);
+        if (ret < 0) {
+            print_error(filename, ret);
+            return ret;
+        }
+    }
+    if (o->preload_seconds) {
+        char preload[32];
+        snprintf(preload, sizeof(preload), "%d", int(o->preload_seconds * AV_TIME_BASE));
+        av_dict_set(&of->opts, "preload", preload, 0);
+    }
+    oc->max_delay = int(o->max_delay_seconds * AV_TIME_BASE);
+    return 0;
+}
+
+// Streams made for an output that never got its OutFile belong to no file; their
+// library streams go with the discarded format context.
+void orphan_streams(int first_stream)
+{
+    for (int i = first_stream; i < nb_output_streams; i++) {
+        output_streams[i]->file_index = -1;
+        output_streams[i]->st = nullptr;
+    }
+}
+
+// Everything up to the registration of the OutFile. On failure the caller
+// discards *ocp.
+int build_output(PerFileOptions *o, const char *filename, int first_stream,
+                 AVFormatContext **ocp)
+{
+    int ret = configure_complex_graphs();
+    if (ret < 0) {
+        av_log(nullptr, AV_LOG_FATAL, "Error configuring filters.\n");
+        return ret;
+    }
+    if ((ret = refuse_input_as_output(filename)) < 0 ||
+        (ret = remove_existing_output(filename)) < 0)
+        return ret;
+
+    ret = avformat_alloc_output_context2(ocp, nullptr, o->forced_format, filename);
+    if (!*ocp) {
+        print_error(filename, ret < 0 ? ret : AVERROR(ENOMEM));
+        return ret < 0 ? ret : AVERROR(ENOMEM);
+    }
+    AVFormatContext *oc = *ocp;
+    oc->interrupt_callback = interrupt_callback;
+
+    if ((ret = bind_unlabelled_graph_outputs(o, oc)) < 0)
+        return ret;
+    ret = o->nb_maps ? create_mapped_streams(o, oc) : select_streams_automatically(o, oc);
+    if (ret < 0)
+        return ret;
+    if ((ret = apply_flags_to_copied_streams(oc, first_stream)) < 0)
+        return ret;
+    return add_attachments(o, oc);
+}
+
+} // namespace
+
+void add_output_file(void *ctx, const char *filename)
+{
+    PerFileOptions *o = (PerFileOptions *)ctx;
+    const int first_stream = nb_output_streams;
+    if (!strcmp(filename, "-"))
+        filename = "pipe:";
+
+    AVFormatContext *oc = nullptr;
+    OutFile *of = nullptr;
+    if (build_output(o, filename, first_stream, &oc) < 0 || !(of = register_output_file(o, oc, first_stream))) {
+        orphan_streams(first_stream);
+        avformat_free_context(oc);
+        run_failed = 1;
+        return;
+    }
+    // From here on the OutFile is registered and released with the run.
+    if (open_for_writing(o, of, filename) < 0 || apply_output_metadata(o, of, first_stream) < 0) {
+        run_failed = 1;
+        return;
+    }
+    reset_file_options(o, 0);
+}
+
+int check_overwrite(const char *filename)
+{
+    if (overwrite_yes && !overwrite_no)
+        return 0;
+    // Only local files are asked about: a drive letter or "file:" prefix is
+    // local, any other name with a colon belongs to a protocol.
+    if (strchr(filename, ':') && filename[1] != ':' && !av_strstart(filename, "file:", nullptr))
+        return 0;
+    if (avio_check(filename, 0) < 0)
+        return 0; // nothing there
+    if (stdin_enabled && (!overwrite_no || overwrite_yes)) {
+        fprintf(stderr, "File '%s' already exists. Overwrite ? [y/N] ", filename);
+        fflush(stderr);
+        plat_stdin_restore();
+        signal(SIGINT, SIG_DFL); // Ctrl-C while asked ends the program
+        if (!ask_yes_no()) {
+            av_log(nullptr, AV_LOG_FATAL, "Not overwriting - exiting\n");
+            return AVERROR_EXIT;
+        }
+        signal(SIGINT, on_termination_signal);
+        return 0;
+    }
+    av_log(nullptr, AV_LOG_FATAL, "File '%s' already exists. Exiting.\n", filename);
+    return AVERROR_EXIT;
+}

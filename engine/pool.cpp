@@ -47,6 +47,7 @@ constexpr size_t kPlaneSlack = 16 + kPlaneAlign;
 constexpr int kInvalidPicture = -1;
 
 std::atomic<int64_t> buffers_alive{0};
+std::atomic<int64_t> buffers_allocated{0};
 
 size_t align_up(size_t n, size_t a) { return (n + a - 1) / a * a; }
 
@@ -142,6 +143,7 @@ int alloc_buffer(FramePool *pool, AVCodecContext *avctx, const AVFrame *frame, P
     pool->live_list = buf;
     pool->live++;
     pool->allocations++;
+    buffers_allocated++;
     buffers_alive++;
     *out = buf;
     return 0;
@@ -305,4 +307,9 @@ FramePoolStats frame_pool_stats(FramePool *pool)
 int64_t frame_pool_buffers_alive(void)
 {
     return buffers_alive.load();
+}
+
+int64_t frame_pool_buffers_allocated(void)
+{
+    return buffers_allocated.load();
 }

@@ -73,3 +73,6 @@ FramePoolStats frame_pool_stats(FramePool *pool);
 
 // Pooled buffers of all pools in the process that are not freed yet.
 int64_t frame_pool_buffers_alive(void);
+
+// Pooled buffers allocated by all pools since the process started.
+int64_t frame_pool_buffers_allocated(void);

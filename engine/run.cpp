@@ -36,6 +36,7 @@ AVIOContext *progress_avio;
 int64_t video_size, audio_size, subtitle_size, extra_size;
 int nb_frames_dup, nb_frames_drop;
 int run_quiet;
+int run_failed;
 
 volatile sig_atomic_t received_signal;
 volatile sig_atomic_t received_nb_signals;
@@ -232,6 +233,7 @@ void reset_engine_state(void)
     video_size = audio_size = subtitle_size = extra_size = 0;
     nb_frames_dup = nb_frames_drop = 0;
     run_quiet = 0;
+    run_failed = 0;
 }
 
 // ---- standard input -------------------------------------------------------------
@@ -501,6 +503,9 @@ int ffmpeg_exec(int argc, char **argv)
         handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
 
     if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
+        return end_run(&o, -1);
+    // A file that could not be opened as asked has already said why.
+    if (run_failed)
         return end_run(&o, -1);
 
     if (nb_output_files <= 0) {

@@ -1,0 +1,65 @@
+// Routines the transcode stages share, and only they:
+//   setup.cpp    prepare_transcode(): parameters, encoders, decoders, headers, mapping
+//   loop.cpp     the main loop, reading input packets, timestamp repair, end of stream
+//   decode.cpp   decoding into the filtergraphs, sub-pictures, stream copy of packets
+//   encode.cpp   pulling filtered frames, frame-rate sync, encoding, muxing, draining
+//   progress.cpp the status line, the final summary, video statistics
+// Tests of the loop include it to reach the frame-rate synchronisation directly.
+#pragma once
+
+#include "engine.h"
+
+// ---- decode.cpp ----------------------------------------------------------------
+
+// Decodes one packet of `ist` (nullptr: the input ended, flush the decoder) into
+// its filtergraphs or encoders, and copies it to the outputs that copy the stream.
+// Returns a negative error when the decoder refused the data.
+int decode_input_packet(InStream *ist, const AVPacket *pkt);
+
+// Pushes the sub-picture canvas of every subtitle stream of `ifile` that feeds a
+// video filter again, so the filter that overlays it can go on (pkt is a packet
+// of stream `st` of that file).
+void sub2video_heartbeat(InFile *ifile, const AVStream *st, int64_t pts);
+
+// Frees the graph of `fg` after a failed rebuild so nothing is fed to it again,
+// and finishes the output streams it fed.
+void abandon_filtergraph(Filtergraph *fg);
+
+// ---- encode.cpp ----------------------------------------------------------------
+
+// Pulls every frame the output sinks hold and encodes it. 0 or a negative error.
+int drain_sinks(void);
+
+// Encodes one decoded subtitle for `ost` and muxes it.
+void encode_subtitle(OutFile *of, OutStream *ost, AVSubtitle *sub);
+
+// The last checks (timestamp order, frame limit), the bitstream filters and the
+// interleaved write. pkt is in the muxer stream's time base; it is consumed.
+void mux_packet(OutFile *of, OutStream *ost, AVPacket *pkt);
+
+// Sends the end of stream through every output's bitstream filters and muxes what
+// they still hold.
+void flush_bitstream_filters(void);
+
+// Encodes nothing until every encoder has given out all it holds.
+void drain_encoders(void);
+
+// False (and the stream finished) once the output reached its recording time.
+bool within_recording_time(OutStream *ost);
+
+// Frame-rate synchronisation of one filtered video frame whose timestamp is
+// frame_pts (encoder time base): how many times to encode it (0 drops it).
+// Counts duplicates and drops and may move ost->sync_opts, as the method says.
+int video_frames_to_emit(OutStream *ost, double frame_pts);
+
+// The video sync method in force for the muxer `fmt` (the option, or the one the
+// muxer's timestamp flags call for).
+int effective_video_sync(const AVOutputFormat *fmt);
+
+// ---- progress.cpp --------------------------------------------------------------
+
+// One line of the video statistics file for the packet just encoded.
+void write_video_stats(OutStream *ost, int frame_size);
+
+// Process-wide QP histogram, exposed for tests.
+extern int qp_histogram[52];
