@@ -3,6 +3,7 @@
 //
 // With WVC_EXPECT_LANGUAGE set (the test run under another system language), only
 // the language check runs.
+#include "ConversionTest.h"
 #include "CursorMgr.h"
 #include "MsgBoxTest.h"
 #include "StartupTest.h"
@@ -31,5 +32,7 @@ int main(int argc, char **argv)
     failures += QTest::qExec(&msgBox, argc, argv);
     WindowTest window;
     failures += QTest::qExec(&window, argc, argv);
+    ConversionTest conversion;
+    failures += QTest::qExec(&conversion, argc, argv);
     return failures == 0 ? 0 : 1;
 }
