@@ -6,7 +6,6 @@
 #include "AppTestSupport.h"
 #include "TextIds.h"
 #include "TextTable.h"
-#include "TranscodeWorker.h"
 #include "TranscoderWin.h"
 #include "VelaBottomBar.h"
 #include "VelaButtons.h"
@@ -295,34 +294,6 @@ void WindowTest::choosingAFolderFillsTheDestination()
     s_dialogs.folder.clear();
     parts.destinationButton->click();
     QCOMPARE(parts.destination->text(), QStringLiteral("/media/usb/exports"));
-}
-
-void WindowTest::eachConversionTakesTheNextFreeName()
-{
-    auto window = ShownWindow();
-    WindowParts parts(window.get());
-    const QString folder = ScratchFolder(QStringLiteral("window_names"));
-    const QString source = folder + QStringLiteral("/clip.mp4");
-    ChooseSource(parts, source);
-
-    for (const char *expected : {"clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"}) {
-        const int runs = FakeEngine::Runs();
-        parts.ok->click();
-        QTRY_COMPARE(FakeEngine::FinishedRuns(), runs + 1);
-        QTRY_COMPARE(parts.StatusText(), Complete());
-        QByteArrayList expectedArgv;
-        for (const QString &word : TranscodeWorker::ArgList(source, folder + '/' + expected))
-            expectedArgv.append(word.toUtf8());
-        QCOMPARE(FakeEngine::LastArgv(), expectedArgv);
-        // The fields keep their texts for the next conversion.
-        QCOMPARE(parts.source->text(), source);
-        QCOMPARE(parts.destination->text(), folder);
-    }
-
-    ChooseSource(parts, folder + QStringLiteral("/a.b.mp4"));
-    parts.ok->click();
-    QTRY_COMPARE(FakeEngine::FinishedRuns(), 4);
-    QCOMPARE(FakeEngine::LastArgv().value(11), (folder + "/a.b_converted.mp4").toUtf8());
 }
 
 void WindowTest::convertingCoversTheWindowUntilTheResultArrives()

@@ -24,7 +24,6 @@ private slots:
     void choosingASourceFillsOnlyAnEmptyDestination_data();
     void choosingASourceFillsOnlyAnEmptyDestination();
     void choosingAFolderFillsTheDestination();
-    void eachConversionTakesTheNextFreeName();
     void convertingCoversTheWindowUntilTheResultArrives();
     void failedConversionShowsTheBoxAndTheMaskGoesWithIt();
     void noFreeOutputNameFailsWithoutRunningTheEngine();
