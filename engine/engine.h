@@ -220,6 +220,9 @@ extern int run_failed;
 
 extern volatile sig_atomic_t received_signal;
 extern volatile sig_atomic_t received_nb_signals;
+// True once ffmpeg_request_stop() was called during this run; the loop treats it
+// like the "q" key.
+bool engine_stop_requested(void);
 
 extern uint8_t *subtitle_out; // subtitle encoding buffer
 extern FILE *vstats_file;     // opened at the first statistics line, closed by engine_cleanup

@@ -9,3 +9,10 @@
 #pragma once
 
 int ffmpeg_exec(int argc, char **argv);
+
+// Asks the run in progress to stop as if "q" had been pressed: the loop ends at its
+// next turn, the outputs are finished with their trailers and the run returns 0.
+// Safe to call from any thread (the converter window calls it from the GUI thread
+// while the run is on the worker thread). Every run clears the request when it
+// starts, so a request made between runs does not stop the next one.
+void ffmpeg_request_stop(void);

@@ -361,7 +361,7 @@ void finish_run(int64_t timer_start)
 int transcode_loop(int64_t timer_start)
 {
     int ret = 0;
-    while (!received_signal) {
+    while (!received_signal && !engine_stop_requested()) {
         const int64_t now = av_gettime();
         if (stdin_enabled && handle_keyboard(now) < 0)
             break;

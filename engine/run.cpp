@@ -12,6 +12,7 @@
 
 #include "platform.h"
 
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -48,6 +49,9 @@ const AVIOInterruptCB interrupt_callback = {engine_interrupt_cb, nullptr};
 
 namespace {
 
+// Set by ffmpeg_request_stop() from any thread, read by the loop on the run's thread.
+std::atomic<bool> stop_request{false};
+
 int64_t last_keyboard_poll; // microseconds; kept across runs
 int pending_key = -1;       // a byte read ahead by the debug-value reader
 
@@ -62,6 +66,16 @@ void on_termination_signal(int sig)
     // thread may be holding.
     received_signal = sig;
     received_nb_signals = received_nb_signals + 1;
+}
+
+void ffmpeg_request_stop(void)
+{
+    stop_request.store(true, std::memory_order_relaxed);
+}
+
+bool engine_stop_requested(void)
+{
+    return stop_request.load(std::memory_order_relaxed);
 }
 
 int engine_interrupt_cb(void *)
@@ -459,6 +473,7 @@ int end_run(PerFileOptions *o, int status)
 
 int ffmpeg_exec(int argc, char **argv)
 {
+    stop_request.store(false, std::memory_order_relaxed);
     PerFileOptions o;
     memset(&o, 0, sizeof(o));
     atexit(engine_cleanup);

@@ -5,8 +5,10 @@
 #include "VelaSkin.h"
 #include "VelaWidgetUtil.h"
 
+#include <QFontMetricsF>
 #include <QPixmap>
 #include <QTextDocument>
+#include <QtMath>
 
 #include <limits>
 
@@ -127,7 +129,9 @@ QSize VelaElideLabel::sizeHint() const
         return base;
     const QString measured = m_empty ? m_placeholder : m_fullText;
     const int frame = width() - contentsRect().width();
-    const int textWidth = fontMetrics().horizontalAdvance(measured) + 2 * margin() + frame;
+    // Rounded up: the eliding compares the fractional width, so a width rounded down
+    // would cut the last letter of a text that was meant to fit.
+    const int textWidth = qCeil(QFontMetricsF(font()).horizontalAdvance(measured)) + 2 * margin() + frame;
     return QSize(qMax(base.width(), textWidth), base.height());
 }
 

@@ -1,0 +1,286 @@
+#include "AppTestSupport.h"
+
+#include "ConverterMsgBox.h"
+#include "TranscodeWorker.h"
+#include "TranscoderWin.h"
+#include "VelaBottomBar.h"
+#include "VelaButtons.h"
+#include "VelaLabels.h"
+#include "VelaLineEdit.h"
+#include "VelaLoading.h"
+#include "VelaStatusWidget.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QPainter>
+#include <QWaitCondition>
+
+// ---- the stand-in engine -------------------------------------------------------------
+
+namespace FakeEngine {
+namespace {
+
+QMutex s_mutex;
+QWaitCondition s_wake;
+int s_status = 0;
+bool s_blocking = false;
+bool s_released = false;
+bool s_stopRequested = false;
+bool s_stopSeen = false;
+int s_runs = 0;
+int s_finished = 0;
+QByteArrayList s_lastArgv;
+
+int Run(int argc, char **argv)
+{
+    QMutexLocker lock(&s_mutex);
+    ++s_runs;
+    s_lastArgv.clear();
+    for (int i = 0; i < argc; ++i)
+        s_lastArgv.append(QByteArray(argv[i]));
+    // As the engine does, a request made before the run does not stop it.
+    s_stopRequested = false;
+    while (s_blocking && !s_released && !s_stopRequested)
+        s_wake.wait(&s_mutex);
+    if (s_stopRequested)
+        s_stopSeen = true;
+    s_released = false;
+    const int status = s_status;
+    if (status == 0 && argc > 0) {
+        QFile output(QString::fromUtf8(argv[argc - 1]));
+        if (output.open(QIODevice::WriteOnly))
+            output.close();
+    }
+    ++s_finished;
+    return status;
+}
+
+void RequestStop()
+{
+    QMutexLocker lock(&s_mutex);
+    s_stopRequested = true;
+    s_wake.wakeAll();
+}
+
+} // namespace
+
+void Install()
+{
+    QMutexLocker lock(&s_mutex);
+    s_status = 0;
+    s_blocking = false;
+    s_released = false;
+    s_stopRequested = false;
+    s_stopSeen = false;
+    s_runs = 0;
+    s_finished = 0;
+    s_lastArgv.clear();
+    TranscodeWorker::SetEngine(TranscodeWorker::Engine{Run, RequestStop});
+}
+
+void Uninstall()
+{
+    Release();
+    TranscodeWorker::SetEngine(TranscodeWorker::DefaultEngine());
+}
+
+void SetStatus(int status)
+{
+    QMutexLocker lock(&s_mutex);
+    s_status = status;
+}
+
+void SetBlocking(bool blocking)
+{
+    QMutexLocker lock(&s_mutex);
+    s_blocking = blocking;
+}
+
+void Release()
+{
+    QMutexLocker lock(&s_mutex);
+    s_released = true;
+    s_wake.wakeAll();
+}
+
+int Runs()
+{
+    QMutexLocker lock(&s_mutex);
+    return s_runs;
+}
+
+int FinishedRuns()
+{
+    QMutexLocker lock(&s_mutex);
+    return s_finished;
+}
+
+bool StopRequested()
+{
+    QMutexLocker lock(&s_mutex);
+    return s_stopSeen;
+}
+
+QByteArrayList LastArgv()
+{
+    QMutexLocker lock(&s_mutex);
+    return s_lastArgv;
+}
+
+} // namespace FakeEngine
+
+// ---- message boxes -----------------------------------------------------------------------
+
+BoxAnswerer::BoxAnswerer(bool closeThroughFrame)
+    : m_closeThroughFrame(closeThroughFrame)
+{
+    connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::Poll);
+    m_timer.start(10);
+}
+
+void BoxAnswerer::ScreenshotNextAs(const QString &name)
+{
+    m_screenshotName = name;
+}
+
+void BoxAnswerer::Poll()
+{
+    auto *box = qobject_cast<ConverterMsgBox *>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible())
+        return;
+    auto *label = box->findChild<VelaElideLabel *>();
+    m_titles.append(box->windowTitle());
+    // What the label shows: a word-wrapped message is never elided.
+    m_messages.append(label ? label->text() : QString());
+    m_sizes.append(box->size());
+    m_labelHeights.append(label ? label->heightForWidth(label->width()) : 0);
+    m_labelGeometries.append(label ? label->geometry() : QRect());
+    if (label) {
+        m_lineHeight = label->fontMetrics().lineSpacing();
+        m_labelMinimumHeight = label->minimumHeight();
+    }
+    auto *mask = box->parentWidget() ? box->parentWidget()->findChild<VelaLoadingMask *>() : nullptr;
+    m_maskShown.append(mask && mask->isVisible());
+    if (!m_screenshotName.isEmpty() && box->parentWidget()) {
+        SaveCompositeScreenshot(box->parentWidget(), box, m_screenshotName);
+        m_screenshotName.clear();
+    }
+    if (m_closeThroughFrame) {
+        box->close();
+    } else {
+        auto *ok = box->findChild<VelaBlueButton *>();
+        if (ok)
+            ok->click();
+        else
+            box->close();
+    }
+}
+
+// ---- the window's controls -------------------------------------------------------------
+
+WindowParts::WindowParts(TranscoderWin *w)
+    : window(w)
+{
+    about = w->findChild<VelaIconButton *>();
+    const auto fields = w->findChildren<VelaLineEdit *>();
+    source = fields.value(0);
+    destination = fields.value(1);
+    const auto buttons = w->findChildren<VelaFileButton *>();
+    sourceButton = buttons.value(0);
+    destinationButton = buttons.value(1);
+    bar = w->findChild<VelaBottomBar *>();
+    ok = bar ? qobject_cast<QAbstractButton *>(bar->button(VelaBottomBar::Ok)) : nullptr;
+    mask = w->findChild<VelaLoadingMask *>();
+}
+
+bool WindowParts::StatusShown() const
+{
+    return bar->StatusWidget()->isVisible();
+}
+
+QString WindowParts::StatusText() const
+{
+    return bar->StatusWidget()->Text();
+}
+
+QString WindowParts::StatusShownText() const
+{
+    auto *label = bar->StatusWidget()->findChild<VelaElideLabel *>();
+    return label ? label->text() : QString();
+}
+
+bool WindowParts::MaskShown() const
+{
+    return mask->isVisible();
+}
+
+// ---- files and screenshots -----------------------------------------------------------
+
+QString ScratchFolder(const QString &name)
+{
+    // The 1x and 2x runs of the tests may run at the same time: one root each.
+    const QString root = QStringLiteral(WVC_APP_SCRATCH_DIR) + (qApp->devicePixelRatio() > 1.0 ? "/2x" : "/1x");
+    QDir folder(root + QLatin1Char('/') + name);
+    folder.removeRecursively();
+    QDir().mkpath(folder.path());
+    return folder.path();
+}
+
+bool CopyFile(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+namespace {
+
+// screenshots/2x on a display of pixel ratio 2.
+QString ScreenshotPath(const QString &name, qreal devicePixelRatio)
+{
+    QString folder = QStringLiteral(WVC_SCREENSHOT_DIR);
+    if (devicePixelRatio > 1.0)
+        folder += QStringLiteral("/2x");
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
+}
+
+} // namespace
+
+QImage SaveScreenshot(QWidget *widget, const QString &name)
+{
+    QApplication::processEvents();
+    const QImage image = widget->grab().toImage();
+    image.save(ScreenshotPath(name, image.devicePixelRatio()));
+    return image;
+}
+
+QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
+{
+    QImage back = behind->grab().toImage();
+    QImage front = box->grab().toImage();
+    const qreal ratio = back.devicePixelRatio();
+    // Composed in device pixels.
+    back.setDevicePixelRatio(1.0);
+    front.setDevicePixelRatio(1.0);
+    // The box over the window as a user sees it, with a margin so that the box's
+    // edges show where it extends beyond the window.
+    const int margin = qRound(20 * ratio);
+    const QSize size(qMax(back.width(), front.width()) + 2 * margin,
+                     qMax(back.height(), front.height()) + 2 * margin);
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(QColor(0x80, 0x80, 0x80));
+    QPainter painter(&image);
+    painter.drawImage((size.width() - back.width()) / 2, (size.height() - back.height()) / 2, back);
+    const QRect frame((size.width() - front.width()) / 2, (size.height() - front.height()) / 2, front.width(),
+                      front.height());
+    painter.setPen(QColor(0x60, 0x60, 0x60));
+    painter.drawRect(frame.adjusted(-1, -1, 0, 0));
+    painter.drawImage(frame.topLeft(), front);
+    painter.end();
+    image.save(ScreenshotPath(name, ratio));
+    return image;
+}

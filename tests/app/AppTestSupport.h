@@ -1,0 +1,125 @@
+// Shared pieces of the converter tests: a stand-in engine, a watcher that answers
+// message boxes, access to the window's controls, scratch folders and screenshots.
+#pragma once
+
+#include <QByteArrayList>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "VelaFileButton.h"
+
+class ConverterMsgBox;
+class QAbstractButton;
+class TranscoderWin;
+class VelaBottomBar;
+class VelaLineEdit;
+class VelaLoadingMask;
+class VelaIconButton;
+
+// An engine that records what it was given instead of converting. A run writes an
+// empty file at its last argument when it succeeds (so the window's next output name
+// moves on), and, while blocking is on, waits until it is released or asked to stop.
+// Install() makes new workers use it; Uninstall() restores the real engine.
+namespace FakeEngine {
+
+void Install();
+void Uninstall();
+// The status the next runs return (0 by default).
+void SetStatus(int status);
+// Whether runs wait for Release() or a stop request before they return.
+void SetBlocking(bool blocking);
+void Release();
+
+int Runs();                     // runs started since Install()
+int FinishedRuns();             // runs that have returned
+bool StopRequested();           // a stop request reached a blocked run
+QByteArrayList LastArgv();      // the bytes of the last run's arguments
+
+} // namespace FakeEngine
+
+// Answers every message box that opens: records its title and message, optionally
+// saves a screenshot of it over the window behind it, then closes it with its OK
+// button (or, when asked, through the window frame, i.e. close()).
+class BoxAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BoxAnswerer(bool closeThroughFrame = false);
+
+    // Saves the next box, drawn over its parent window, as screenshots/<name>.png.
+    void ScreenshotNextAs(const QString &name);
+
+    QStringList Titles() const { return m_titles; }
+    QStringList Messages() const { return m_messages; }
+    QList<QSize> Sizes() const { return m_sizes; }
+    // Whether the parent window's loading mask was up while the box was open.
+    QList<bool> MaskShownBehind() const { return m_maskShown; }
+    // Heights the message labels' texts take at their widths, and one line's height.
+    QList<int> LabelHeights() const { return m_labelHeights; }
+    // Where the message label lies in its box.
+    QList<QRect> LabelGeometries() const { return m_labelGeometries; }
+    int LineHeight() const { return m_lineHeight; }
+    int LabelMinimumHeight() const { return m_labelMinimumHeight; }
+
+private:
+    void Poll();
+
+    QTimer m_timer;
+    bool m_closeThroughFrame;
+    QString m_screenshotName;
+    QStringList m_titles;
+    QStringList m_messages;
+    QList<QSize> m_sizes;
+    QList<bool> m_maskShown;
+    QList<int> m_labelHeights;
+    QList<QRect> m_labelGeometries;
+    int m_lineHeight = 0;
+    int m_labelMinimumHeight = 0;
+};
+
+// Answers the file and folder dialogs of the file buttons with set paths.
+class ScriptedDialogs : public VelaFileDialogProvider
+{
+public:
+    QString file;
+    QString folder;
+
+    QString GetOpenFileName(QWidget *, const QString &, const QString &) override { return file; }
+    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &) override { return {file}; }
+    QString GetExistingDirectory(QWidget *, const QString &) override { return folder; }
+};
+
+// The window's controls, found by type in creation order.
+struct WindowParts {
+    explicit WindowParts(TranscoderWin *window);
+
+    TranscoderWin *window;
+    VelaIconButton *about;
+    VelaLineEdit *source;
+    VelaLineEdit *destination;
+    VelaFileButton *sourceButton;
+    VelaFileButton *destinationButton;
+    VelaBottomBar *bar;
+    QAbstractButton *ok;
+    VelaLoadingMask *mask;
+
+    bool StatusShown() const;
+    QString StatusText() const;
+    QString StatusShownText() const;    // as displayed, after any eliding
+    bool MaskShown() const;
+};
+
+// A fresh, empty folder under the build tree for one test.
+QString ScratchFolder(const QString &name);
+// Copies a file; false when that fails.
+bool CopyFile(const QString &from, const QString &to);
+
+// Saves a widget's picture as screenshots/<name>.png and returns it.
+QImage SaveScreenshot(QWidget *widget, const QString &name);
+// Saves `box` drawn centred over `behind` as screenshots/<name>.png.
+QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name);
