@@ -46,8 +46,14 @@ void write_packet(OutFile *of, OutStream *ost, AVPacket *pkt)
             ost->mux_end_us = end;
     }
     int ret = av_interleaved_write_frame(of->ctx, pkt);
-    if (ret < 0)
-        print_error("av_interleaved_write_frame()", ret);
+    if (ret >= 0) {
+        of->packets_written++;
+        return;
+    }
+    print_error("av_interleaved_write_frame()", ret);
+    // A refused packet (bad timestamps) costs that packet; a failed write costs the file.
+    if (of->ctx->pb && of->ctx->pb->error < 0)
+        note_write_error(of, of->ctx->pb->error);
 }
 
 void report_bsf_failure(const OutStream *ost, const AVBSFContext *bsf, int err)
