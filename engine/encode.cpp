@@ -301,6 +301,13 @@ int video_frames_to_emit(OutStream *ost, double frame_pts)
             frames = 0;
         else if (delta > 1.1)
             frames = std::nearbyint(delta);
+        // A gap in the recording longer than a timestamp discontinuity is not filled
+        // with copies of the picture before it (hours of them for a camera that
+        // paused): the next frame starts at its own time, as at a variable rate.
+        if (frames > 1 && delta * av_q2d(ost->enc_ctx->time_base) > dts_delta_threshold) {
+            ost->sync_opts = llrint(frame_pts);
+            frames = 1;
+        }
         break;
     case VSYNC_VFR:
         if (delta <= -0.6)
