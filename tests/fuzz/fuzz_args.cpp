@@ -4,8 +4,10 @@
 //
 // Rows that reach beyond the parser are given recording handlers instead: "i" would
 // open an input, file names would create outputs, "report" and "progress" create
-// files, "fpre" reads any file and "timelimit" sets a CPU limit on the fuzzer
-// itself. Everything else runs as it does in a conversion.
+// files, "fpre" reads any file, "timelimit" sets a CPU limit on the fuzzer itself
+// and "max_alloc" makes every later allocation of the process fail (which only
+// ends in the exit(1) paths below, whose skipped clean-up would read as leaks).
+// Everything else runs as it does in a conversion.
 //
 // A few parser routines end the process with exit(1) on malformed values. Here the
 // link wraps exit() (-Wl,--wrap=exit): while an input is parsed, exit() returns to
@@ -69,7 +71,8 @@ std::vector<OptionEntry> make_table(void)
         if (!strcmp(row.name, "i"))
             row.u.func_arg = record_input;
         else if (!strcmp(row.name, "report") || !strcmp(row.name, "progress") ||
-                 !strcmp(row.name, "fpre") || !strcmp(row.name, "timelimit"))
+                 !strcmp(row.name, "fpre") || !strcmp(row.name, "timelimit") ||
+                 !strcmp(row.name, "max_alloc"))
             row.u.func_arg = record_only;
         table.push_back(row);
     }
