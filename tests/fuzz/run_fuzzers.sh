@@ -19,7 +19,6 @@ bin=$dir/bin
 mkdir -p "$dir/logs"
 # Leaks that system libraries make on their own are not findings (see the file).
 export LSAN_OPTIONS="suppressions=$src/../sanitize/lsan.supp:print_suppressions=0"
-export ASAN_OPTIONS="fast_unwind_on_malloc=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 for target in "$@"; do
     corpus=$dir/corpus/$target
     artifacts=$dir/artifacts/$target
