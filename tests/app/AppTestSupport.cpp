@@ -147,6 +147,11 @@ void BoxAnswerer::ScreenshotNextAs(const QString &name)
     m_screenshotName = name;
 }
 
+void BoxAnswerer::InspectEachWith(std::function<void(ConverterMsgBox *)> inspect)
+{
+    m_inspect = std::move(inspect);
+}
+
 void BoxAnswerer::Poll()
 {
     auto *box = qobject_cast<ConverterMsgBox *>(QApplication::activeModalWidget());
@@ -169,6 +174,8 @@ void BoxAnswerer::Poll()
         SaveCompositeScreenshot(box->parentWidget(), box, m_screenshotName);
         m_screenshotName.clear();
     }
+    if (m_inspect)
+        m_inspect(box);
     if (m_closeThroughFrame) {
         box->close();
     } else {
@@ -189,6 +196,14 @@ WindowParts::WindowParts(TranscoderWin *w)
     const auto fields = w->findChildren<VelaLineEdit *>();
     source = fields.value(0);
     destination = fields.value(1);
+    // The captions beside the fields; the status line has a label of its own.
+    QList<VelaElideLabel *> captions;
+    for (VelaElideLabel *label : w->findChildren<VelaElideLabel *>()) {
+        if (source && label->parentWidget() == source->parentWidget())
+            captions.append(label);
+    }
+    sourceCaption = captions.value(0);
+    destinationCaption = captions.value(1);
     const auto buttons = w->findChildren<VelaFileButton *>();
     sourceButton = buttons.value(0);
     destinationButton = buttons.value(1);

@@ -10,12 +10,15 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 #include "VelaFileButton.h"
 
 class ConverterMsgBox;
 class QAbstractButton;
 class TranscoderWin;
 class VelaBottomBar;
+class VelaElideLabel;
 class VelaLineEdit;
 class VelaLoadingMask;
 class VelaIconButton;
@@ -53,6 +56,8 @@ public:
 
     // Saves the next box, drawn over its parent window, as screenshots/<name>.png.
     void ScreenshotNextAs(const QString &name);
+    // Hands every box to `inspect` while it is open, before it is answered.
+    void InspectEachWith(std::function<void(ConverterMsgBox *)> inspect);
 
     QStringList Titles() const { return m_titles; }
     QStringList Messages() const { return m_messages; }
@@ -72,6 +77,7 @@ private:
     QTimer m_timer;
     bool m_closeThroughFrame;
     QString m_screenshotName;
+    std::function<void(ConverterMsgBox *)> m_inspect;
     QStringList m_titles;
     QStringList m_messages;
     QList<QSize> m_sizes;
@@ -100,6 +106,8 @@ struct WindowParts {
 
     TranscoderWin *window;
     VelaIconButton *about;
+    VelaElideLabel *sourceCaption;
+    VelaElideLabel *destinationCaption;
     VelaLineEdit *source;
     VelaLineEdit *destination;
     VelaFileButton *sourceButton;

@@ -2,9 +2,11 @@
 // converter does: a TranscoderApp, then the cursor table.
 //
 // With WVC_EXPECT_LANGUAGE set (the test run under another system language), only
-// the language check runs.
+// the language check runs; with WVC_FIT_LANGUAGE set, only the check that the
+// language's texts fit the window and the message box.
 #include "ConversionTest.h"
 #include "CursorMgr.h"
+#include "LanguageFitTest.h"
 #include "MsgBoxTest.h"
 #include "StartupTest.h"
 #include "TranscoderApp.h"
@@ -23,6 +25,10 @@ int main(int argc, char **argv)
 
     int failures = 0;
     StartupTest startup;
+    if (qEnvironmentVariableIsSet("WVC_FIT_LANGUAGE")) {
+        LanguageFitTest fit;
+        return QTest::qExec(&fit, argc, argv) == 0 ? 0 : 1;
+    }
     if (qEnvironmentVariableIsSet("WVC_EXPECT_LANGUAGE"))
         return QTest::qExec(&startup, QStringList{argv[0], "windowSpeaksTheSystemLanguage"}) == 0 ? 0 : 1;
     failures += QTest::qExec(&startup, argc, argv);
