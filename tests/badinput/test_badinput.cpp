@@ -604,8 +604,8 @@ const Row kReferences[] = {
      })},
     {"PlaylistEntryOnTheNetwork", Expect::Fails, "Refusing to open",
      playlist([](const Folders &) { return network().url("segment.ts"); })},
-    // Caught by the playlist reader itself (a segment must be media), and the
-    // script's formats are not probed inside playlists either.
+    // Caught by the playlist reader itself: a segment must be media that its
+    // name's extension allows.
     {"PlaylistEntryThatIsAConcatScript", Expect::Fails, "Error when loading first segment",
      playlist([](const Folders &f) {
          const std::string text = "ffconcat version 1.0\nfile ../secret/private.ts\n";
