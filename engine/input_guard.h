@@ -15,7 +15,8 @@ constexpr int64_t MAX_DECODED_SAMPLES = 1 << 22;
 // (no protocol prefix) may read other files only in its own folder or below it,
 // never through another protocol (so never the network), and formats that open
 // further files out of our sight (concatenation scripts, IMF packages) are not
-// probed for it, also not inside playlists. A name with an explicit protocol
+// read for it (the demuxer white list also goes to the readers the libraries
+// nest, where they pass it on). A name with an explicit protocol
 // ("file:", "http:", ...) is the caller's own choice and keeps the libraries'
 // behaviour; a forced format ("-f") is allowed as asked, with the same folder
 // and protocol limits. Call before avformat_open_input(); returns 0 or a negative
