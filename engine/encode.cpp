@@ -46,8 +46,14 @@ void write_packet(OutFile *of, OutStream *ost, AVPacket *pkt)
             ost->mux_end_us = end;
     }
     int ret = av_interleaved_write_frame(of->ctx, pkt);
-    if (ret < 0)
-        print_error("av_interleaved_write_frame()", ret);
+    if (ret >= 0) {
+        of->packets_written++;
+        return;
+    }
+    print_error("av_interleaved_write_frame()", ret);
+    // A refused packet (bad timestamps) costs that packet; a failed write costs the file.
+    if (of->ctx->pb && of->ctx->pb->error < 0)
+        note_write_error(of, of->ctx->pb->error);
 }
 
 void report_bsf_failure(const OutStream *ost, const AVBSFContext *bsf, int err)
@@ -295,6 +301,13 @@ int video_frames_to_emit(OutStream *ost, double frame_pts)
             frames = 0;
         else if (delta > 1.1)
             frames = std::nearbyint(delta);
+        // A gap in the recording longer than a timestamp discontinuity is not filled
+        // with copies of the picture before it (hours of them for a camera that
+        // paused): the next frame starts at its own time, as at a variable rate.
+        if (frames > 1 && delta * av_q2d(ost->enc_ctx->time_base) > dts_delta_threshold) {
+            ost->sync_opts = llrint(frame_pts);
+            frames = 1;
+        }
         break;
     case VSYNC_VFR:
         if (delta <= -0.6)

@@ -122,6 +122,12 @@ struct OutFile {
     int64_t start_time;
     uint64_t size_limit;    // NO_SIZE_LIMIT when unlimited
     int shortest;
+    // What became of the file: the packets the muxer took, the first error of
+    // writing it (a packet, the trailer or the close), and whether this run
+    // created it, so that a failed run can remove it again.
+    int64_t packets_written;
+    int write_error;
+    int created;
 };
 
 constexpr int MAX_MAPPED_CHANNELS = 32;
@@ -295,3 +301,12 @@ int guess_input_channel_layout(InStream *ist);
 // Asks (or refuses) before an existing file is written over; 0 when it may be
 // written, a negative error when it must be left alone.
 int check_overwrite(const char *filename);
+
+// outcome.cpp
+// Records the first write error of `of` (logged once) and finishes its streams.
+void note_write_error(OutFile *of, int err);
+// After the loop: closes every output file; 0 when each was written completely and
+// media reached at least one of them, else -1 (said why).
+int settle_outputs(void);
+// Removes the files this run created; for runs that end with -1.
+void remove_created_outputs(void);

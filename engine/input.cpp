@@ -8,6 +8,7 @@
 // add_input_file() is called only by option parsing (row "i"); find_codec_by_name()
 // by inputs and outputs; guess_input_channel_layout() by inputs and the decode loop.
 #include "engine.h"
+#include "input_guard.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -241,6 +242,17 @@ int register_stream(PerFileOptions *o, AVFormatContext *ic, AVStream *st)
         return -1;
     ist->decoder_opts =
         select_codec_options(codec_options, st->codecpar->codec_id, ic, st, ist->dec);
+    if (limit_decoder_options(&ist->decoder_opts) < 0)
+        return AVERROR(ENOMEM);
+    // Refused now, before an encoder and filters of that size are set up for it.
+    const AVCodecParameters *par = st->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO &&
+        int64_t(par->width) * par->height > allowed_pixels(ist->decoder_opts)) {
+        av_log(nullptr, AV_LOG_FATAL,
+               "Input stream #%d:%d claims a picture of %dx%d, more than a decoder may make; refused\n",
+               nb_input_files, st->index, par->width, par->height);
+        return AVERROR(EINVAL);
+    }
 
     ist->dec_ctx = avcodec_alloc_context3(ist->dec);
     if (!ist->dec_ctx)
@@ -380,10 +392,19 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     }
     ic->flags |= AVFMT_FLAG_NONBLOCK;
     ic->interrupt_callback = interrupt_callback;
+    int err = guard_local_input(ic, filename, forced);
+    if (err < 0) {
+        avformat_free_context(ic);
+        print_error(filename, err);
+        return -1;
+    }
+    const bool format_limited = ic->format_whitelist != nullptr;
 
-    int err = avformat_open_input(&ic, filename, forced, &format_options);
+    err = avformat_open_input(&ic, filename, forced, &format_options);
     if (err < 0) { // the context is freed by the failed open
         print_error(filename, err);
+        if (format_limited && err == AVERROR(EINVAL))
+            explain_refused_format(filename);
         return -1;
     }
     if (const AVDictionaryEntry *left =
@@ -400,6 +421,9 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
 
     const unsigned probed_streams = ic->nb_streams;
     AVDictionary **probe_opts = probe_options_for_streams(ic, codec_options);
+    // Probing decodes too: the same limits hold there.
+    for (unsigned i = 0; probe_opts && i < probed_streams; i++)
+        limit_decoder_options(&probe_opts[i]);
     err = avformat_find_stream_info(ic, probe_opts);
     free_probe_options(probe_opts, probed_streams);
     if (err < 0) {

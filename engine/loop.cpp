@@ -321,8 +321,10 @@ void write_trailers(void)
     for (int i = 0; i < nb_output_files; i++) {
         AVFormatContext *oc = output_files[i]->ctx;
         int ret = av_write_trailer(oc);
-        if (ret < 0)
+        if (ret < 0) {
             print_error(oc->url, ret);
+            note_write_error(output_files[i], ret); // a file without its trailer is unusable
+        }
     }
 }
 

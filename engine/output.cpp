@@ -55,12 +55,21 @@ int refuse_input_as_output(const char *filename)
     return 0;
 }
 
-// An existing file of the output's name is replaced without a question.
+// An existing file of the output's name is replaced without a question. Only a
+// file, or a symbolic link, is ever removed: a directory of that name is refused,
+// and a device ("/dev/null"), a pipe or a socket stays where it is and is opened
+// as such (with the overwrite question).
 int remove_existing_output(const char *filename)
 {
-    if (!plat_path_exists(filename) || plat_remove_file(filename) == 0)
+    struct stat st;
+    if (lstat(filename, &st) != 0)
         return 0;
-    int err = errno;
+    const bool directory = S_ISDIR(st.st_mode);
+    if (!directory && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return 0;
+    if (!directory && plat_remove_file(filename) == 0)
+        return 0;
+    const int err = directory ? EISDIR : errno;
     // Going on would leave the output silently missing from the run.
     av_log(nullptr, AV_LOG_ERROR, "Could not replace existing file '%s': %s\n", filename,
            strerror(err));
@@ -441,11 +450,17 @@ int open_for_writing(PerFileOptions *o, OutFile *of, const char *filename)
         int ret = check_overwrite(filename);
         if (ret < 0)
             return ret;
+        // Only a file this run brings into being may be removed again if the run
+        // fails; a device or pipe that was there already stays.
+        const char *local = local_file_path(filename);
+        struct stat st;
+        const bool existed = !local || lstat(local, &st) == 0;
         ret = avio_open2(&oc->pb, filename, AVIO_FLAG_WRITE, &oc->interrupt_callback, &of->opts);
         if (ret < 0) {
             print_error(filename, ret);
             return ret;
         }
+        of->created = !existed;
     }
     if (o->preload_seconds) {
         char preload[32];

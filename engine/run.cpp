@@ -464,6 +464,9 @@ int end_run(PerFileOptions *o, int status)
 {
     // Options written after the last file name have no file to go to.
     reset_file_options(o, 0);
+    // A failed run leaves no half-written or empty output behind.
+    if (status < 0)
+        remove_created_outputs();
     engine_cleanup();
     reset_engine_state();
     return status;
@@ -536,9 +539,11 @@ int ffmpeg_exec(int argc, char **argv)
     // Failures inside the loop are reported there and do not change the status:
     // the outputs are still finished.
     transcode_loop(av_gettime());
+    // ... but an output that could not be written, or no media at all, is a failure.
+    const int status = settle_outputs();
 
     release_output_setup();
     if (do_benchmark)
         print_run_benchmark(run_start);
-    return end_run(&o, 0);
+    return end_run(&o, status);
 }

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <poll.h>
@@ -407,11 +408,15 @@ TEST(Summary, BytesPerKindAndTheEmptyOutputWarning)
         EXPECT_TRUE(found) << log.all_text();
         EXPECT_FALSE(log.has(warning));
     }
-    // No frame encoded: only the encoder's global header reaches the file.
+    // No frame encoded: only the encoder's global header reaches the file. The
+    // summary and its warning still come, but a run without media has failed and
+    // leaves no empty file behind.
     LogCapture log(AV_LOG_INFO);
-    EXPECT_EQ(run_engine({"-i", in, "-frames:v", "0", "-an", dir + "/empty.mp4"}), 0);
+    EXPECT_EQ(run_engine({"-i", in, "-frames:v", "0", "-an", dir + "/empty.mp4"}), -1);
     EXPECT_TRUE(log.has("video:0kB audio:0kB subtitle:0 global headers:0kB", AV_LOG_INFO));
     EXPECT_TRUE(log.has(warning, AV_LOG_WARNING)) << log.all_text();
+    EXPECT_TRUE(log.has("No media reached any output file", AV_LOG_ERROR));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/empty.mp4"));
 }
 
 // ---- damaged timing, failed filter rebuild ------------------------------------------

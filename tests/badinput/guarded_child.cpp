@@ -1,0 +1,116 @@
+#include "guarded_child.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+std::string ChildRun::describe() const
+{
+    if (!started)
+        return "did not start";
+    std::string s = timed_out ? "killed after the time limit"
+                    : signal  ? "ended by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")"
+                              : "exit status " + std::to_string(exit_code);
+    return s + ", peak " + std::to_string(peak_rss_kb / 1024) + " MiB";
+}
+
+namespace {
+
+[[noreturn]] void exec_child(const std::vector<std::string> &args, const ChildLimits &limits, int err_fd)
+{
+    const int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    dup2(err_fd, 2);
+    close(null_fd);
+    close(err_fd);
+    signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
+    const struct rlimit fsize = {limits.file_size, limits.file_size};
+    if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
+        _exit(125);
+#if !defined(__SANITIZE_ADDRESS__)
+    // A run that asks for more than this has lost its bounds: it should fail
+    // rather than take the machine. (The address sanitizer reserves far more.)
+    const struct rlimit as = {rlim_t(4) << 30, rlim_t(4) << 30};
+    setrlimit(RLIMIT_AS, &as);
+#endif
+    if (!limits.cwd.empty() && chdir(limits.cwd.c_str()) != 0)
+        _exit(126);
+    if (limits.as_nobody && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(124);
+    std::vector<std::string> words = {WVC_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
+double seconds_since(const timespec &start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec - start.tv_sec) + double(now.tv_nsec - start.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &limits)
+{
+    ChildRun run;
+    int err_pipe[2];
+    if (pipe(err_pipe) != 0)
+        return run;
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(err_pipe[0]);
+        close(err_pipe[1]);
+        return run;
+    }
+    if (pid == 0) {
+        close(err_pipe[0]);
+        exec_child(args, limits, err_pipe[1]);
+    }
+    close(err_pipe[1]);
+    run.started = true;
+
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (bool open = true; open;) {
+        pollfd fd = {err_pipe[0], POLLIN, 0};
+        if (poll(&fd, 1, 200) > 0) {
+            char buf[8192];
+            const ssize_t n = read(err_pipe[0], buf, sizeof(buf));
+            if (n > 0)
+                run.err.append(buf, size_t(n));
+            else if (n == 0 || errno != EINTR)
+                open = false;
+        }
+        if (open && seconds_since(start) > limits.timeout_s) {
+            run.timed_out = true;
+            kill(pid, SIGKILL);
+            open = false;
+        }
+    }
+    close(err_pipe[0]);
+
+    int status = 0;
+    struct rusage usage = {};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.peak_rss_kb = usage.ru_maxrss;
+    if (WIFEXITED(status))
+        run.exit_code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.signal = WTERMSIG(status);
+    return run;
+}
