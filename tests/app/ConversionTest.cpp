@@ -8,8 +8,10 @@
 #include "TranscoderWin.h"
 #include "VelaFileButton.h"
 #include "VelaLineEdit.h"
+#include "crafted.h"
 #include "ffmpeg_exec.h"
 #include "fixture_gen.h"
+#include "fixture_io.h"
 #include "media_probe.h"
 
 #include <QAbstractButton>
@@ -231,4 +233,30 @@ void ConversionTest::closingDuringALongConversionFinishesTheFile()
     QVERIFY2(check.ok, qPrintable(check.problem));
     QVERIFY2(check.duration > 0 && check.duration < recipe.duration - 1,
              qPrintable(QString::number(check.duration)));
+}
+
+void ConversionTest::recordingWithNothingDecodableFailsAndLeavesNoFile()
+{
+    // The index is intact and the engine reads to the end, but every sample is
+    // zeros: no media reaches the output, which must not be called complete.
+    const QString folder = ScratchFolder(QStringLiteral("convert_nothing"));
+    const QString source = folder + QStringLiteral("/silent.m4a");
+    try {
+        Bytes bytes = fixtures::read_file(fixtures::fixture_path(fixtures::FixtureKind::AacM4a));
+        QVERIFY(zero_mp4_samples(bytes));
+        fixtures::write_file(QFile::encodeName(source).toStdString(), bytes);
+    } catch (const fixtures::FixtureError &error) {
+        QFAIL(error.what());
+    }
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    s_dialogs.file = source;
+    parts.sourceButton->click();
+
+    BoxAnswerer answerer;
+    parts.ok->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Messages().size(), 1, ConversionTimeoutMsec);
+    QCOMPARE(answerer.Messages().first(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
+    QVERIFY(parts.StatusText() != TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_SUCCESS));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("silent.m4a")});
 }

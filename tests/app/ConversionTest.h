@@ -4,7 +4,8 @@
 
 // Real conversions from the window with the real engine: numbered outputs that are
 // H.264 baseline MP4 files, a name with an accent and several dots, a stop request
-// made between runs, and closing the window while a long conversion runs.
+// made between runs, closing the window while a long conversion runs, and a
+// recording with nothing decodable, which fails and leaves no file.
 class ConversionTest : public QObject
 {
     Q_OBJECT
@@ -17,4 +18,5 @@ private slots:
     void accentedNameWithSeveralDotsConverts();
     void stopRequestMadeBetweenRunsDoesNotStopTheNext();
     void closingDuringALongConversionFinishesTheFile();
+    void recordingWithNothingDecodableFailsAndLeavesNoFile();
 };
