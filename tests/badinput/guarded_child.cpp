@@ -1,5 +1,7 @@
 #include "guarded_child.h"
 
+#include "engine_harness.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -45,14 +47,7 @@ namespace {
     if (limits.as_nobody && geteuid() == 0 &&
         (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
         _exit(124);
-    std::vector<std::string> words = {WVC_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+    exec_cli(args);
 }
 
 double seconds_since(const timespec &start)

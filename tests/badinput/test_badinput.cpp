@@ -236,25 +236,6 @@ void zero_bytes(AVPacket *pkt)
     memset(pkt->data, 0, size_t(pkt->size));
 }
 
-// Every packet from `at_s` on jumps by `jump_s` seconds.
-ClipRecipe jumping(const char *format, const char *extension, int64_t jump_s, double at_s)
-{
-    ClipRecipe r = ts_clip(std::string("jump_") + format);
-    r.format = format;
-    r.extension = extension;
-    r.packet_edit_name = "jump " + std::to_string(jump_s) + " s at " + std::to_string(at_s);
-    r.packet_edit = [=](AVPacket *pkt, const PacketInfo &info) {
-        if (pkt->dts != AV_NOPTS_VALUE && pkt->dts * av_q2d(info.time_base) >= at_s) {
-            const int64_t jump = av_rescale_q(jump_s, AVRational{1, 1}, info.time_base);
-            pkt->dts += jump;
-            if (pkt->pts != AV_NOPTS_VALUE)
-                pkt->pts += jump;
-        }
-        return true;
-    };
-    return r;
-}
-
 std::function<Case(const std::string &)> clip(const ClipRecipe &recipe)
 {
     return [=](const std::string &dir) {
@@ -370,9 +351,9 @@ const Row kDamagedTiming[] = {
     {"TimestampsMissing", Expect::Converts, nullptr, damaged_ts(damage(FileDamage::TsDropTimestamps, 0, 5)), 3},
     {"VideoJumpingBackAnHour", Expect::Converts, nullptr,
      damaged_ts(damage(FileDamage::TsStepBackTimestamps, 0, 1, kHourTicks)), 3},
-    {"JumpingForwardHoursInMpegTs", Expect::Converts, nullptr, clip(jumping("mpegts", "ts", 3 * 3600, 1)), 3},
+    {"JumpingForwardHoursInMpegTs", Expect::Converts, nullptr, clip(jumping_clip("mpegts", "ts", 3 * 3600, 1)), 3},
     // Kept as a gap (one long frame), not filled with hours of copied frames.
-    {"JumpingForwardHoursInMatroska", Expect::Converts, nullptr, clip(jumping("matroska", "mkv", 3 * 3600, 1)),
+    {"JumpingForwardHoursInMatroska", Expect::Converts, nullptr, clip(jumping_clip("matroska", "mkv", 3 * 3600, 1)),
      3 * 3600 + 3},
     {"MpegTsClockWrappingPast2To33", Expect::Converts, nullptr,
      [](const std::string &dir) {

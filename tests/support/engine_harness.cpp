@@ -107,6 +107,18 @@ void drain_into(int fd, std::string &sink, bool &open)
 
 } // namespace
 
+void exec_cli(const std::vector<std::string> &args)
+{
+    std::vector<std::string> words = {WVC_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
 ChildResult run_cli(const std::vector<std::string> &args, const std::string &input,
                     const std::vector<std::string> &env, int timeout_s, const std::string &cwd)
 {
@@ -125,14 +137,7 @@ ChildResult run_cli(const std::vector<std::string> &args, const std::string &inp
             putenv(strdup(e.c_str()));
         if (!cwd.empty() && chdir(cwd.c_str()) != 0)
             _exit(126);
-        std::vector<std::string> words = {WVC_CLI_PATH};
-        words.insert(words.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (std::string &w : words)
-            argv.push_back(w.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        exec_cli(args);
     }
     close(in_pipe[0]);
     close(out_pipe[1]);

@@ -47,5 +47,9 @@ ChildResult run_cli(const std::vector<std::string> &args, const std::string &inp
                     const std::vector<std::string> &env = {}, int timeout_s = 120,
                     const std::string &cwd = "");
 
+// In a forked child: replaces the process with the engine's command-line program
+// run with args (argv[0] is added); exits with 127 when that cannot be done.
+[[noreturn]] void exec_cli(const std::vector<std::string> &args);
+
 // A fresh empty directory under the build tree for one test's files.
 std::string scratch_dir(const std::string &name);

@@ -199,14 +199,7 @@ public:
             dup2(null_fd, 1);
             for (int fd : {in[0], in[1], err[0], err[1], null_fd})
                 close(fd);
-            std::vector<std::string> words = {WVC_CLI_PATH};
-            words.insert(words.end(), args.begin(), args.end());
-            std::vector<char *> argv;
-            for (std::string &w : words)
-                argv.push_back(w.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
+            exec_cli(args);
         }
         close(in[0]);
         close(err[1]);
@@ -421,35 +414,15 @@ TEST(Summary, BytesPerKindAndTheEmptyOutputWarning)
 
 // ---- damaged timing, failed filter rebuild ------------------------------------------
 
-// The h264_aac_ts recording whose timestamps jump by `jump_s` seconds at 1 s.
-ClipRecipe jumping_clip(const char *format, const char *extension, int64_t jump_s)
-{
-    ClipRecipe r = fixture_recipe(FixtureKind::H264AacTs);
-    r.name = std::string("jump_") + format;
-    r.format = format;
-    r.extension = extension;
-    r.packet_edit_name = "jump " + std::to_string(jump_s) + " s at 1 s";
-    r.packet_edit = [jump_s](AVPacket *pkt, const PacketInfo &info) {
-        if (pkt->dts != AV_NOPTS_VALUE && av_compare_ts(pkt->dts, info.time_base, 1, AVRational{1, 1}) >= 0) {
-            const int64_t jump = av_rescale_q(jump_s, AVRational{1, 1}, info.time_base);
-            pkt->dts += jump;
-            if (pkt->pts != AV_NOPTS_VALUE)
-                pkt->pts += jump;
-        }
-        return true;
-    };
-    return r;
-}
-
 TEST(DamagedTiming, JumpingTimestampsNeitherStretchNorStopTheConversion)
 {
     const std::string dir = scratch_dir("transcode_jumps");
     const std::tuple<ClipRecipe, const char *, int> cases[] = {
         // A restart in MPEG-TS moves the file's offset over the gap.
-        {jumping_clip("mpegts", "ts", 30), "timestamp discontinuity ", AV_LOG_DEBUG},
+        {jumping_clip("mpegts", "ts", 30, 1), "timestamp discontinuity ", AV_LOG_DEBUG},
         // Elsewhere a time absurdly far away is dropped, and the stream's own
         // clock carries on.
-        {jumping_clip("matroska", "mkv", 200000), " invalid dropping", AV_LOG_WARNING},
+        {jumping_clip("matroska", "mkv", 200000, 1), " invalid dropping", AV_LOG_WARNING},
     };
     for (const auto &[recipe, message, level] : cases) {
         SCOPED_TRACE(recipe.format);
