@@ -62,7 +62,8 @@ FUZZ_TARGETS ?= args convert
 FUZZ_CC ?= clang-14
 FUZZ_CXX ?= clang++-14
 
-fuzz-build: setup
+fuzz-build:
+	@scripts/setup-debian.sh clang-14 libclang-rt-14-dev
 	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWVC_FUZZ=ON \
 		-DCMAKE_C_COMPILER=$(FUZZ_CC) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) >/dev/null
 	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS)) \

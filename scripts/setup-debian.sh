@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the converter needs to build, run and test.
 # Quick and silent when everything is present; runs `apt-get update` at most once.
+# Extra package names given as arguments are installed too (the fuzzing build
+# asks for clang).
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libjsoncpp-dev libgtest-dev
   python3
   fonts-wqy-zenhei fonts-dejavu-core fonts-thai-tlwg fonts-noto-core
+  "$@"
 )
 
 missing=()
