@@ -6,8 +6,10 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -23,6 +25,44 @@ std::string ChildRun::describe() const
 }
 
 namespace {
+
+constexpr uid_t kNobody = 65534;
+
+bool become_nobody()
+{
+    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
+}
+
+// The build tree may lie in a folder only root can enter (a clone in /root): a
+// run as "nobody" starts a copy of the program in a folder everyone can read,
+// made once in the parent before the first such run and removed at exit.
+struct NobodyCopy {
+    std::string folder, program;
+    NobodyCopy()
+    {
+        char name[] = "/tmp/wvc-badinput-XXXXXX";
+        if (!mkdtemp(name))
+            return;
+        folder = name;
+        const std::string copy = folder + "/ffmpeg_exec";
+        std::error_code ec;
+        std::filesystem::copy_file(cli_path(), copy, ec);
+        if (!ec && chmod(name, 0755) == 0 && chmod(copy.c_str(), 0755) == 0)
+            program = copy;
+    }
+    ~NobodyCopy()
+    {
+        std::error_code ec;
+        if (!folder.empty())
+            std::filesystem::remove_all(folder, ec);
+    }
+};
+
+const std::string &program_for_nobody()
+{
+    static const NobodyCopy copy;
+    return copy.program;
+}
 
 [[noreturn]] void exec_child(const std::vector<std::string> &args, const ChildLimits &limits, int err_fd)
 {
@@ -44,9 +84,11 @@ namespace {
 #endif
     if (!limits.cwd.empty() && chdir(limits.cwd.c_str()) != 0)
         _exit(126);
-    if (limits.as_nobody && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-        _exit(124);
+    if (limits.as_nobody && geteuid() == 0) {
+        if (!become_nobody())
+            _exit(124);
+        exec_cli(args, program_for_nobody());
+    }
     exec_cli(args);
 }
 
@@ -59,12 +101,27 @@ double seconds_since(const timespec &start)
 
 } // namespace
 
+bool can_run_as_nobody()
+{
+    if (geteuid() != 0)
+        return true; // nothing to drop
+    if (program_for_nobody().empty())
+        return false;
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(become_nobody() ? 0 : 1);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &limits)
 {
     ChildRun run;
     int err_pipe[2];
     if (pipe(err_pipe) != 0)
         return run;
+    if (limits.as_nobody && geteuid() == 0)
+        program_for_nobody();
     const pid_t pid = fork();
     if (pid < 0) {
         close(err_pipe[0]);

@@ -26,6 +26,10 @@ struct ChildRun {
     std::string describe() const;
 };
 
+// False when this process runs as root but cannot drop to "nobody" (a container
+// without the right to change users), so runs with as_nobody cannot be made.
+bool can_run_as_nobody();
+
 // Runs the program with args (argv[0] is added); standard input and output are
 // /dev/null.
 ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &limits = {});

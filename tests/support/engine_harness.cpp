@@ -107,9 +107,14 @@ void drain_into(int fd, std::string &sink, bool &open)
 
 } // namespace
 
-void exec_cli(const std::vector<std::string> &args)
+std::string cli_path()
 {
-    std::vector<std::string> words = {WVC_CLI_PATH};
+    return WVC_CLI_PATH;
+}
+
+void exec_cli(const std::vector<std::string> &args, const std::string &program)
+{
+    std::vector<std::string> words = {program.empty() ? cli_path() : program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &w : words)

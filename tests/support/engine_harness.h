@@ -47,9 +47,13 @@ ChildResult run_cli(const std::vector<std::string> &args, const std::string &inp
                     const std::vector<std::string> &env = {}, int timeout_s = 120,
                     const std::string &cwd = "");
 
+// Where the engine's command-line program was built.
+std::string cli_path();
+
 // In a forked child: replaces the process with the engine's command-line program
-// run with args (argv[0] is added); exits with 127 when that cannot be done.
-[[noreturn]] void exec_cli(const std::vector<std::string> &args);
+// (or the copy of it at `program`) run with args (argv[0] is added); exits with
+// 127 when that cannot be done.
+[[noreturn]] void exec_cli(const std::vector<std::string> &args, const std::string &program = "");
 
 // A fresh empty directory under the build tree for one test's files.
 std::string scratch_dir(const std::string &name);
