@@ -301,6 +301,9 @@ int guess_input_channel_layout(InStream *ist);
 // Asks (or refuses) before an existing file is written over; 0 when it may be
 // written, a negative error when it must be left alone.
 int check_overwrite(const char *filename);
+// The local path a URL names ("file:" prefix removed), or nullptr when it goes
+// through another protocol.
+const char *local_file_path(const char *url);
 
 // outcome.cpp
 // Records the first write error of `of` (logged once) and finishes its streams.

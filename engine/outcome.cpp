@@ -14,17 +14,6 @@
 
 namespace {
 
-// The local path an output URL names, or nullptr when another protocol has it.
-const char *local_path(const char *url)
-{
-    const char *protocol = url ? avio_find_protocol_name(url) : nullptr;
-    if (!protocol || strcmp(protocol, "file"))
-        return nullptr;
-    const char *path = url;
-    av_strstart(url, "file:", &path);
-    return path;
-}
-
 bool has_own_file(const AVFormatContext *oc)
 {
     return oc && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE);
@@ -91,7 +80,7 @@ void remove_created_outputs(void)
         AVFormatContext *oc = of->ctx;
         if (oc->pb)
             avio_closep(&oc->pb);
-        const char *path = local_path(oc->url);
+        const char *path = local_file_path(oc->url);
         if (path && unlink(path) == 0)
             av_log(nullptr, AV_LOG_INFO, "Removed the unusable output file '%s'.\n", path);
         of->created = 0;

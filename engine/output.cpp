@@ -16,20 +16,19 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace {
-
-// ---- protecting the inputs ------------------------------------------------------
-
-// The local path a URL names, or nullptr when it goes through another protocol.
 const char *local_file_path(const char *url)
 {
-    const char *protocol = avio_find_protocol_name(url);
+    const char *protocol = url ? avio_find_protocol_name(url) : nullptr;
     if (!protocol || strcmp(protocol, "file"))
         return nullptr;
     const char *path = url;
     av_strstart(url, "file:", &path);
     return path;
 }
+
+namespace {
+
+// ---- protecting the inputs ------------------------------------------------------
 
 // An output must never replace a recording the run reads: the name itself, a
 // symbolic link or a hard link to an opened input all lead to the same file.
