@@ -17,6 +17,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QTest>
 #include <QWaitCondition>
 
 // ---- the stand-in engine -------------------------------------------------------------
@@ -298,4 +299,20 @@ QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &nam
     painter.end();
     image.save(ScreenshotPath(name, ratio));
     return image;
+}
+
+std::unique_ptr<TranscoderWin> ShownWindow()
+{
+    auto window = std::make_unique<TranscoderWin>();
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("window not exposed");
+    return window;
+}
+
+void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path)
+{
+    dialogs.file = path;
+    parts.sourceButton->click();
 }

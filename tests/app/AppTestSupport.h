@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 #include "VelaFileButton.h"
 
@@ -121,6 +122,11 @@ struct WindowParts {
     QString StatusShownText() const;    // as displayed, after any eliding
     bool MaskShown() const;
 };
+
+// A converter window, shown, active and exposed.
+std::unique_ptr<TranscoderWin> ShownWindow();
+// Picks `path` with the window's Select button, `dialogs` answering the dialog.
+void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path);
 
 // A fresh, empty folder under the build tree for one test.
 QString ScratchFolder(const QString &name);

@@ -30,15 +30,6 @@ ScriptedDialogs s_dialogs;
 // A conversion of the small test recordings ends in seconds; this only bounds a hang.
 constexpr int ConversionTimeoutMsec = 120000;
 
-std::unique_ptr<TranscoderWin> ShownWindow()
-{
-    auto window = std::make_unique<TranscoderWin>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
-}
-
 // A copy of a generated recording under a chosen name; empty when generation fails.
 QString Recording(const fixtures::ClipRecipe &recipe, const QString &path)
 {
@@ -147,8 +138,7 @@ void ConversionTest::eachConversionWritesTheNextH264BaselineMp4()
     QVERIFY(!source.isEmpty());
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    s_dialogs.file = source;
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, source);
     QCOMPARE(parts.destination->text(), folder);
 
     for (const char *name : {"clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"}) {
@@ -167,8 +157,7 @@ void ConversionTest::accentedNameWithSeveralDotsConverts()
     QVERIFY(!source.isEmpty());
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    s_dialogs.file = source;
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, source);
     QVERIFY(ConvertAndWait(parts));
 
     // The engine opened the source and named the output with the letter as C3 A9.
@@ -184,8 +173,7 @@ void ConversionTest::stopRequestMadeBetweenRunsDoesNotStopTheNext()
     QVERIFY(!source.isEmpty());
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    s_dialogs.file = source;
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, source);
 
     ffmpeg_request_stop();
     QVERIFY(ConvertAndWait(parts));
@@ -216,8 +204,7 @@ void ConversionTest::closingDuringALongConversionFinishesTheFile()
     const QString output = folder + QStringLiteral("/long_converted.mp4");
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    s_dialogs.file = source;
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, source);
     parts.ok->click();
 
     // Once the encoder has written its first pictures, close the window, as the
@@ -250,8 +237,7 @@ void ConversionTest::recordingWithNothingDecodableFailsAndLeavesNoFile()
     }
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    s_dialogs.file = source;
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, source);
 
     BoxAnswerer answerer;
     parts.ok->click();

@@ -30,15 +30,6 @@ QString Language()
     return qEnvironmentVariable("WVC_FIT_LANGUAGE");
 }
 
-std::unique_ptr<TranscoderWin> ShownWindow()
-{
-    auto window = std::make_unique<TranscoderWin>();
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
-}
-
 // Lets pending layout passes run: the controls elide when they are resized.
 void Settle()
 {

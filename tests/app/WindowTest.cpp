@@ -38,22 +38,6 @@ void CollectDebug(QtMsgType type, const QMessageLogContext &, const QString &mes
     s_debugLines.append(message);
 }
 
-std::unique_ptr<TranscoderWin> ShownWindow()
-{
-    auto window = std::make_unique<TranscoderWin>();
-    window->show();
-    QApplication::setActiveWindow(window.get());
-    if (!QTest::qWaitForWindowExposed(window.get()))
-        qWarning("window not exposed");
-    return window;
-}
-
-void ChooseSource(WindowParts &parts, const QString &path)
-{
-    s_dialogs.file = path;
-    parts.sourceButton->click();
-}
-
 void Touch(const QString &path)
 {
     QFile file(path);
@@ -273,7 +257,7 @@ void WindowTest::choosingASourceFillsOnlyAnEmptyDestination()
     auto window = ShownWindow();
     WindowParts parts(window.get());
     parts.destination->setText(destination);
-    ChooseSource(parts, chosen);
+    ChooseSource(s_dialogs, parts, chosen);
     QCOMPARE(parts.source->text(), chosen);
     QCOMPARE(parts.source->cursorPosition(), 0);    // the path's beginning shows
     QCOMPARE(parts.destination->text(), expectedDestination);
@@ -301,7 +285,7 @@ void WindowTest::convertingCoversTheWindowUntilTheResultArrives()
     auto window = ShownWindow();
     WindowParts parts(window.get());
     const QString folder = ScratchFolder(QStringLiteral("window_states"));
-    ChooseSource(parts, folder + QStringLiteral("/entrance_2024-05-14_0800.ts"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/entrance_2024-05-14_0800.ts"));
     SaveScreenshot(window.get(), QStringLiteral("app_ready"));
 
     FakeEngine::SetBlocking(true);
@@ -340,7 +324,7 @@ void WindowTest::failedConversionShowsTheBoxAndTheMaskGoesWithIt()
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write("These are notes about the recording, not the recording itself.\n");
     notes.close();
-    ChooseSource(parts, source);
+    ChooseSource(s_dialogs, parts, source);
 
     BoxAnswerer answerer;
     answerer.ScreenshotNextAs(QStringLiteral("app_failure"));
@@ -374,7 +358,7 @@ void WindowTest::noFreeOutputNameFailsWithoutRunningTheEngine()
     Touch(folder + QStringLiteral("/clip_converted.mp4"));
     for (int n = 1; n <= TranscoderWin::MaxOutputNumber; ++n)
         Touch(folder + QStringLiteral("/clip_converted_%1.mp4").arg(n));
-    ChooseSource(parts, folder + QStringLiteral("/clip.mp4"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/clip.mp4"));
 
     BoxAnswerer answerer;
     parts.ok->click();
@@ -391,7 +375,7 @@ void WindowTest::aboutBoxShowsNameVersionAndNotice()
     auto window = ShownWindow();
     WindowParts parts(window.get());
     // A status line from an earlier conversion is cleared by the box.
-    ChooseSource(parts, ScratchFolder(QStringLiteral("window_about")) + QStringLiteral("/clip.ts"));
+    ChooseSource(s_dialogs, parts, ScratchFolder(QStringLiteral("window_about")) + QStringLiteral("/clip.ts"));
     parts.ok->click();
     QTRY_COMPARE(parts.StatusText(), Complete());
 
@@ -414,7 +398,7 @@ void WindowTest::closingDuringAConversionStopsItAndJoinsTheThread()
 {
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    ChooseSource(parts, ScratchFolder(QStringLiteral("window_close")) + QStringLiteral("/clip.ts"));
+    ChooseSource(s_dialogs, parts, ScratchFolder(QStringLiteral("window_close")) + QStringLiteral("/clip.ts"));
     FakeEngine::SetBlocking(true);
     parts.ok->click();
     QTRY_COMPARE(FakeEngine::Runs(), 1);
@@ -432,7 +416,7 @@ void WindowTest::closingWhenIdleEndsTheThreadAtOnce()
 {
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    ChooseSource(parts, ScratchFolder(QStringLiteral("window_close_idle")) + QStringLiteral("/clip.ts"));
+    ChooseSource(s_dialogs, parts, ScratchFolder(QStringLiteral("window_close_idle")) + QStringLiteral("/clip.ts"));
     parts.ok->click();
     QTRY_COMPARE(parts.StatusText(), Complete());
 

@@ -209,15 +209,6 @@ TEST(GrowTable, ZeroFillsTheNewTailAndNeverShrinks)
 
 // ---- library options and per-stream selection -------------------------------------
 
-std::string dict_text(AVDictionary *d)
-{
-    std::string text;
-    const AVDictionaryEntry *e = nullptr;
-    while ((e = av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX)))
-        text += std::string(e->key) + "=" + e->value + ";";
-    return text;
-}
-
 TEST(LibraryOptions, RoutedToCodecFormatScalerOrResampler)
 {
     LogCapture log;

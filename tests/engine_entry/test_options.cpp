@@ -210,15 +210,6 @@ TEST(OptionTable, EveryRowStoresOrDispatchesAsItsKindSays)
 
 // ---- handlers ---------------------------------------------------------------------
 
-std::string dict_text(AVDictionary *d)
-{
-    std::string text;
-    const AVDictionaryEntry *e = nullptr;
-    while ((e = av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX)))
-        text += std::string(e->key) + "=" + e->value + ";";
-    return text;
-}
-
 TEST_F(OptionsTest, AmbiguousProfileBitrateAndQscaleDefaultToVideo)
 {
     const std::pair<const char *, const char *> uses[] = {

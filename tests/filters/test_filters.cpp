@@ -40,11 +40,6 @@ protected:
     }
 };
 
-template <typename Case> std::string case_name(const ::testing::TestParamInfo<Case> &p)
-{
-    return p.param.name;
-}
-
 std::string kind_name(const ::testing::TestParamInfo<FixtureKind> &p)
 {
     return fixture_kind_name(p.param);

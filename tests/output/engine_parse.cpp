@@ -37,15 +37,6 @@ int EngineParse::parse(const Args &args)
     return parse_command_line(&o, int(argv.size()), argv.data(), option_table, add_output_file);
 }
 
-std::string dict_text(const AVDictionary *d)
-{
-    std::string text;
-    const AVDictionaryEntry *e = nullptr;
-    while ((e = av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX)))
-        text += std::string(text.empty() ? "" : ",") + e->key + "=" + e->value;
-    return text;
-}
-
 std::string tag(const AVDictionary *d, const char *key)
 {
     const AVDictionaryEntry *e = av_dict_get(d, key, nullptr, 0);

@@ -19,6 +19,12 @@
 
 using Args = std::vector<std::string>;
 
+// Names a parameterised case by its row's `name`.
+template <typename Case> std::string case_name(const ::testing::TestParamInfo<Case> &p)
+{
+    return p.param.name;
+}
+
 class EngineParse : public ::testing::Test {
 protected:
     PerFileOptions o{};
@@ -58,8 +64,6 @@ struct RemuxSpec {
 // Throws fixtures::FixtureError on failure.
 void remux(const std::string &src, const std::string &dst, const RemuxSpec &spec);
 
-// "k=v,k=v" in insertion order.
-std::string dict_text(const AVDictionary *d);
 // The value of `key`, or "<none>".
 std::string tag(const AVDictionary *d, const char *key);
 

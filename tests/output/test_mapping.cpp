@@ -17,11 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename Case> std::string case_name(const ::testing::TestParamInfo<Case> &p)
-{
-    return p.param.name;
-}
-
 class Mapping : public EngineParse {
 protected:
     std::string dir;

@@ -13,11 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename Case> std::string case_name(const ::testing::TestParamInfo<Case> &p)
-{
-    return p.param.name;
-}
-
 // h264_aac_ts as Matroska with a title, a creation time and two chapters.
 std::string titled_recording()
 {

@@ -18,11 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename Case> std::string case_name(const ::testing::TestParamInfo<Case> &p)
-{
-    return p.param.name;
-}
-
 class Output : public EngineParse {
 protected:
     std::string dir;
@@ -83,12 +78,12 @@ TEST_P(ConverterVector, CreatesTheSelectedStreamsWithTheNamedEncoders)
         EXPECT_TRUE(s->enc_ctx->flags & AV_CODEC_FLAG_GLOBAL_HEADER); // mp4 wants them
         switch (s->st->codecpar->codec_type) {
         case AVMEDIA_TYPE_VIDEO:
-            EXPECT_EQ(dict_text(s->encoder_opts), "profile=baseline,level=3,strict=-2");
+            EXPECT_EQ(dict_text(s->encoder_opts), "profile=baseline;level=3;strict=-2;");
             EXPECT_EQ(s->enc_ctx->strict_std_compliance, -2);
             EXPECT_STREQ(s->avfilter, "null");
             break;
         case AVMEDIA_TYPE_AUDIO:
-            EXPECT_EQ(dict_text(s->encoder_opts), "level=3,strict=-2");
+            EXPECT_EQ(dict_text(s->encoder_opts), "level=3;strict=-2;");
             EXPECT_STREQ(s->avfilter, "anull");
             break;
         default:

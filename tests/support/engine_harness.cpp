@@ -3,6 +3,7 @@
 #include "ffmpeg_exec.h"
 
 extern "C" {
+#include <libavutil/dict.h>
 #include <libavutil/log.h>
 }
 
@@ -179,6 +180,15 @@ ChildResult run_cli(const std::vector<std::string> &args, const std::string &inp
     waitpid(pid, &status, 0);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::string dict_text(const AVDictionary *d)
+{
+    std::string text;
+    const AVDictionaryEntry *e = nullptr;
+    while ((e = av_dict_get(d, "", e, AV_DICT_IGNORE_SUFFIX)))
+        text += std::string(e->key) + "=" + e->value + ";";
+    return text;
 }
 
 std::string scratch_dir(const std::string &name)

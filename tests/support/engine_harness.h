@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+struct AVDictionary;
+
 struct LogLine {
     int level;
     std::string text; // the formatted message, as given to av_log
@@ -54,6 +56,9 @@ std::string cli_path();
 // (or the copy of it at `program`) run with args (argv[0] is added); exits with
 // 127 when that cannot be done.
 [[noreturn]] void exec_cli(const std::vector<std::string> &args, const std::string &program = "");
+
+// Every entry of `d` as "key=value;", in order.
+std::string dict_text(const AVDictionary *d);
 
 // A fresh empty directory under the build tree for one test's files.
 std::string scratch_dir(const std::string &name);
