@@ -6,13 +6,105 @@
 // parsing, the output check or the transcode set-up failed. The engine keeps its
 // state in process-wide tables: one run at a time per process. argv is neither
 // freed nor kept.
+//
+// Callers that want more than the status (the converter window, the batch
+// command) use ffmpeg_exec_observed(): the same run, with progress events while it
+// goes and a typed account of how it ended.
+//
+//     RunObserver observer;
+//     observer.on_progress = [&](const RunProgress &p) { show(p); return !cancelled; };
+//     observer.discard_when_stopped = true;
+//     RunOutcome outcome;
+//     ffmpeg_exec_observed(argc, argv, &observer, &outcome);
+//     if (outcome.end == RunEnd::Failed) explain(outcome.failure, outcome.error_text);
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 int ffmpeg_exec(int argc, char **argv);
 
 // Asks the run in progress to stop as if "q" had been pressed: the loop ends at its
 // next turn, the outputs are finished with their trailers and the run returns 0.
-// Safe to call from any thread (the converter window calls it from the GUI thread
-// while the run is on the worker thread). Every run clears the request when it
-// starts, so a request made between runs does not stop the next one.
+// A run blocked on input (a named pipe without writer, a hung network folder) is
+// woken and ends within a second. Safe to call from any thread (the converter window
+// calls it from the GUI thread while the run is on the worker thread). Every run
+// clears the request when it starts, so a request made between runs does not stop
+// the next one: callers that may ask before the run has begun also give the run a
+// RunObserver::should_stop.
 void ffmpeg_request_stop(void);
+
+// ---- the converter's conversion ----------------------------------------------------
+
+// The twelve words of one conversion of `source` into `output`: "ffmpeg", "-i",
+// source, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2",
+// output. The paths go in unchanged. Everyone who runs the converter's conversion
+// (the window's worker, the batch command, tests, fuzzing) builds them here.
+std::vector<std::string> converter_arguments(const std::string &source, const std::string &output);
+
+// ---- observed runs ---------------------------------------------------------------------
+
+// How far a run has come. Sent at the pace of the status line (every half second)
+// and once more, with `last` set, after the trailers are written.
+struct RunProgress {
+    int64_t out_time_us = 0;  // output time reached (the status line's "time=")
+    int64_t duration_us = -1; // what the output holds when the run completes; -1 unknown
+    int64_t frames = 0;       // video frames written (the status line's "frame=")
+    double speed = 0;         // output time / wall-clock time; 0 until known
+    int64_t bytes = 0;        // bytes written to the first output, buffered ones included
+    int64_t elapsed_us = 0;   // wall-clock time since the loop started
+    bool last = false;        // the final event
+};
+
+enum class RunEnd {
+    Completed, // every output finished, status 0
+    Stopped,   // ended early on request: a stop request, the "q" key or a signal
+    Failed,    // status -1
+};
+
+enum class StopCause { None, Request, Key, Signal };
+
+// Why a run failed, in the terms a user can act on.
+enum class RunFailure {
+    None,
+    SourceUnreadable,       // the source cannot be opened or read as media
+    SourceNoStream,         // the source has no stream the output can take
+    DestinationMissing,     // the output's folder does not exist
+    DestinationNotWritable, // the output's folder or file may not be written
+    DiskFull,               // no space left, quota exceeded or file-size limit
+    OutputNameRefused,      // the output name is too long or invalid there
+    EncoderRefused,         // an encoder refused the input (a picture size, a format)
+    Other,
+};
+
+struct RunOutcome {
+    int status = 0;              // what ffmpeg_exec() returns for the same run
+    RunEnd end = RunEnd::Completed;
+    StopCause stop = StopCause::None; // for RunEnd::Stopped
+    int signal = 0;              // the signal that stopped the run, 0 for none
+    RunFailure failure = RunFailure::None; // for RunEnd::Failed
+    int error = 0;               // the library error code behind the failure, 0 if none
+    std::string error_text;      // the library's text for it, or the engine's own message
+    bool output_removed = false; // the run's output files were removed again
+};
+
+struct RunObserver {
+    // Called on the run's thread; returning false asks the run to stop (as
+    // ffmpeg_request_stop() does). May be empty.
+    std::function<bool(const RunProgress &)> on_progress;
+    // Polled by the loop and by blocking I/O; true asks the run to stop. Lets a
+    // caller ask before the run has begun. May be empty.
+    std::function<bool()> should_stop;
+    // A run ended early (stop request, key, signal) removes the files it created,
+    // as a failed run does; without it they are finished with their trailers.
+    bool discard_when_stopped = false;
+};
+
+// ffmpeg_exec() with an observer (may be nullptr) and an account of the end (may be
+// nullptr). The status returned is the one ffmpeg_exec() would return.
+int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome);
+
+// Short English name of a failure kind ("source unreadable", ...), for logs and reports.
+const char *run_failure_name(RunFailure failure);
