@@ -118,7 +118,8 @@ bool is_media_file(const std::string &path)
     return probe_media_file(path, &probe) >= 0 && (probe.has_video || probe.has_audio);
 }
 
-int find_media_files(const std::string &folder, std::vector<std::string> *files)
+int find_media_files(const std::string &folder, std::vector<std::string> *files,
+                     std::vector<MediaProbe> *probes)
 {
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
@@ -137,8 +138,13 @@ int find_media_files(const std::string &folder, std::vector<std::string> *files)
             found.push_back(it->path());
     }
     std::sort(found.begin(), found.end());
-    for (const fs::path &p : found)
-        if (is_media_file(p.string()))
-            files->push_back(p.string());
+    for (const fs::path &p : found) {
+        MediaProbe probe;
+        if (probe_media_file(p.string(), &probe) < 0 || !(probe.has_video || probe.has_audio))
+            continue;
+        files->push_back(p.string());
+        if (probes)
+            probes->push_back(probe);
+    }
     return 0;
 }

@@ -26,7 +26,8 @@ bool is_media_file(const std::string &path);
 
 // Every regular file under `folder` (sub-folders too, symbolic links to folders
 // not followed) that is_media_file() accepts, appended to `files` in a stable
-// order: sorted by path, component by component. Folders that cannot be read are
-// skipped with a warning. Returns 0, or a negative error when `folder` itself
-// cannot be read.
-int find_media_files(const std::string &folder, std::vector<std::string> *files);
+// order: sorted by path, component by component; their probes go to `probes`
+// alongside when it is given. Folders that cannot be read are skipped with a
+// warning. Returns 0, or a negative error when `folder` itself cannot be read.
+int find_media_files(const std::string &folder, std::vector<std::string> *files,
+                     std::vector<MediaProbe> *probes = nullptr);
