@@ -311,5 +311,6 @@ void note_write_error(OutFile *of, int err);
 // After the loop: closes every output file; 0 when each was written completely and
 // media reached at least one of them, else -1 (said why).
 int settle_outputs(void);
-// Removes the files this run created; for runs that end with -1.
-void remove_created_outputs(void);
+// Removes the files this run created (for runs that end with -1, and stopped
+// runs whose caller discards them); returns how many were removed.
+int remove_created_outputs(void);
