@@ -85,6 +85,13 @@ const CLI::Validator kReportFolderExists(
     },
     "", "report folder");
 
+// CLI11 adds a validator's description to the option's type name; the option's
+// own text says it better here.
+CLI::Validator quiet(const CLI::Validator &validator)
+{
+    return CLI::Validator(validator).description("");
+}
+
 int positive_count(int value)
 {
     return value > 0 ? value : 1;
@@ -112,18 +119,17 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     options->jobs = default_job_count();
 
     app.add_option("inputs", options->inputs, "Recordings, and folders to search for recordings")
-        ->required()
         ->type_name("FILE|FOLDER")
-        ->check(CLI::ExistingPath);
+        ->check(quiet(CLI::ExistingPath));
     app.add_option("-o,--output", options->output_dir,
                    "Folder for every output (it must exist); default: beside each source")
         ->type_name("DIR")
-        ->check(CLI::ExistingDirectory);
+        ->check(quiet(CLI::ExistingDirectory));
     app.add_option("-j,--jobs", options->jobs,
-                   "Conversions at once, each in its own process; default: one per two cores (" +
+                   "Conversions at once (1 to 64), each in its own process; default: one per two cores (" +
                        std::to_string(options->jobs) + " here)")
         ->type_name("N")
-        ->check(CLI::Range(1, 64));
+        ->check(quiet(CLI::Range(1, 64)));
     app.add_option("-r,--report", options->report_path,
                    "Write a JSON array of {source, output, status, reason, duration, seconds} to FILE")
         ->type_name("FILE")
@@ -136,6 +142,11 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
         std::cerr << kName << ": " << e.what() << "\n"
+                  << "Try '" << kName << " --help' for more information.\n";
+        return BATCH_EXIT_USAGE;
+    }
+    if (options->inputs.empty()) {
+        std::cerr << kName << ": no recording or folder given\n"
                   << "Try '" << kName << " --help' for more information.\n";
         return BATCH_EXIT_USAGE;
     }

@@ -11,7 +11,8 @@
 #include <iostream>
 #include <unistd.h>
 
-using nlohmann::json;
+// Keeps the fields in the order the report documents.
+using json = nlohmann::ordered_json;
 
 namespace {
 

@@ -190,7 +190,16 @@ std::string describe_exit(int status)
            " without saying how the conversion went";
 }
 
-void settle(const Running &r, int status, bool interrupted, const BatchJob &job, JobResult *result)
+// Each conversion process may have seen the terminal's SIGINT, our SIGTERM or
+// both; what the user did is what the batch command saw.
+std::string interrupt_reason(int interrupt)
+{
+    if (interrupt == SIGINT)
+        return "stopped by an interrupt (Ctrl-C)";
+    return "stopped by signal " + std::to_string(interrupt) + " (" + strsignal(interrupt) + ")";
+}
+
+void settle(const Running &r, int status, int interrupt, const BatchJob &job, JobResult *result)
 {
     if (r.ended) {
         if (r.end.end == "completed") {
@@ -198,18 +207,19 @@ void settle(const Running &r, int status, bool interrupted, const BatchJob &job,
             result->media_us = r.end.out_time_us;
         } else {
             result->status = r.end.end == "stopped" ? JobStatus::Stopped : JobStatus::Failed;
-            result->reason = r.end.reason;
+            result->reason = result->status == JobStatus::Stopped && interrupt ? interrupt_reason(interrupt)
+                                                                                : r.end.reason;
         }
         return;
     }
     // The process died before its engine could clean up: whatever it wrote under
     // the name planned for it is a partial file of ours.
-    result->status = interrupted ? JobStatus::Stopped : JobStatus::Failed;
-    result->reason = describe_exit(status);
+    result->status = interrupt ? JobStatus::Stopped : JobStatus::Failed;
+    result->reason = interrupt ? interrupt_reason(interrupt) : describe_exit(status);
     unlink(job.output.c_str());
 }
 
-void finish(const Running &r, bool interrupted, const BatchJob &job, JobResult *result)
+void finish(const Running &r, int interrupt, const BatchJob &job, JobResult *result)
 {
     close(r.fd);
     int status = 0;
@@ -218,7 +228,7 @@ void finish(const Running &r, bool interrupted, const BatchJob &job, JobResult *
     }
     result->seconds = std::chrono::duration<double>(Clock::now() - r.started).count();
     result->max_rss_kb = usage.ru_maxrss;
-    settle(r, status, interrupted, job, result);
+    settle(r, status, interrupt, job, result);
 }
 
 void signal_all(const std::vector<Running> &running, int signal_number)
@@ -274,7 +284,7 @@ int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<
             Running &r = running[i];
             JobResult &result = (*results)[r.index];
             if (fds[i + 1].revents && !read_events(&r, &result, listener)) {
-                finish(r, interrupt != 0, jobs[r.index], &result);
+                finish(r, interrupt, jobs[r.index], &result);
                 listener->job_finished(r.index);
                 fds.erase(fds.begin() + static_cast<long>(i) + 1);
                 running.erase(running.begin() + static_cast<long>(i));
@@ -284,5 +294,8 @@ int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<
         }
         listener->tick();
     }
+    for (JobResult &result : *results)
+        if (interrupt && result.status == JobStatus::NotStarted)
+            result.reason = "not started: the batch was stopped first";
     return interrupt;
 }

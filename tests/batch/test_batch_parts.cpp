@@ -1,5 +1,7 @@
 // The pieces the batch command and the window share: the output naming rule and
 // the media probe that picks recordings out of a folder.
+#include "batch_display.h"
+#include "batch_plan.h"
 #include "engine_harness.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
@@ -140,6 +142,48 @@ TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
                                                dir + "/b/4.ts", dir + "/b/deeper/3.ts"};
     EXPECT_EQ(files, expected);
     EXPECT_LT(find_media_files(dir + "/missing", &files), 0);
+}
+
+TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"clip.ts", "clip.ts"},           {"/rec/-1.ts", "/rec/-1.ts"},     {"-1.ts", "./-1.ts"},
+        {"rtp:cam.ts", "./rtp:cam.ts"},   {"day:1/cam.ts", "./day:1/cam.ts"}, {"day/1:2.ts", "day/1:2.ts"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(engine_safe_path(c.first), c.second) << c.first;
+}
+
+TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
+{
+    auto job = [](int64_t seconds) {
+        BatchJob j;
+        j.duration_us = seconds * 1000000;
+        return j;
+    };
+    auto result = [](JobStatus status, int64_t reached_s = 0) {
+        JobResult r;
+        r.status = status;
+        r.out_time_us = reached_s * 1000000;
+        return r;
+    };
+    struct Case {
+        const char *what;
+        std::vector<BatchJob> jobs;
+        std::vector<JobResult> results;
+        double elapsed, expected;
+    };
+    const Case cases[] = {
+        {"nothing done yet", {job(10), job(10)}, {result(JobStatus::Running), result(JobStatus::NotStarted)}, 5, -1},
+        {"half of the media in 10 s", {job(10), job(30)}, {result(JobStatus::Converted), result(JobStatus::Running, 10)},
+         10, 10},
+        {"an unknown length counts as the average",
+         {job(10), job(-1)}, {result(JobStatus::Converted), result(JobStatus::NotStarted)}, 4, 4},
+        {"no length known: by files", {job(-1), job(-1), job(-1)},
+         {result(JobStatus::Failed), result(JobStatus::Running, 5), result(JobStatus::NotStarted)}, 3, 6},
+    };
+    for (const Case &c : cases)
+        EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
 }
 
 } // namespace
