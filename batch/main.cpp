@@ -38,6 +38,13 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs)
     return status;
 }
 
+// Redrawing in place needs a terminal that understands cursor movement.
+bool live_terminal()
+{
+    const char *term = getenv("TERM");
+    return isatty(STDOUT_FILENO) && !(term && !strcmp(term, "dumb"));
+}
+
 int exit_status(const std::vector<JobResult> &results, int interrupt)
 {
     if (interrupt)
@@ -65,7 +72,7 @@ int run_batch(const BatchOptions &options)
     // A reader that went away (| head) must not end the run half-way.
     signal(SIGPIPE, SIG_IGN);
     std::vector<JobResult> results;
-    BatchDisplay display(jobs, results, stdout, isatty(STDOUT_FILENO));
+    BatchDisplay display(jobs, results, stdout, live_terminal());
     const int interrupt = run_batch_jobs(jobs, options.jobs, &results, &display);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
