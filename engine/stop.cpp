@@ -80,7 +80,10 @@ void keep_waking(void)
     for (;;) {
         {
             std::lock_guard<std::mutex> hold(run_thread_lock);
-            if (!run_thread_known.load() || RunPhase(run_phase.load()) == RunPhase::Finishing) {
+            // A new run clears the request before it records its thread, so a
+            // waker left over from the run before never disturbs it.
+            if (!run_thread_known.load() || !stop_request.load() ||
+                RunPhase(run_phase.load()) == RunPhase::Finishing) {
                 waker_running = false;
                 return;
             }
