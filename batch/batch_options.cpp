@@ -42,7 +42,7 @@ DESCRIPTION
 const char kTail[] = R"(
 EXIT STATUS
     0    every file was converted (or, with --dry-run, every output name was found)
-    1    at least one file failed
+    1    at least one file failed, or no recording was found
     2    the command line cannot be used (the message says why)
     128+n    stopped by signal n (130 for Ctrl-C); the report lists what was done
 
