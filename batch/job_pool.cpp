@@ -49,6 +49,7 @@ void forward_signal_to_pipe(int signal_number)
 }
 
 const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kStopSignalCount = sizeof(kStopSignals) / sizeof(kStopSignals[0]);
 
 class SignalWatch {
 public:
@@ -59,12 +60,12 @@ public:
         struct sigaction sa = {};
         sa.sa_handler = forward_signal_to_pipe;
         sigemptyset(&sa.sa_mask);
-        for (size_t i = 0; i < 3; i++)
+        for (size_t i = 0; i < kStopSignalCount; i++)
             sigaction(kStopSignals[i], &sa, &previous_[i]);
     }
     ~SignalWatch()
     {
-        for (size_t i = 0; i < 3; i++)
+        for (size_t i = 0; i < kStopSignalCount; i++)
             sigaction(kStopSignals[i], &previous_[i], nullptr);
         close(g_signal_pipe[0]);
         close(g_signal_pipe[1]);
@@ -86,7 +87,7 @@ public:
     int fd() const { return g_signal_pipe[0]; }
 
 private:
-    struct sigaction previous_[3];
+    struct sigaction previous_[kStopSignalCount];
 };
 
 // ---- starting a conversion process -------------------------------------------
