@@ -127,11 +127,6 @@ void ffmpeg_request_stop(void)
     }
 }
 
-bool engine_stop_requested(void)
-{
-    return stop_request.load();
-}
-
 StopCause engine_stop_cause(void)
 {
     if (StopCause(stop_cause.load()) != StopCause::None)
