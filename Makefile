@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all setup configure build run test sanitize sanitize-all fuzz-build fuzz clean
+.PHONY: all setup configure build run test bench-batch sanitize sanitize-all fuzz-build fuzz clean
 
 all: build
 
@@ -23,6 +23,13 @@ run: build
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The batch command over eight 20-second D1 recordings with one job and with its
+# default job count (extra counts: BENCH_JOBS="2 4"); prints files per minute.
+BENCH_JOBS ?=
+bench-batch: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_batch wardline-convert
+	@$(BUILD_DIR)/bin/bench_batch $(BENCH_JOBS)
 
 # The engine's tests built with the address and undefined-behaviour sanitizers
 # (in their own build tree) and run there.

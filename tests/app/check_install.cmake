@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks the desktop integration: the
 # entry's Exec names an installed program, its Icon an installed icon in every size,
-# and the engine's command-line program is installed beside the converter.
+# and the engine's command-line program and the batch command are installed beside the
+# converter.
 #   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
 cmake_minimum_required(VERSION 3.16)
 file(REMOVE_RECURSE "${PREFIX}")
@@ -31,7 +32,7 @@ if(NOT value_Type STREQUAL "Application")
   message(FATAL_ERROR "desktop entry type is ${value_Type}")
 endif()
 string(REGEX REPLACE " .*" "" program "${value_Exec}")
-foreach(binary "${program}" ffmpeg_exec)
+foreach(binary "${program}" ffmpeg_exec wardline-convert)
   if(NOT EXISTS "${PREFIX}/bin/${binary}" OR IS_DIRECTORY "${PREFIX}/bin/${binary}")
     message(FATAL_ERROR "${binary} is not installed in ${PREFIX}/bin")
   endif()
@@ -42,4 +43,4 @@ foreach(size 16 32 48 64 128 256)
     message(FATAL_ERROR "no icon ${icon}")
   endif()
 endforeach()
-message(STATUS "desktop entry, program, engine program and icons installed")
+message(STATUS "desktop entry, program, engine program, batch command and icons installed")

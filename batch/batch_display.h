@@ -1,0 +1,49 @@
+// What the batch command shows while it runs. On a terminal: one line per running
+// conversion and an overall line with the time left, redrawn in place, with a
+// line per finished file scrolling above them. Elsewhere (a pipe, a log file):
+// only the line per finished file. Called by main.cpp through JobListener.
+#pragma once
+
+#include "job_pool.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+class BatchDisplay : public JobListener {
+public:
+    BatchDisplay(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results, FILE *out, bool live);
+
+    void job_started(size_t index) override;
+    void job_progress(size_t index) override;
+    void job_finished(size_t index) override;
+    void tick() override;
+    // Clears the redrawn lines (the finished lines stay).
+    void close();
+
+private:
+    void clear_live_lines();
+    void draw_live_lines();
+
+    const std::vector<BatchJob> &jobs_;
+    const std::vector<JobResult> &results_;
+    FILE *out_;
+    bool live_;
+    int live_lines_ = 0;
+    double started_s_;
+};
+
+// "converted: SRC -> OUT (0:20 of media in 7.1 s)", "failed: SRC: REASON", ...
+std::string finished_line(const BatchJob &job, const JobResult &result);
+
+// "0:07", "12:34", "1:02:03"
+std::string clock_text(double seconds);
+
+// Seconds the whole batch still needs at the pace so far, judged by the media
+// time converted (files of unknown length count as the average known one, or
+// by file count when no length is known); negative when it cannot be told yet.
+double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
+                             double elapsed_s);
+
+// "7 converted, 1 failed, 2 stopped, 3 not started" (zero counts left out).
+std::string summary_text(const std::vector<JobResult> &results);

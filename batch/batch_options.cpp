@@ -1,0 +1,154 @@
+// The batch command's options and its man-page-style help.
+#include "batch_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <iostream>
+
+namespace {
+
+const char kName[] = "wardline-convert";
+
+const char kHead[] = R"(NAME
+    wardline-convert - convert many recordings to MP4 files that ordinary players open
+
+SYNOPSIS
+    wardline-convert [--output DIR] [--jobs N] [--report FILE] [--dry-run] FILE|FOLDER...
+
+DESCRIPTION
+    Converts every recording it is given, and every recording found in the folders
+    it is given (sub-folders too, in sorted order), the way the Wardline Video
+    Converter window does: H.264 video (baseline profile, level 3) and the audio in
+    an MP4 file. A folder contributes the files whose content opens as media with
+    a video or audio stream, whatever their names; a file named on the command line
+    is always tried.
+
+    Each output is named after its source: "<name>_converted.mp4", or
+    "<name>_converted_<n>.mp4" when that name is taken. Existing files are never
+    replaced, and two conversions of one run never pick the same name.
+
+    Conversions run in separate processes, up to --jobs at once. A failed
+    conversion leaves no output and does not stop the others. On a terminal, one
+    line per running conversion and an overall line with the time left are
+    redrawn in place; otherwise one line is printed per finished file. Ctrl-C
+    (SIGINT) or SIGTERM stops every conversion and removes their partial outputs;
+    a second one kills them at once.
+
+)";
+
+const char kTail[] = R"(
+EXIT STATUS
+    0    every file was converted (or, with --dry-run, every output name was found)
+    1    at least one file failed, or no recording was found
+    2    the command line cannot be used (the message says why)
+    128+n    stopped by signal n (130 for Ctrl-C); the report lists what was done
+
+EXAMPLES
+    wardline-convert export/
+        Converts every recording under export/, writing each output beside its
+        source.
+
+    wardline-convert --output /srv/converted --jobs 2 --report report.json cam01.ts cam02.ts
+        Two conversions at once into /srv/converted, with a JSON report of
+        {source, output, status, reason, duration, seconds} per file.
+
+    wardline-convert --dry-run --output out/ export/
+        Lists the output each recording would get, and writes nothing.
+)";
+
+// CLI11's option list, framed by the sections of a manual page.
+class ManPageFormatter : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App *app, std::string, CLI::AppFormatMode) const override
+    {
+        std::string text = kHead;
+        text += "OPTIONS\n";
+        text += make_positionals(app);
+        text += make_groups(app, CLI::AppFormatMode::Normal);
+        text += kTail;
+        return text;
+    }
+};
+
+// The report is written at the end: a folder that is not there should be said at
+// the start, not after hours of converting.
+const CLI::Validator kReportFolderExists(
+    [](std::string &path) -> std::string {
+        const std::string::size_type slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+        if (access(folder.c_str(), W_OK) != 0)
+            return "cannot write a report into the folder of " + path;
+        return "";
+    },
+    "", "report folder");
+
+// CLI11 adds a validator's description to the option's type name; the option's
+// own text says it better here.
+CLI::Validator quiet(const CLI::Validator &validator)
+{
+    return CLI::Validator(validator).description("");
+}
+
+int positive_count(int value)
+{
+    return value > 0 ? value : 1;
+}
+
+} // namespace
+
+int default_job_count()
+{
+    cpu_set_t set;
+    int cores = 0;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0)
+        cores = CPU_COUNT(&set);
+    if (cores <= 0)
+        cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
+    return positive_count(cores / 2);
+}
+
+int parse_batch_options(int argc, char **argv, BatchOptions *options)
+{
+    CLI::App app{"", kName};
+    app.formatter(std::make_shared<ManPageFormatter>());
+    app.get_formatter()->column_width(26);
+    app.option_defaults()->always_capture_default(false);
+    options->jobs = default_job_count();
+
+    app.add_option("inputs", options->inputs, "Recordings, and folders to search for recordings")
+        ->type_name("FILE|FOLDER")
+        ->check(quiet(CLI::ExistingPath));
+    app.add_option("-o,--output", options->output_dir,
+                   "Folder for every output (it must exist); default: beside each source")
+        ->type_name("DIR")
+        ->check(quiet(CLI::ExistingDirectory));
+    app.add_option("-j,--jobs", options->jobs,
+                   "Conversions at once (1 to 64), each in its own process; default: one per two cores (" +
+                       std::to_string(options->jobs) + " here)")
+        ->type_name("N")
+        ->check(quiet(CLI::Range(1, 64)));
+    app.add_option("-r,--report", options->report_path,
+                   "Write a JSON array of {source, output, status, reason, duration, seconds} to FILE")
+        ->type_name("FILE")
+        ->check(kReportFolderExists);
+    app.add_flag("-n,--dry-run", options->dry_run, "List each source and the output it would get; write nothing");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError &e) {
+        std::cerr << kName << ": " << e.what() << "\n"
+                  << "Try '" << kName << " --help' for more information.\n";
+        return BATCH_EXIT_USAGE;
+    }
+    if (options->inputs.empty()) {
+        std::cerr << kName << ": no recording or folder given\n"
+                  << "Try '" << kName << " --help' for more information.\n";
+        return BATCH_EXIT_USAGE;
+    }
+    return -1;
+}

@@ -1,0 +1,27 @@
+// The batch command's command line: what it was asked to do, and its usage text.
+// Parsed with CLI11; called by main.cpp.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct BatchOptions {
+    std::vector<std::string> inputs; // files and folders, in the order given
+    std::string output_dir;          // empty: beside each source
+    int jobs = 0;                    // conversions at once
+    bool dry_run = false;
+    std::string report_path;         // empty: no report
+};
+
+// Exit status for a command line that cannot be used.
+constexpr int BATCH_EXIT_USAGE = 2;
+
+// Conversions at once when --jobs is not given: one per two processor cores this
+// process may run on, at least one (each conversion's encoder already uses more
+// than one core).
+int default_job_count();
+
+// Parses argv into `options`. Returns -1 when the command should go on, otherwise
+// the exit status to end with: 0 after --help, BATCH_EXIT_USAGE after a message
+// about a bad command line (on standard error).
+int parse_batch_options(int argc, char **argv, BatchOptions *options);

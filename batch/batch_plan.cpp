@@ -1,0 +1,102 @@
+// Finding the recordings of a batch run and planning their outputs.
+#include "batch_plan.h"
+
+#include "media_scan.h"
+#include "output_naming.h"
+
+#include <filesystem>
+#include <iostream>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One spelling per file, for noticing a file reached twice and a name planned
+// twice: the absolute path with symbolic links resolved as far as they exist.
+std::string identity_of(const std::string &path)
+{
+    std::error_code ec;
+    fs::path id = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : id.string();
+}
+
+void add_folder(const std::string &folder, std::vector<BatchJob> *jobs)
+{
+    std::vector<std::string> files;
+    std::vector<MediaProbe> probes;
+    if (find_media_files(folder, &files, &probes) < 0) {
+        std::cerr << "wardline-convert: cannot read the folder " << folder << "\n";
+        return;
+    }
+    if (files.empty())
+        std::cerr << "wardline-convert: no recordings in " << folder << "\n";
+    for (size_t i = 0; i < files.size(); i++) {
+        BatchJob job;
+        job.source = files[i];
+        job.duration_us = probes[i].duration_us;
+        jobs->push_back(job);
+    }
+}
+
+void add_file(const std::string &file, std::vector<BatchJob> *jobs)
+{
+    BatchJob job;
+    job.source = file;
+    MediaProbe probe;
+    if (probe_media_file(file, &probe) >= 0)
+        job.duration_us = probe.duration_us;
+    jobs->push_back(job);
+}
+
+std::string folder_of(const std::string &path)
+{
+    const std::string folder = fs::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+} // namespace
+
+std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs)
+{
+    std::vector<BatchJob> found;
+    for (const std::string &input : inputs) {
+        std::error_code ec;
+        if (fs::is_directory(input, ec))
+            add_folder(input, &found);
+        else
+            add_file(input, &found);
+    }
+    std::vector<BatchJob> jobs;
+    std::set<std::string> seen;
+    for (BatchJob &job : found)
+        if (seen.insert(identity_of(job.source)).second)
+            jobs.push_back(std::move(job));
+    return jobs;
+}
+
+void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir)
+{
+    std::set<std::string> planned;
+    auto taken = [&](const std::string &path) {
+        return output_path_taken_on_disk(path) || planned.count(identity_of(path)) > 0;
+    };
+    for (BatchJob &job : *jobs) {
+        const std::string folder = output_dir.empty() ? folder_of(job.source) : output_dir;
+        const std::string name = fs::path(job.source).filename().string();
+        job.output = free_output_path(folder, name, taken);
+        if (!job.output.empty())
+            planned.insert(identity_of(job.output));
+    }
+}
+
+std::string engine_safe_path(const std::string &path)
+{
+    if (path.empty() || path[0] == '/')
+        return path;
+    const std::string first = path.substr(0, path.find('/'));
+    if (path[0] == '-' || first.find(':') != std::string::npos)
+        return "./" + path;
+    return path;
+}

@@ -1,0 +1,87 @@
+// Writing the batch command's JSON report.
+#include "batch_report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+// Keeps the fields in the order the report documents.
+using json = nlohmann::ordered_json;
+
+namespace {
+
+json nullable_text(const std::string &text)
+{
+    return text.empty() ? json() : json(text);
+}
+
+// Rounded to milliseconds: the report is read by people too.
+json nullable_seconds(double seconds)
+{
+    return seconds < 0 ? json() : json(std::round(seconds * 1000) / 1000);
+}
+
+} // namespace
+
+const char *job_status_name(JobStatus status)
+{
+    switch (status) {
+    case JobStatus::Converted:
+        return "converted";
+    case JobStatus::Failed:
+        return "failed";
+    case JobStatus::Stopped:
+        return "stopped";
+    case JobStatus::NotStarted:
+    case JobStatus::Running:
+        break;
+    }
+    return "not started";
+}
+
+std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results)
+{
+    json report = json::array();
+    for (size_t i = 0; i < jobs.size(); i++) {
+        const JobResult &r = results[i];
+        const bool converted = r.status == JobStatus::Converted;
+        report.push_back({
+            {"source", jobs[i].source},
+            {"output", nullable_text(jobs[i].output)},
+            {"status", job_status_name(r.status)},
+            {"reason", converted ? json() : nullable_text(r.reason)},
+            {"duration", converted ? nullable_seconds(r.media_us / 1e6) : json()},
+            {"seconds", nullable_seconds(r.seconds)},
+        });
+    }
+    // File names need not be UTF-8; such bytes become U+FFFD rather than losing
+    // the whole report.
+    return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
+                  const std::vector<JobResult> &results)
+{
+    const std::string temp = path + ".part";
+    {
+        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+        file << report_text(jobs, results);
+        if (!file.flush()) {
+            std::cerr << "wardline-convert: cannot write the report " << temp << "\n";
+            unlink(temp.c_str());
+            return false;
+        }
+    }
+    if (rename(temp.c_str(), path.c_str()) != 0) {
+        std::cerr << "wardline-convert: cannot write the report " << path << ": " << strerror(errno) << "\n";
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,23 @@
+// The batch command's report: a JSON array with one object per recording,
+// {source, output, status, reason, duration, seconds}, so scripts (and jq, when
+// merging the reports of several machines) can tell what happened to each file.
+// Called by main.cpp.
+#pragma once
+
+#include "job_pool.h"
+
+#include <string>
+#include <vector>
+
+// "converted", "failed", "stopped" or "not started".
+const char *job_status_name(JobStatus status);
+
+// The report as text: status as above; reason null when converted; output null
+// when no name was free; duration (seconds of media in the output) null unless
+// converted; seconds (wall-clock time of the conversion) null when not started.
+std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results);
+
+// Writes the report to `path` (under a temporary name, then renamed, so a reader
+// never sees half of one). False, with a message on standard error, on failure.
+bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
+                  const std::vector<JobResult> &results);

@@ -1,0 +1,302 @@
+// Conversion processes: starting them, reading their event lines, collecting
+// their ends, stopping them on a signal.
+#include "job_pool.h"
+
+#include "job_protocol.h"
+#include "single_job.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The descriptor the conversion process writes its events to.
+constexpr int kEventFd = 3;
+constexpr int kTickMilliseconds = 250;
+
+struct Running {
+    size_t index = 0;
+    pid_t pid = -1;
+    int fd = -1;
+    std::string pending; // bytes of an unfinished line
+    bool ended = false;
+    JobEvent end;
+    Clock::time_point started;
+};
+
+// ---- signals: a handler that only writes the signal's number into a pipe ----
+
+int g_signal_pipe[2] = {-1, -1};
+
+void forward_signal_to_pipe(int signal_number)
+{
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(signal_number);
+    if (write(g_signal_pipe[1], &byte, 1) < 0) {
+        // A full pipe already holds enough signals to act on.
+    }
+    errno = saved;
+}
+
+const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr size_t kStopSignalCount = sizeof(kStopSignals) / sizeof(kStopSignals[0]);
+
+class SignalWatch {
+public:
+    SignalWatch()
+    {
+        if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) < 0)
+            g_signal_pipe[0] = g_signal_pipe[1] = -1;
+        struct sigaction sa = {};
+        sa.sa_handler = forward_signal_to_pipe;
+        sigemptyset(&sa.sa_mask);
+        for (size_t i = 0; i < kStopSignalCount; i++)
+            sigaction(kStopSignals[i], &sa, &previous_[i]);
+    }
+    ~SignalWatch()
+    {
+        for (size_t i = 0; i < kStopSignalCount; i++)
+            sigaction(kStopSignals[i], &previous_[i], nullptr);
+        close(g_signal_pipe[0]);
+        close(g_signal_pipe[1]);
+        g_signal_pipe[0] = g_signal_pipe[1] = -1;
+    }
+    SignalWatch(const SignalWatch &) = delete;
+    SignalWatch &operator=(const SignalWatch &) = delete;
+
+    // The signals that arrived since the last call, in order.
+    std::vector<int> take()
+    {
+        std::vector<int> signals;
+        unsigned char bytes[16];
+        ssize_t n;
+        while ((n = read(g_signal_pipe[0], bytes, sizeof(bytes))) > 0)
+            signals.insert(signals.end(), bytes, bytes + n);
+        return signals;
+    }
+    int fd() const { return g_signal_pipe[0]; }
+
+private:
+    struct sigaction previous_[kStopSignalCount];
+};
+
+// ---- starting a conversion process -------------------------------------------
+
+// In the forked child, before exec: only async-signal-safe calls.
+[[noreturn]] void become_conversion_process(int event_write_fd, pid_t parent, char *const *argv)
+{
+    // Should the batch command die without stopping us, stop (and clean up) too.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(127);
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (dup2(event_write_fd, kEventFd) < 0)
+        _exit(127);
+    // Jobs never read the terminal, and their engine messages would garble the
+    // batch command's own lines: what matters comes back as events.
+    const int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd < 0)
+        _exit(127);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    execv("/proc/self/exe", argv);
+    _exit(127);
+}
+
+bool start_process(const BatchJob &job, Running *r)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) < 0)
+        return false;
+    std::string fd_text = std::to_string(kEventFd);
+    std::string source = job.source, output = job.output;
+    char name[] = "wardline-convert";
+    char mode[sizeof(SINGLE_JOB_ARGUMENT)];
+    memcpy(mode, SINGLE_JOB_ARGUMENT, sizeof(mode));
+    char *argv[] = {name, mode, &fd_text[0], &source[0], &output[0], nullptr};
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        become_conversion_process(fds[1], parent, argv);
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return false;
+    }
+    fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    r->pid = pid;
+    r->fd = fds[0];
+    r->started = Clock::now();
+    return true;
+}
+
+// ---- reading events and ends ----------------------------------------------------
+
+void take_event(const JobEvent &event, Running *r, JobResult *result, JobListener *listener)
+{
+    if (event.kind == JobEvent::End) {
+        r->ended = true;
+        r->end = event;
+        return;
+    }
+    result->out_time_us = event.out_time_us;
+    result->duration_us = event.duration_us;
+    result->speed = event.speed;
+    listener->job_progress(r->index);
+}
+
+// Reads what is there; false at the end of the pipe.
+bool read_events(Running *r, JobResult *result, JobListener *listener)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(r->fd, buffer, sizeof(buffer));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        if (n == 0)
+            return false;
+        r->pending.append(buffer, static_cast<size_t>(n));
+        size_t newline;
+        while ((newline = r->pending.find('\n')) != std::string::npos) {
+            JobEvent event;
+            if (decode_job_event(r->pending.substr(0, newline), &event))
+                take_event(event, r, result, listener);
+            r->pending.erase(0, newline + 1);
+        }
+    }
+}
+
+std::string describe_exit(int status)
+{
+    if (WIFSIGNALED(status))
+        return std::string("the conversion process was ended by signal ") + std::to_string(WTERMSIG(status)) +
+               " (" + strsignal(WTERMSIG(status)) + ")";
+    return "the conversion process ended with status " + std::to_string(WEXITSTATUS(status)) +
+           " without saying how the conversion went";
+}
+
+// Each conversion process may have seen the terminal's SIGINT, our SIGTERM or
+// both; what the user did is what the batch command saw.
+std::string interrupt_reason(int interrupt)
+{
+    if (interrupt == SIGINT)
+        return "stopped by an interrupt (Ctrl-C)";
+    return "stopped by signal " + std::to_string(interrupt) + " (" + strsignal(interrupt) + ")";
+}
+
+void settle(const Running &r, int status, int interrupt, const BatchJob &job, JobResult *result)
+{
+    if (r.ended) {
+        if (r.end.end == "completed") {
+            result->status = JobStatus::Converted;
+            result->media_us = r.end.out_time_us;
+        } else {
+            result->status = r.end.end == "stopped" ? JobStatus::Stopped : JobStatus::Failed;
+            result->reason = result->status == JobStatus::Stopped && interrupt ? interrupt_reason(interrupt)
+                                                                                : r.end.reason;
+        }
+        return;
+    }
+    // The process died before its engine could clean up: whatever it wrote under
+    // the name planned for it is a partial file of ours.
+    result->status = interrupt ? JobStatus::Stopped : JobStatus::Failed;
+    result->reason = interrupt ? interrupt_reason(interrupt) : describe_exit(status);
+    unlink(job.output.c_str());
+}
+
+void finish(const Running &r, int interrupt, const BatchJob &job, JobResult *result)
+{
+    close(r.fd);
+    int status = 0;
+    struct rusage usage = {};
+    while (wait4(r.pid, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    result->seconds = std::chrono::duration<double>(Clock::now() - r.started).count();
+    result->max_rss_kb = usage.ru_maxrss;
+    settle(r, status, interrupt, job, result);
+}
+
+void signal_all(const std::vector<Running> &running, int signal_number)
+{
+    for (const Running &r : running)
+        kill(r.pid, signal_number);
+}
+
+} // namespace
+
+int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<JobResult> *results,
+                   JobListener *listener)
+{
+    results->assign(jobs.size(), JobResult());
+    SignalWatch signals;
+    std::vector<Running> running;
+    size_t next = 0;
+    int interrupt = 0, signal_count = 0;
+    for (;;) {
+        while (!interrupt && next < jobs.size() && running.size() < static_cast<size_t>(parallel)) {
+            const size_t index = next++;
+            JobResult &result = (*results)[index];
+            Running r;
+            r.index = index;
+            if (jobs[index].output.empty()) {
+                result.status = JobStatus::Failed;
+                result.reason = "no free output name";
+            } else if (!start_process(jobs[index], &r)) {
+                result.status = JobStatus::Failed;
+                result.reason = std::string("cannot start a conversion process: ") + strerror(errno);
+            } else {
+                result.status = JobStatus::Running;
+                running.push_back(r);
+                listener->job_started(index);
+                continue;
+            }
+            listener->job_finished(index);
+        }
+        if (running.empty())
+            break;
+
+        std::vector<pollfd> fds = {{signals.fd(), POLLIN, 0}};
+        for (const Running &r : running)
+            fds.push_back({r.fd, POLLIN, 0});
+        // An interrupted wait is followed by a look at the signal pipe.
+        poll(fds.data(), fds.size(), kTickMilliseconds);
+        for (int s : signals.take()) {
+            interrupt = s;
+            // First signal: ask each job to stop and clean up; then: no waiting.
+            signal_all(running, ++signal_count == 1 ? SIGTERM : SIGKILL);
+        }
+        for (size_t i = 0; i < running.size();) {
+            Running &r = running[i];
+            JobResult &result = (*results)[r.index];
+            if (fds[i + 1].revents && !read_events(&r, &result, listener)) {
+                finish(r, interrupt, jobs[r.index], &result);
+                listener->job_finished(r.index);
+                fds.erase(fds.begin() + static_cast<long>(i) + 1);
+                running.erase(running.begin() + static_cast<long>(i));
+                continue;
+            }
+            i++;
+        }
+        listener->tick();
+    }
+    for (JobResult &result : *results)
+        if (interrupt && result.status == JobStatus::NotStarted)
+            result.reason = "not started: the batch was stopped first";
+    return interrupt;
+}

@@ -1,0 +1,42 @@
+// Running the planned conversions, up to N at once, each in its own process (the
+// batch command started again in its single-job mode), and collecting how each
+// one ended. Also owns the batch's reaction to Ctrl-C: the first SIGINT, SIGTERM
+// or SIGHUP stops every running conversion (their partial outputs are removed)
+// and starts no more; a second one kills them. Called by main.cpp.
+#pragma once
+
+#include "batch_plan.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class JobStatus { NotStarted, Running, Converted, Failed, Stopped };
+
+struct JobResult {
+    JobStatus status = JobStatus::NotStarted;
+    std::string reason;       // why it failed or stopped
+    int64_t media_us = -1;    // what the output holds, for a converted file
+    double seconds = -1;      // wall-clock time from start to end of its process
+    long max_rss_kb = 0;      // its process's peak resident memory
+    // While running, from its last progress event:
+    int64_t out_time_us = 0;
+    int64_t duration_us = -1; // -1 unknown
+    double speed = 0;
+};
+
+// Told what happens, on the batch command's thread.
+class JobListener {
+public:
+    virtual ~JobListener() = default;
+    virtual void job_started(size_t index) = 0;
+    virtual void job_progress(size_t index) = 0;
+    virtual void job_finished(size_t index) = 0;
+    virtual void tick() = 0; // a few times a second while jobs run
+};
+
+// Runs `jobs` (planned outputs) with at most `parallel` at once; `results` gets
+// one entry per job. A job without an output name fails without running.
+// Returns the signal that interrupted the batch, 0 when every job had its turn.
+int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<JobResult> *results,
+                   JobListener *listener);

@@ -1,0 +1,25 @@
+// What a conversion process tells the batch command that started it: one JSON
+// object per line on a pipe, a "progress" line at the pace of the engine's status
+// line and one "end" line after the run. single_job.cpp writes them, job_pool.cpp
+// reads them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct JobEvent {
+    enum Kind { Progress, End } kind = Progress;
+    int64_t out_time_us = 0;  // output time reached (for End: what the output holds)
+    int64_t duration_us = -1; // what the output will hold when done; -1 unknown
+    double speed = 0;         // output time / wall-clock time
+    // End only:
+    std::string end;          // "completed", "stopped" or "failed"
+    std::string reason;       // why it failed or stopped; empty when completed
+};
+
+// One line each, ending in "\n".
+std::string encode_progress_line(int64_t out_time_us, int64_t duration_us, double speed);
+std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us);
+
+// Reads one line (without its "\n"); false when it is not an event.
+bool decode_job_event(const std::string &line, JobEvent *event);

@@ -1,0 +1,97 @@
+// wardline-convert: converts many recordings in one go, from a terminal or a
+// script, the way the converter window converts one. See batch_options.cpp for
+// its usage text. Started with SINGLE_JOB_ARGUMENT it is one of its own
+// conversion processes instead.
+#include "batch_display.h"
+#include "batch_options.h"
+#include "batch_plan.h"
+#include "batch_report.h"
+#include "job_pool.h"
+#include "single_job.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+constexpr int kExitFailed = 1;
+
+int list_planned_outputs(const std::vector<BatchJob> &jobs)
+{
+    int status = 0;
+    for (const BatchJob &job : jobs) {
+        if (job.output.empty()) {
+            printf("%s -> (no free output name)\n", job.source.c_str());
+            status = kExitFailed;
+        } else {
+            printf("%s -> %s\n", job.source.c_str(), job.output.c_str());
+        }
+    }
+    return status;
+}
+
+// Redrawing in place needs a terminal that understands cursor movement.
+bool live_terminal()
+{
+    const char *term = getenv("TERM");
+    return isatty(STDOUT_FILENO) && !(term && !strcmp(term, "dumb"));
+}
+
+int exit_status(const std::vector<JobResult> &results, int interrupt)
+{
+    if (interrupt)
+        return 128 + interrupt;
+    for (const JobResult &r : results)
+        if (r.status != JobStatus::Converted)
+            return kExitFailed;
+    return 0;
+}
+
+int run_batch(const BatchOptions &options)
+{
+    // Probing a folder meets many files that are not media; the libraries would
+    // say so for each one.
+    av_log_set_level(AV_LOG_QUIET);
+    std::vector<BatchJob> jobs = collect_sources(options.inputs);
+    if (jobs.empty()) {
+        std::cerr << "wardline-convert: nothing to convert\n";
+        return kExitFailed;
+    }
+    plan_outputs(&jobs, options.output_dir);
+    if (options.dry_run)
+        return list_planned_outputs(jobs);
+
+    // A reader that went away (| head) must not end the run half-way.
+    signal(SIGPIPE, SIG_IGN);
+    std::vector<JobResult> results;
+    BatchDisplay display(jobs, results, stdout, live_terminal());
+    const int interrupt = run_batch_jobs(jobs, options.jobs, &results, &display);
+    display.close();
+    std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
+              << summary_text(results) << (interrupt ? " (interrupted)" : "") << "\n";
+    int status = exit_status(results, interrupt);
+    if (!options.report_path.empty() && !write_report(options.report_path, jobs, results) && status == 0)
+        status = kExitFailed;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc == 5 && !strcmp(argv[1], SINGLE_JOB_ARGUMENT))
+        return run_single_job(atoi(argv[2]), argv[3], argv[4]);
+    BatchOptions options;
+    const int status = parse_batch_options(argc, argv, &options);
+    if (status >= 0)
+        return status;
+    return run_batch(options);
+}

@@ -1,0 +1,102 @@
+// One conversion in its own process, reporting to the batch command over a pipe.
+#include "single_job.h"
+
+#include "batch_plan.h"
+#include "ffmpeg_exec.h"
+#include "job_protocol.h"
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile sig_atomic_t g_stop_signal = 0;
+
+void note_stop_signal(int signal_number)
+{
+    g_stop_signal = signal_number;
+}
+
+// A stop signal that comes before the engine's own handlers are in place (or
+// that the engine passes on after its run) is remembered here; should_stop()
+// hands it to the run.
+void catch_stop_signals()
+{
+    struct sigaction sa = {};
+    sa.sa_handler = note_stop_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
+}
+
+void write_all(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // the batch command is gone; the run goes on to its end
+        done += static_cast<size_t>(n);
+    }
+}
+
+std::string failure_reason(const RunOutcome &outcome)
+{
+    std::string reason = run_failure_name(outcome.failure);
+    if (!outcome.error_text.empty())
+        reason += ": " + outcome.error_text;
+    return reason;
+}
+
+std::string stop_reason(int signal_number)
+{
+    if (signal_number == SIGINT)
+        return "stopped by an interrupt";
+    if (signal_number)
+        return "stopped by signal " + std::to_string(signal_number);
+    return "stopped on request";
+}
+
+} // namespace
+
+int run_single_job(int event_fd, const char *source, const char *output)
+{
+    catch_stop_signals();
+    int64_t reached_us = 0;
+    RunObserver observer;
+    observer.discard_when_stopped = true;
+    observer.should_stop = [] { return g_stop_signal != 0; };
+    observer.on_progress = [&](const RunProgress &p) {
+        reached_us = p.out_time_us;
+        if (!p.last)
+            write_all(event_fd, encode_progress_line(p.out_time_us, p.duration_us, p.speed));
+        return g_stop_signal == 0;
+    };
+
+    std::vector<std::string> words = converter_arguments(engine_safe_path(source), engine_safe_path(output));
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    RunOutcome outcome;
+    ffmpeg_exec_observed(static_cast<int>(words.size()), argv.data(), &observer, &outcome);
+
+    const int stop_signal = outcome.signal ? outcome.signal : g_stop_signal;
+    switch (outcome.end) {
+    case RunEnd::Completed:
+        write_all(event_fd, encode_end_line("completed", "", reached_us));
+        return 0;
+    case RunEnd::Stopped:
+        write_all(event_fd, encode_end_line("stopped", stop_reason(stop_signal), reached_us));
+        return stop_signal ? 128 + stop_signal : 1;
+    case RunEnd::Failed:
+        break;
+    }
+    write_all(event_fd, encode_end_line("failed", failure_reason(outcome), reached_us));
+    return 1;
+}

@@ -1,0 +1,12 @@
+// The conversion process: the batch command started again by itself in a hidden
+// mode to run one conversion, so that jobs run side by side in separate engine
+// processes (the engine runs one conversion per process). Called by main.cpp.
+#pragma once
+
+// The hidden mode's first argument: wardline-convert --single-job FD SOURCE OUTPUT
+constexpr char SINGLE_JOB_ARGUMENT[] = "--single-job";
+
+// Runs the converter's conversion of `source` into `output`, writing its events
+// (job_protocol.h) to `event_fd`. A stopped run leaves no output. Returns the
+// process's exit status: 0 converted, 1 failed, 128 + n when stopped by signal n.
+int run_single_job(int event_fd, const char *source, const char *output);

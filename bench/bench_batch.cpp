@@ -1,0 +1,131 @@
+// Batch benchmark, run by `make bench-batch` (build/bin/bench_batch [extra job counts...]):
+// eight 20-second D1 recordings (720x576, 25 fps, H.264 + AAC in MPEG-TS, made by
+// the fixture generator) converted by wardline-convert with --jobs 1 and with its
+// default job count (and with each extra count given). Prints, for each run, the
+// files per minute, the ratio to --jobs 1, and the peak resident memory of the
+// largest process of the run (a conversion process: the batch command itself
+// only plans and watches), next to that of a single conversion.
+//
+// Prints figures only; nothing is asserted.
+#include "fixture_gen.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRecordings = 8;
+constexpr double kSeconds = 20;
+
+fixtures::ClipRecipe d1_recording()
+{
+    fixtures::ClipRecipe s;
+    s.name = "bench_d1";
+    s.format = "mpegts";
+    s.extension = "ts";
+    s.duration = kSeconds;
+    fixtures::VideoTrack v;
+    v.width = 720;
+    v.height = 576;
+    v.gop = 50;
+    v.threads = 0;
+    s.video = {v};
+    fixtures::AudioTrack a;
+    a.sample_rate = 48000;
+    a.channels = 2;
+    s.audio = {a};
+    return s;
+}
+
+struct Measure {
+    double seconds = 0;
+    long max_rss_kb = 0; // the largest process of the run
+    int status = -1;
+};
+
+// Runs the batch command with `args`, its output on this terminal's standard error.
+Measure run_batch(const std::vector<std::string> &args)
+{
+    std::vector<char *> argv = {const_cast<char *>(WVC_BATCH_PATH)};
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(STDERR_FILENO, STDOUT_FILENO);
+        execv(WVC_BATCH_PATH, argv.data());
+        _exit(127);
+    }
+    Measure m;
+    int status = 0;
+    struct rusage usage = {};
+    // The child's usage includes the processes it waited for; its peak memory is
+    // that of the largest of them.
+    wait4(pid, &status, 0, &usage);
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.max_rss_kb = usage.ru_maxrss;
+    m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return m;
+}
+
+std::string fresh_dir(const fs::path &path)
+{
+    fs::remove_all(path);
+    fs::create_directories(path);
+    return path.string();
+}
+
+void print_run(const char *label, int jobs, const Measure &m, double base_rate)
+{
+    const double rate = kRecordings * 60 / m.seconds;
+    printf("%-10s --jobs %-2d %7.1f s  %6.2f files/min  ratio %.2f  peak memory per job %6.1f MiB%s\n", label,
+           jobs, m.seconds, rate, base_rate > 0 ? rate / base_rate : 1.0, m.max_rss_kb / 1024.0,
+           m.status ? "  (FAILED)" : "");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const fs::path root = fs::path(WVC_BENCH_DIR) / "bench-batch";
+    const std::string in = fresh_dir(root / "in");
+    const std::string clip = fixtures::clip_path(d1_recording());
+    for (int i = 1; i <= kRecordings; i++)
+        fs::copy_file(clip, in + "/cam" + std::to_string(i) + ".ts");
+
+    const Measure single = run_batch({"--output", fresh_dir(root / "single"), in + "/cam1.ts"});
+    std::vector<std::pair<const char *, int>> runs = {{"one job", 1}, {"default", 0}};
+    for (int i = 1; i < argc; i++)
+        runs.push_back({"extra", atoi(argv[i])});
+
+    std::vector<std::pair<std::pair<const char *, int>, Measure>> measured;
+    for (const auto &run : runs) {
+        std::vector<std::string> args = {"--output", fresh_dir(root / "out")};
+        if (run.second > 0)
+            args.insert(args.end(), {"--jobs", std::to_string(run.second)});
+        args.push_back(in);
+        measured.push_back({run, run_batch(args)});
+    }
+
+    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    printf("\n%d recordings of %.0f s, 720x576 25 fps H.264 + AAC, %ld cores (default: %ld job%s)\n", kRecordings,
+           kSeconds, cores, cores / 2 > 0 ? cores / 2 : 1, cores / 2 > 1 ? "s" : "");
+    printf("single conversion: %.1f s, peak memory %.1f MiB\n", single.seconds, single.max_rss_kb / 1024.0);
+    const double base_rate = kRecordings * 60 / measured[0].second.seconds;
+    for (const auto &m : measured)
+        print_run(m.first.first, m.first.second > 0 ? m.first.second : int(cores / 2 > 0 ? cores / 2 : 1), m.second,
+                  base_rate);
+    fs::remove_all(root / "out");
+    fs::remove_all(root / "single");
+    return 0;
+}

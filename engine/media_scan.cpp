@@ -1,0 +1,150 @@
+// Probing files for media streams and finding recordings in folders; see
+// media_scan.h.
+#include "media_scan.h"
+
+#include "av.h"
+#include "input_guard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A probe reads at most this much of a file, and decodes at most this much of
+// its timeline: enough for the stream headers of any container a recorder
+// writes, little enough to scan a folder of thousands of files quickly.
+constexpr int64_t kProbeBytes = 2 * 1024 * 1024;
+constexpr int64_t kProbeMicroseconds = 2 * AV_TIME_BASE;
+
+struct InputCloser {
+    void operator()(AVFormatContext *ic) const { avformat_close_input(&ic); }
+};
+using InputHolder = std::unique_ptr<AVFormatContext, InputCloser>;
+
+struct DictFreer {
+    void operator()(AVDictionary *d) const { av_dict_free(&d); }
+};
+
+// A single picture (a camera snapshot, a thumbnail) opens as a one-frame video
+// through the image demuxers; it is not a recording.
+bool is_still_image_format(const char *name)
+{
+    const size_t length = strlen(name);
+    const char suffix[] = "_pipe";
+    const size_t suffix_length = sizeof(suffix) - 1;
+    return !strcmp(name, "image2") || !strcmp(name, "image2pipe") ||
+           (length > suffix_length && !strcmp(name + length - suffix_length, suffix));
+}
+
+void note_streams(const AVFormatContext *ic, MediaProbe *probe)
+{
+    const bool still = is_still_image_format(ic->iformat->name);
+    for (unsigned i = 0; i < ic->nb_streams; i++) {
+        const AVStream *st = ic->streams[i];
+        const AVMediaType type = st->codecpar->codec_type;
+        if (type == AVMEDIA_TYPE_AUDIO)
+            probe->has_audio = true;
+        else if (type == AVMEDIA_TYPE_VIDEO && !still && !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            probe->has_video = true;
+    }
+    probe->format = ic->iformat->name;
+    probe->duration_us = ic->duration == AV_NOPTS_VALUE ? -1 : ic->duration;
+}
+
+// Decoder options for the stream-information step: the engine's picture and
+// sample limits, one thread.
+int stream_info_options(const AVFormatContext *ic, std::vector<AVDictionary *> *options)
+{
+    options->assign(ic->nb_streams, nullptr);
+    for (AVDictionary *&opts : *options) {
+        int ret = limit_decoder_options(&opts);
+        if (ret >= 0)
+            ret = av_dict_set(&opts, "threads", "1", 0);
+        if (ret < 0)
+            return ret;
+    }
+    return 0;
+}
+
+int read_stream_info(AVFormatContext *ic)
+{
+    std::vector<AVDictionary *> options;
+    int ret = stream_info_options(ic, &options);
+    if (ret >= 0)
+        ret = avformat_find_stream_info(ic, options.data());
+    for (AVDictionary *&opts : options)
+        av_dict_free(&opts);
+    return ret;
+}
+
+} // namespace
+
+int probe_media_file(const std::string &path, MediaProbe *probe)
+{
+    *probe = MediaProbe();
+    AVFormatContext *ic = avformat_alloc_context();
+    if (!ic)
+        return AVERROR(ENOMEM);
+    ic->probesize = kProbeBytes;
+    ic->max_analyze_duration = kProbeMicroseconds;
+    int ret = guard_local_input(ic, path.c_str(), nullptr);
+    if (ret < 0) {
+        avformat_free_context(ic);
+        return ret;
+    }
+    // On failure avformat_open_input frees the context itself.
+    ret = avformat_open_input(&ic, path.c_str(), nullptr, nullptr);
+    if (ret < 0)
+        return ret;
+    InputHolder input(ic);
+    // Streams without parameters yet (some MPEG-TS and raw streams) need a
+    // short look at their packets; a failure here still leaves the streams the
+    // header declared.
+    if (read_stream_info(ic) < 0)
+        av_log(nullptr, AV_LOG_VERBOSE, "%s: stream information incomplete\n", path.c_str());
+    note_streams(ic, probe);
+    return 0;
+}
+
+bool is_media_file(const std::string &path)
+{
+    MediaProbe probe;
+    return probe_media_file(path, &probe) >= 0 && (probe.has_video || probe.has_audio);
+}
+
+int find_media_files(const std::string &folder, std::vector<std::string> *files,
+                     std::vector<MediaProbe> *probes)
+{
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    if (ec) {
+        av_log(nullptr, AV_LOG_ERROR, "%s: %s\n", folder.c_str(), ec.message().c_str());
+        return AVERROR(ec.value() ? ec.value() : EIO);
+    }
+    std::vector<fs::path> found;
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            av_log(nullptr, AV_LOG_WARNING, "%s: %s\n", folder.c_str(), ec.message().c_str());
+            break;
+        }
+        std::error_code type_ec;
+        if (it->is_regular_file(type_ec))
+            found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    for (const fs::path &p : found) {
+        MediaProbe probe;
+        if (probe_media_file(p.string(), &probe) < 0 || !(probe.has_video || probe.has_audio))
+            continue;
+        files->push_back(p.string());
+        if (probes)
+            probes->push_back(probe);
+    }
+    return 0;
+}

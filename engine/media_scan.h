@@ -1,0 +1,33 @@
+// Which files are recordings: probing a file's content for a video or audio
+// stream, and finding such files in folders. Owned here so the batch command and
+// the converter window pick the same files from a folder. The probe opens the
+// file under the same rules as a conversion (input_guard.h) and reads only a
+// little of it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct MediaProbe {
+    bool has_video = false;  // a moving-picture stream (still images do not count)
+    bool has_audio = false;
+    int64_t duration_us = -1; // the container's duration; -1 when unknown
+    std::string format;       // the demuxer's short name
+};
+
+// Opens `path` as media and looks at its streams. Returns 0 with `probe` filled
+// when the file opens (it is a recording when has_video or has_audio is set), or a
+// negative error when it does not open as media.
+int probe_media_file(const std::string &path, MediaProbe *probe);
+
+// True when `path` opens as media with a video or audio stream.
+bool is_media_file(const std::string &path);
+
+// Every regular file under `folder` (sub-folders too, symbolic links to folders
+// not followed) that is_media_file() accepts, appended to `files` in a stable
+// order: sorted by path, component by component; their probes go to `probes`
+// alongside when it is given. Folders that cannot be read are skipped with a
+// warning. Returns 0, or a negative error when `folder` itself cannot be read.
+int find_media_files(const std::string &folder, std::vector<std::string> *files,
+                     std::vector<MediaProbe> *probes = nullptr);

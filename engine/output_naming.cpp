@@ -1,0 +1,36 @@
+// Output names of conversions; see output_naming.h.
+#include "output_naming.h"
+
+#include <sys/stat.h>
+
+std::string converted_output_name(const std::string &source_name, int number)
+{
+    const size_t dot = source_name.rfind('.');
+    std::string name = dot == std::string::npos ? source_name : source_name.substr(0, dot);
+    name += "_converted";
+    if (number != 0)
+        name += "_" + std::to_string(number);
+    return name + ".mp4";
+}
+
+bool output_path_taken_on_disk(const std::string &path)
+{
+    // lstat: a dangling symbolic link still occupies the name, and writing
+    // through it would create a file somewhere else.
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::string free_output_path(const std::string &folder, const std::string &source_name,
+                             const OutputTakenFn &taken, int max_number)
+{
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '/')
+        prefix += '/';
+    for (int number = 0; number <= max_number; ++number) {
+        std::string path = prefix + converted_output_name(source_name, number);
+        if (!taken(path))
+            return path;
+    }
+    return "";
+}

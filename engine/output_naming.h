@@ -1,0 +1,30 @@
+// How a conversion's output is named: "<stem>_converted.mp4", then
+// "<stem>_converted_<n>.mp4" for n = 1, 2, ... until a name is free. Owned here so
+// every front end names files alike: the batch command (which also reserves the
+// names its jobs are about to write) and the converter window. Plain strings, no
+// Qt; whether a name is taken is asked through a predicate the caller may replace.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The highest number an output name search tries.
+constexpr int MAX_OUTPUT_NUMBER = 9999;
+
+// Output name number `number` for a source file name (no folder): the name
+// without its extension (from its last "." on; a name without "." is kept whole)
+// followed by "_converted.mp4" for 0, "_converted_<number>.mp4" otherwise.
+std::string converted_output_name(const std::string &source_name, int number);
+
+// True when something (a file, a folder, a dangling link) is at `path`.
+bool output_path_taken_on_disk(const std::string &path);
+
+using OutputTakenFn = std::function<bool(const std::string &path)>;
+
+// The first path folder + "/" + converted_output_name(source_name, n),
+// n = 0 .. max_number, for which `taken` says no; "" when every one is taken. An
+// empty folder gives the bare name (the working directory); a folder ending in
+// "/" gets no second one.
+std::string free_output_path(const std::string &folder, const std::string &source_name,
+                             const OutputTakenFn &taken = output_path_taken_on_disk,
+                             int max_number = MAX_OUTPUT_NUMBER);

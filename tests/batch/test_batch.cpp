@@ -1,0 +1,325 @@
+// The batch command end to end: wardline-convert run as a child process on tiny
+// recordings made by the fixture generator, its outputs read back, its report
+// parsed, its exit status checked.
+#include "engine_harness.h"
+#include "fixture_gen.h"
+#include "fixture_io.h"
+#include "output_check.h"
+
+#include "crafted.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using fixtures::FixtureKind;
+
+namespace {
+
+struct BatchRun {
+    int status = -1; // exit status, or 128 + signal
+    std::string out, err;
+};
+
+std::string read_text(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Starts the batch command with its standard output and error in files of `dir`
+// and no standard input (as in CI).
+pid_t start_batch(const std::vector<std::string> &args, const std::string &dir)
+{
+    const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in_fd = open("/dev/null", O_RDONLY);
+        const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in_fd, 0);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        std::vector<char *> argv = {const_cast<char *>(WVC_BATCH_PATH)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(WVC_BATCH_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Waits at most `timeout_s` (then kills it: the test fails on the status).
+BatchRun finish_batch(pid_t pid, const std::string &dir, int timeout_s = 120)
+{
+    BatchRun run;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the batch command did not end within " << timeout_s << " s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = read_text(dir + "/stdout.txt");
+    run.err = read_text(dir + "/stderr.txt");
+    return run;
+}
+
+BatchRun run_batch(const std::vector<std::string> &args, const std::string &dir)
+{
+    return finish_batch(start_batch(args, dir), dir);
+}
+
+std::vector<std::string> files_in(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void copy_fixture(FixtureKind kind, const std::string &path)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(fixtures::fixture_path(kind), path);
+}
+
+// A recorder's export: a note, an audio-only recording and two videos (one in a
+// sub-folder).
+std::string make_export_folder(const std::string &root)
+{
+    const std::string in = root + "/export";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01.ts");
+    copy_fixture(FixtureKind::Mpeg4AlawMkv, in + "/north/cam02.mkv");
+    copy_fixture(FixtureKind::AacM4a, in + "/intercom.m4a");
+    const std::string note = "Export of 2024-03-01, cameras 1 and 2.\n";
+    fixtures::write_file(in + "/README.txt", std::vector<uint8_t>(note.begin(), note.end()));
+    fs::create_directories(root + "/out");
+    return in;
+}
+
+// Every sample of an MP4 zeroed: it opens as media (its index is intact), but
+// nothing in it decodes.
+void make_damaged_recording(const std::string &path)
+{
+    Bytes bytes = fixtures::read_file(fixtures::fixture_path(FixtureKind::AacM4a));
+    ASSERT_TRUE(zero_mp4_samples(bytes));
+    fixtures::write_file(path, bytes);
+}
+
+json read_report(const std::string &path)
+{
+    return json::parse(read_text(path));
+}
+
+const json *entry_for(const json &report, const std::string &source)
+{
+    for (const json &entry : report)
+        if (entry.at("source") == source)
+            return &entry;
+    return nullptr;
+}
+
+struct Expected {
+    std::string source, output;
+    bool video, audio;
+};
+
+void expect_converted(const json &report, const Expected &e)
+{
+    const json *entry = entry_for(report, e.source);
+    ASSERT_NE(entry, nullptr) << e.source;
+    EXPECT_EQ(entry->at("output"), e.output);
+    EXPECT_EQ(entry->at("status"), "converted");
+    EXPECT_TRUE(entry->at("reason").is_null());
+    EXPECT_GT(entry->at("duration").get<double>(), 1.5) << e.source;
+    EXPECT_GE(entry->at("seconds").get<double>(), 0) << e.source;
+    const OutputFacts facts = check_converted(e.output);
+    EXPECT_EQ(facts.problem, "") << e.output;
+    EXPECT_EQ(facts.has_video, e.video) << e.output;
+    EXPECT_EQ(facts.has_audio, e.audio) << e.output;
+}
+
+TEST(BatchCommand, FolderGivesItsMediaFilesToParallelJobsAndReportsEach)
+{
+    const std::string root = scratch_dir("batch/folder");
+    const std::string in = make_export_folder(root);
+    const BatchRun run = run_batch({"--jobs", "2", "--output", root + "/out", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 3u) << report.dump(2);
+    expect_converted(report, {in + "/cam01.ts", root + "/out/cam01_converted.mp4", true, true});
+    expect_converted(report, {in + "/intercom.m4a", root + "/out/intercom_converted.mp4", false, true});
+    expect_converted(report, {in + "/north/cam02.mkv", root + "/out/cam02_converted.mp4", true, true});
+    // Not on a terminal: one plain line per finished file.
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3) << run.out;
+    EXPECT_NE(run.out.find("converted: " + in + "/north/cam02.mkv -> " + root + "/out/cam02_converted.mp4"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(BatchCommand, DamagedRecordingFailsWithItsReasonAndTheOthersStillConvert)
+{
+    const std::string root = scratch_dir("batch/damaged");
+    const std::string in = make_export_folder(root);
+    make_damaged_recording(in + "/broken.m4a");
+    const BatchRun run = run_batch({"--jobs", "2", "--output", root + "/out", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 1) << run.err;
+
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 4u) << report.dump(2);
+    const json *broken = entry_for(report, in + "/broken.m4a");
+    ASSERT_NE(broken, nullptr);
+    EXPECT_EQ(broken->at("status"), "failed");
+    EXPECT_NE(broken->at("reason").get<std::string>().find("source unreadable"), std::string::npos)
+        << broken->dump();
+    EXPECT_TRUE(broken->at("duration").is_null());
+    const std::vector<std::string> outputs = {"cam01_converted.mp4", "cam02_converted.mp4", "intercom_converted.mp4"};
+    EXPECT_EQ(files_in(root + "/out"), outputs);
+    EXPECT_NE(run.out.find("failed: " + in + "/broken.m4a: source unreadable"), std::string::npos) << run.out;
+}
+
+TEST(BatchCommand, SourcesSharingANameGetDistinctOutputsAndNothingIsReplaced)
+{
+    const std::string root = scratch_dir("batch/same_name");
+    copy_fixture(FixtureKind::H264AacTs, root + "/a/clip.ts");
+    copy_fixture(FixtureKind::MjpegMulawAvi, root + "/b/clip.avi");
+    fs::create_directories(root + "/out");
+    const std::vector<uint8_t> earlier = {'e', 'a', 'r', 'l', 'i', 'e', 'r'};
+    fixtures::write_file(root + "/out/clip_converted.mp4", earlier);
+    const BatchRun run = run_batch({"--jobs", "2", "--output", root + "/out", "--report", root + "/report.json",
+                               root + "/a", root + "/b/clip.avi"},
+                              root);
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 2u);
+    expect_converted(report, {root + "/a/clip.ts", root + "/out/clip_converted_1.mp4", true, true});
+    expect_converted(report, {root + "/b/clip.avi", root + "/out/clip_converted_2.mp4", true, true});
+    EXPECT_EQ(fixtures::read_file(root + "/out/clip_converted.mp4"), earlier);
+}
+
+// Long enough (tens of seconds of converting) that the interrupt comes in the
+// middle of every running job.
+fixtures::ClipRecipe long_recording()
+{
+    return fixtures::benchmark_1080p_recipe(8);
+}
+
+// Waits until every path exists and holds some bytes, or the process ended.
+bool wait_for_partial_outputs(pid_t pid, const std::vector<std::string> &paths)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+        siginfo_t info = {};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
+            return false;
+        bool all = true;
+        for (const std::string &p : paths) {
+            std::error_code ec;
+            all = all && fs::file_size(p, ec) > 0 && !ec;
+        }
+        if (all)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMore)
+{
+    const std::string root = scratch_dir("batch/interrupt");
+    const std::string clip = fixtures::clip_path(long_recording());
+    for (const char *name : {"1.ts", "2.ts", "3.ts"}) {
+        fs::create_directories(root + "/in");
+        fs::copy_file(clip, root + "/in/" + name);
+    }
+    fs::create_directories(root + "/out");
+    const pid_t pid =
+        start_batch({"--jobs", "2", "--output", root + "/out", "--report", root + "/report.json", root + "/in"}, root);
+    const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4", root + "/out/2_converted.mp4"});
+    kill(pid, SIGINT);
+    const BatchRun run = finish_batch(pid, root, 30);
+    ASSERT_TRUE(running) << "the jobs ended before the interrupt: " << run.out;
+
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0].at("status"), "stopped");
+    EXPECT_EQ(report[1].at("status"), "stopped");
+    EXPECT_EQ(report[2].at("status"), "not started");
+    EXPECT_TRUE(report[2].at("seconds").is_null());
+}
+
+TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
+{
+    const std::string root = scratch_dir("batch/dry_run");
+    const std::string in = make_export_folder(root);
+    const BatchRun run =
+        run_batch({"--dry-run", "--output", root + "/out", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, in + "/cam01.ts -> " + root + "/out/cam01_converted.mp4\n" + in + "/intercom.m4a -> " +
+                           root + "/out/intercom_converted.mp4\n" + in + "/north/cam02.mkv -> " + root +
+                           "/out/cam02_converted.mp4\n");
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(root + "/report.json"));
+}
+
+TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
+{
+    const std::string root = scratch_dir("batch/bad_arguments");
+    const std::string clip = fixtures::fixture_path(FixtureKind::H264AacTs);
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        const char *message;
+    };
+    const Case cases[] = {
+        {"nothing to convert", {}, "no recording or folder given"},
+        {"unknown option", {"--fast", clip}, "--fast"},
+        {"missing source", {root + "/missing.ts"}, "missing.ts"},
+        {"zero jobs", {"--jobs", "0", clip}, "--jobs"},
+        {"jobs not a number", {"--jobs", "many", clip}, "--jobs"},
+        {"output folder missing", {"--output", root + "/nowhere", clip}, "--output"},
+        {"output is a file", {"--output", clip, clip}, "--output"},
+        {"report folder missing", {"--report", root + "/nowhere/r.json", clip}, "--report"},
+    };
+    for (const Case &c : cases) {
+        const BatchRun run = run_batch(c.args, root);
+        EXPECT_EQ(run.status, 2) << c.what;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find("--help"), std::string::npos) << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+    }
+    const BatchRun help = run_batch({"--help"}, root);
+    EXPECT_EQ(help.status, 0);
+    size_t at = 0;
+    for (const char *section : {"NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "EXIT STATUS", "EXAMPLES"}) {
+        at = ("\n" + help.out).find(std::string("\n") + section + "\n", at);
+        EXPECT_NE(at, std::string::npos) << section << " in order";
+    }
+}
+
+} // namespace

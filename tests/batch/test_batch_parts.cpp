@@ -1,0 +1,189 @@
+// The pieces the batch command and the window share: the output naming rule and
+// the media probe that picks recordings out of a folder.
+#include "batch_display.h"
+#include "batch_plan.h"
+#include "engine_harness.h"
+#include "fixture_gen.h"
+#include "fixture_io.h"
+#include "media_scan.h"
+#include "output_naming.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct NameCase {
+    const char *source;
+    int number;
+    const char *expected;
+};
+
+TEST(OutputNaming, NameReplacesTheWholeExtension)
+{
+    const NameCase cases[] = {
+        {"clip.mp4", 0, "clip_converted.mp4"},
+        {"clip.avi", 0, "clip_converted.mp4"},
+        {"clip.mp4", 2, "clip_converted_2.mp4"},
+        {"a.b.mp4", 0, "a.b_converted.mp4"},
+        {"x.abcdefghijklmnop", 1, "x_converted_1.mp4"},
+        {"recording", 3, "recording_converted_3.mp4"},
+        {"clip.", 0, "clip_converted.mp4"},
+        {"", 0, "_converted.mp4"},
+        {"caméra 1.ts", 0, "caméra 1_converted.mp4"},
+    };
+    for (const NameCase &c : cases)
+        EXPECT_EQ(converted_output_name(c.source, c.number), c.expected) << c.source << " #" << c.number;
+}
+
+struct FreePathCase {
+    const char *folder;
+    std::set<std::string> taken;
+    int max_number;
+    const char *expected;
+};
+
+TEST(OutputNaming, FreePathSkipsTakenNamesUpToTheLimit)
+{
+    const FreePathCase cases[] = {
+        {"/out", {}, MAX_OUTPUT_NUMBER, "/out/cam_converted.mp4"},
+        {"/out/", {}, MAX_OUTPUT_NUMBER, "/out/cam_converted.mp4"},
+        {"", {}, MAX_OUTPUT_NUMBER, "cam_converted.mp4"},
+        {"/out", {"/out/cam_converted.mp4", "/out/cam_converted_1.mp4"}, MAX_OUTPUT_NUMBER,
+         "/out/cam_converted_2.mp4"},
+        {"/out", {"/out/cam_converted_1.mp4"}, MAX_OUTPUT_NUMBER, "/out/cam_converted.mp4"},
+        {"/out", {"/out/cam_converted.mp4", "/out/cam_converted_1.mp4"}, 1, ""},
+    };
+    for (const FreePathCase &c : cases) {
+        auto taken = [&](const std::string &path) { return c.taken.count(path) > 0; };
+        EXPECT_EQ(free_output_path(c.folder, "cam.ts", taken, c.max_number), c.expected) << c.folder;
+    }
+}
+
+TEST(OutputNaming, OnDiskCheckCountsFilesFoldersAndDanglingLinks)
+{
+    const std::string dir = scratch_dir("batch_parts/naming");
+    fixtures::write_file(dir + "/cam_converted.mp4", {1});
+    fs::create_directory(dir + "/cam_converted_1.mp4");
+    fs::create_symlink(dir + "/nowhere", dir + "/cam_converted_2.mp4");
+    EXPECT_EQ(free_output_path(dir, "cam.ts"), dir + "/cam_converted_3.mp4");
+}
+
+struct ProbeCase {
+    const char *name;
+    std::string path;
+    bool media, video, audio;
+};
+
+TEST(MediaProbe, PicksRecordingsByContentNotByName)
+{
+    const std::string dir = scratch_dir("batch_parts/probe");
+    const std::string video_as_text = dir + "/recording.txt";
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), video_as_text);
+    const std::string notes = dir + "/notes.txt";
+    const std::string text = "Camera 7, north gate.\nExported 2024-03-01 for review.\n";
+    fixtures::write_file(notes, std::vector<uint8_t>(text.begin(), text.end()));
+    const std::string text_as_video = dir + "/notes.ts";
+    fs::copy_file(notes, text_as_video);
+    const std::string empty = dir + "/empty.mp4";
+    fixtures::write_file(empty, {});
+    fixtures::ClipRecipe snapshot;
+    snapshot.name = "snapshot";
+    snapshot.format = "mjpeg";
+    snapshot.extension = "jpg";
+    snapshot.duration = 0.04;
+    fixtures::VideoTrack jpeg;
+    jpeg.encoder = "mjpeg";
+    jpeg.pix_fmt = "yuvj420p";
+    snapshot.video = {jpeg};
+
+    const ProbeCase cases[] = {
+        {"video and audio", fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), true, true, true},
+        {"video only", fixtures::fixture_path(fixtures::FixtureKind::H264Raw), true, true, false},
+        {"audio only", fixtures::fixture_path(fixtures::FixtureKind::AacM4a), true, false, true},
+        {"audio in WAV", fixtures::fixture_path(fixtures::FixtureKind::MulawWav), true, false, true},
+        {"video named .txt", video_as_text, true, true, true},
+        {"text", notes, false, false, false},
+        {"text named .ts", text_as_video, false, false, false},
+        {"empty file", empty, false, false, false},
+        {"still picture", fixtures::clip_path(snapshot), false, false, false},
+        {"folder", dir, false, false, false},
+    };
+    for (const ProbeCase &c : cases) {
+        MediaProbe probe;
+        const int ret = probe_media_file(c.path, &probe);
+        EXPECT_EQ(is_media_file(c.path), c.media) << c.name << " (" << probe.format << ")";
+        if (ret >= 0) {
+            EXPECT_EQ(probe.has_video, c.video) << c.name;
+            EXPECT_EQ(probe.has_audio, c.audio) << c.name;
+        }
+    }
+}
+
+TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
+{
+    const std::string dir = scratch_dir("batch_parts/scan");
+    fs::create_directories(dir + "/b/deeper");
+    fs::create_directories(dir + "/a");
+    const std::string ts = fixtures::fixture_path(fixtures::FixtureKind::H264AacTs);
+    for (const char *name : {"/b/deeper/3.ts", "/a/2.ts", "/1.ts", "/b/4.ts"})
+        fs::copy_file(ts, dir + name);
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::AacM4a), dir + "/a/sound.m4a");
+    fixtures::write_file(dir + "/a/readme.txt", {'h', 'i', '\n'});
+    fs::create_directory_symlink(dir + "/b", dir + "/a/link-to-b"); // not followed
+
+    std::vector<std::string> files;
+    ASSERT_EQ(find_media_files(dir, &files), 0);
+    const std::vector<std::string> expected = {dir + "/1.ts", dir + "/a/2.ts", dir + "/a/sound.m4a",
+                                               dir + "/b/4.ts", dir + "/b/deeper/3.ts"};
+    EXPECT_EQ(files, expected);
+    EXPECT_LT(find_media_files(dir + "/missing", &files), 0);
+}
+
+TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"clip.ts", "clip.ts"},           {"/rec/-1.ts", "/rec/-1.ts"},     {"-1.ts", "./-1.ts"},
+        {"rtp:cam.ts", "./rtp:cam.ts"},   {"day:1/cam.ts", "./day:1/cam.ts"}, {"day/1:2.ts", "day/1:2.ts"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(engine_safe_path(c.first), c.second) << c.first;
+}
+
+TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
+{
+    auto job = [](int64_t seconds) {
+        BatchJob j;
+        j.duration_us = seconds * 1000000;
+        return j;
+    };
+    auto result = [](JobStatus status, int64_t reached_s = 0) {
+        JobResult r;
+        r.status = status;
+        r.out_time_us = reached_s * 1000000;
+        return r;
+    };
+    struct Case {
+        const char *what;
+        std::vector<BatchJob> jobs;
+        std::vector<JobResult> results;
+        double elapsed, expected;
+    };
+    const Case cases[] = {
+        {"nothing done yet", {job(10), job(10)}, {result(JobStatus::Running), result(JobStatus::NotStarted)}, 5, -1},
+        {"half of the media in 10 s", {job(10), job(30)}, {result(JobStatus::Converted), result(JobStatus::Running, 10)},
+         10, 10},
+        {"an unknown length counts as the average",
+         {job(10), job(-1)}, {result(JobStatus::Converted), result(JobStatus::NotStarted)}, 4, 4},
+        {"no length known: by files", {job(-1), job(-1), job(-1)},
+         {result(JobStatus::Failed), result(JobStatus::Running, 5), result(JobStatus::NotStarted)}, 3, 6},
+    };
+    for (const Case &c : cases)
+        EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
+}
+
+} // namespace
