@@ -86,6 +86,9 @@ int parse_command_line(void *ctx, int argc, char **argv, const OptionEntry *tabl
 int apply_option(void *ctx, const char *name, const char *arg, const OptionEntry *table);
 const OptionEntry *find_option_entry(const OptionEntry *table, const char *name);
 int find_option_position(int argc, char **argv, const OptionEntry *table, const char *name);
+// Position of the next use of option `name` from argv[from] on, walking the vector
+// as parse_command_line() does (arguments of options are skipped); 0 when none.
+int find_next_option(int argc, char **argv, const OptionEntry *table, const char *name, int from);
 
 // Handler of the catch-all row "default".
 int apply_library_option(void *ctx, const char *name, const char *arg);

@@ -6,7 +6,8 @@
 // whose outputs received no media at all produced nothing worth keeping; either
 // way the caller must be told -1, never 0. The loop's muxing calls
 // note_write_error(); ffmpeg_exec() calls settle_outputs() after the loop and
-// remove_created_outputs() when the run ends with -1.
+// remove_created_outputs() when the run ends with -1, and registers
+// engine_cleanup_at_exit() for runs that end the process.
 #include "engine.h"
 
 #include <cstring>
@@ -85,4 +86,13 @@ void remove_created_outputs(void)
             av_log(nullptr, AV_LOG_INFO, "Removed the unusable output file '%s'.\n", path);
         of->created = 0;
     }
+}
+
+void engine_cleanup_at_exit(void)
+{
+    // Outputs are still registered here only when a run ended the process half
+    // way (a malformed time, a table that cannot grow): they are as unusable as
+    // those of any failed run.
+    remove_created_outputs();
+    engine_cleanup();
 }

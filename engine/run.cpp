@@ -479,7 +479,7 @@ int ffmpeg_exec(int argc, char **argv)
     stop_request.store(false, std::memory_order_relaxed);
     PerFileOptions o;
     memset(&o, 0, sizeof(o));
-    atexit(engine_cleanup);
+    atexit(engine_cleanup_at_exit);
     reset_file_options(&o, 0);
 
     setvbuf(stderr, nullptr, _IONBF, 0);
@@ -505,11 +505,16 @@ int ffmpeg_exec(int argc, char **argv)
     if (idx && idx + 1 < argc)
         handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
 
+    note_named_inputs(argc, argv, option_table);
     if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
         return end_run(&o, -1);
-    // A file that could not be opened as asked has already said why.
-    if (run_failed)
+    // A file that could not be opened as asked has already said why; when that
+    // left no output at all, the run also says that it has none.
+    if (run_failed) {
+        if (nb_output_files <= 0 && nb_input_files > 0)
+            av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
         return end_run(&o, -1);
+    }
 
     if (nb_output_files <= 0) {
         if (nb_input_files > 0) {
