@@ -124,6 +124,21 @@ const OptionEntry *resolve_option(const OptionEntry *table, const char *opt, con
     return po->name ? po : find_option_entry(table, "default");
 }
 
+int run_row_action(void *ctx, const OptionEntry *po, const char *name, const char *arg,
+                   const OptionEntry *table)
+{
+    if (po->flags & OPTF_REMOVED) {
+        av_log(nullptr, AV_LOG_FATAL, "Option '%s' has been removed, use the %s filter instead\n",
+               name, po->u.text);
+        return AVERROR(EINVAL);
+    }
+    if (po->flags & OPTF_ALIAS) {
+        int ret = apply_option(ctx, po->u.text, arg, table);
+        return ret < 0 ? ret : 0;
+    }
+    return po->u.func_arg(ctx, name, arg);
+}
+
 } // namespace
 
 int find_next_option(int argc, char **argv, const OptionEntry *table, const char *name, int from)
@@ -174,9 +189,10 @@ int apply_option(void *ctx, const char *opt, const char *arg, const OptionEntry 
     int stored = store_by_kind(po, dst, name, arg, bool_value);
     if (stored < 0)
         return stored;
-    // A row without a value kind names a handler (never a field position).
+    // A row without a value kind names a handler, an alias or a removed option
+    // (never a field position).
     if (!stored && !(po->flags & (OPTF_FIELD | OPTF_SPEC)) && po->u.func_arg) {
-        int ret = po->u.func_arg(ctx, name, arg);
+        int ret = run_row_action(ctx, po, name, arg, table);
         if (ret < 0) {
             av_log(nullptr, AV_LOG_ERROR, "Failed to set value '%s' for option '%s'\n",
                    arg ? arg : "", name);
