@@ -261,12 +261,14 @@ extern const AVIOInterruptCB interrupt_callback;
 // run.cpp
 void engine_cleanup(void);
 void reset_engine_state(void);
+// Prints the "bench:" line with the user time since start_user_time.
+void print_run_benchmark(int64_t start_user_time);
+
+// keys.cpp
 // Reacts to one key of standard input (at most every 100 ms); AVERROR_EXIT asks
 // the loop to end.
 int handle_keyboard(int64_t now);
 int poll_key(void); // next key 0-255, or -1
-// Prints the "bench:" line with the user time since start_user_time.
-void print_run_benchmark(int64_t start_user_time);
 
 // filters.cpp
 Filtergraph *create_simple_graph(InStream *ist, OutStream *ost);
