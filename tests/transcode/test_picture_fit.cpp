@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace {
 
 using Args = std::vector<std::string>;
@@ -20,13 +22,9 @@ Args converter_args_over(const std::string &source, const std::string &out)
 
 TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
 {
-    const std::string dir = scratch_dir("picture_fit_levels");
-    struct Case {
-        const char *size;
-        int rate;
-        int level;            // level_idc written
-        const char *warning;  // nullptr: none
-    } cases[] = {
+    const std::string out = scratch_dir("picture_fit_levels") + "/out.mp4";
+    // size, rate, level_idc written, the warning when raised
+    const std::tuple<std::string, int, int, const char *> cases[] = {
         {"720x576", 25, 30, nullptr},
         {"640x480", 25, 30, nullptr},
         {"1280x720", 25, 31, "Level 3.0 cannot hold 1280x720 at 25 fps; writing level 3.1"},
@@ -34,58 +32,44 @@ TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
         {"1920x1080", 50, 42, "Level 3.0 cannot hold 1920x1080 at 50 fps; writing level 4.2"},
         {"3840x2160", 25, 51, "Level 3.0 cannot hold 3840x2160 at 25 fps; writing level 5.1"},
     };
-    for (const Case &c : cases) {
-        const std::string source = std::string("testsrc=size=") + c.size + ":rate=" + std::to_string(c.rate);
-        SCOPED_TRACE(source);
-        const std::string out = dir + "/out.mp4";
+    for (const auto &[size, rate, level, warning] : cases) {
+        SCOPED_TRACE(size + "@" + std::to_string(rate));
         LogCapture log(AV_LOG_WARNING);
-        ASSERT_EQ(run_engine(converter_args_over(source, out)), 0) << log.all_text();
-        const FileFacts facts = inspect(out);
-        const StreamFacts *v = facts.first(AVMEDIA_TYPE_VIDEO);
+        ASSERT_EQ(run_engine(converter_args_over("testsrc=size=" + size + ":rate=" + std::to_string(rate), out)), 0)
+            << log.all_text();
+        const StreamFacts *v = inspect(out).first(AVMEDIA_TYPE_VIDEO);
         ASSERT_NE(v, nullptr);
-        EXPECT_EQ(v->level, c.level);
-        EXPECT_EQ(std::to_string(v->width) + "x" + std::to_string(v->height), c.size); // never scaled
-        if (c.warning)
-            EXPECT_TRUE(log.has(c.warning, AV_LOG_WARNING)) << log.all_text();
-        else
-            EXPECT_FALSE(log.has("cannot hold")) << log.all_text();
-        // libx264 finds nothing over its limits any more.
-        EXPECT_FALSE(log.has("level limit")) << log.all_text();
+        EXPECT_EQ(v->level, level);
+        EXPECT_EQ(std::to_string(v->width) + "x" + std::to_string(v->height), size); // never scaled
+        EXPECT_EQ(log.has(warning ? warning : "cannot hold", AV_LOG_WARNING), warning != nullptr);
+        EXPECT_FALSE(log.has("level limit")) << log.all_text(); // libx264 finds nothing over
     }
 }
 
 TEST(OddPictureSize, IsPaddedWithBlackForSubsampledChromaAndPlays)
 {
-    const std::string dir = scratch_dir("picture_fit_odd");
-    struct Case {
-        const char *source;
-        int width, height;     // written
-        bool padded_right, padded_bottom;
-    } cases[] = {
-        {"testsrc=size=321x241:rate=25", 322, 242, true, true},
-        {"testsrc=size=17x9:rate=25", 18, 10, true, true},
-        {"testsrc=size=321x240:rate=25", 322, 240, true, false},
-        {"testsrc=size=320x240:rate=25", 320, 240, false, false},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.source);
-        const std::string out = dir + "/out.mp4";
+    const std::string out = scratch_dir("picture_fit_odd") + "/out.mp4";
+    // source size, size written
+    const std::pair<std::string, std::string> cases[] = {
+        {"321x241", "322x242"}, {"17x9", "18x10"}, {"321x240", "322x240"}, {"320x240", "320x240"}};
+    for (const auto &[size, written] : cases) {
+        SCOPED_TRACE(size);
         LogCapture log(AV_LOG_INFO);
-        ASSERT_EQ(run_engine(converter_args_over(c.source, out)), 0) << log.all_text();
-        EXPECT_EQ(log.has("padded with black", AV_LOG_INFO), c.padded_right || c.padded_bottom);
-
+        ASSERT_EQ(run_engine(converter_args_over("testsrc=size=" + size + ":rate=25", out)), 0)
+            << log.all_text();
+        EXPECT_EQ(log.has("padded with black", AV_LOG_INFO), size != written);
         int frames = 0;
         fixtures::decode_stream(out, {}, [&](AVFrame *f) {
             frames++;
-            ASSERT_EQ(f->width, c.width);
-            ASSERT_EQ(f->height, c.height);
-            // The added column and row are black (limited-range luma).
+            ASSERT_EQ(std::to_string(f->width) + "x" + std::to_string(f->height), written);
+            // An added column or row is black (limited-range luma).
+            const int w = std::stoi(size), h = std::stoi(size.substr(size.find('x') + 1));
             const uint8_t *y = f->data[0];
-            for (int row = 0; c.padded_right && row < f->height; row += 3) {
-                EXPECT_LE(y[row * f->linesize[0] + f->width - 1], 24);
+            for (int row = 0; w < f->width && row < f->height; row += 3) {
+                EXPECT_LE(y[row * f->linesize[0] + w], 24);
             }
-            for (int col = 0; c.padded_bottom && col < f->width; col += 3) {
-                EXPECT_LE(y[(f->height - 1) * f->linesize[0] + col], 24);
+            for (int col = 0; h < f->height && col < f->width; col += 3) {
+                EXPECT_LE(y[h * f->linesize[0] + col], 24);
             }
         });
         EXPECT_EQ(frames, 3);
