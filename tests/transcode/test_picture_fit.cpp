@@ -37,7 +37,8 @@ TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
         LogCapture log(AV_LOG_WARNING);
         ASSERT_EQ(run_engine(converter_args_over("testsrc=size=" + size + ":rate=" + std::to_string(rate), out)), 0)
             << log.all_text();
-        const StreamFacts *v = inspect(out).first(AVMEDIA_TYPE_VIDEO);
+        const FileFacts facts = inspect(out);
+        const StreamFacts *v = facts.first(AVMEDIA_TYPE_VIDEO);
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->level, level);
         EXPECT_EQ(std::to_string(v->width) + "x" + std::to_string(v->height), size); // never scaled
