@@ -35,7 +35,7 @@ bench-batch: configure
 # (in their own build tree) and run there.
 SANITIZE_DIR ?= build-asan
 ENGINE_TEST_PROGRAMS ?= test_cmdline test_options test_run test_observed test_info test_input test_pool \
-	test_output test_filters test_transcode test_loop_sync
+	test_output test_filters test_transcode test_loop_sync test_picture_fit
 ENGINE_TESTS ?= engine_entry|info|input|pool|output|filters|transcode
 
 sanitize: setup

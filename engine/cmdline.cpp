@@ -107,21 +107,63 @@ int find_option_position(int argc, char **argv, const OptionEntry *table, const 
     return 0;
 }
 
-int apply_option(void *ctx, const char *opt, const char *arg, const OptionEntry *table)
+namespace {
+
+// The row that applies `opt`: its own, the one it negates with "no", or the
+// catch-all "default" (the terminator when the table has none). *name is what
+// the row is applied under.
+const OptionEntry *resolve_option(const OptionEntry *table, const char *opt, const char **name)
 {
-    const char *name = opt; // name the row is applied under
-    int bool_value = 1;
+    *name = opt;
     const OptionEntry *po = find_option_entry(table, opt);
     if (!po->name && name_starts_with_no(opt)) {
         po = find_option_entry(table, opt + 2);
-        if (po->name) {
-            name = opt + 2;
-            if (po->flags & OPTF_BOOL)
-                bool_value = 0;
-        }
+        if (po->name)
+            *name = opt + 2;
     }
-    if (!po->name)
-        po = find_option_entry(table, "default");
+    return po->name ? po : find_option_entry(table, "default");
+}
+
+int run_row_action(void *ctx, const OptionEntry *po, const char *name, const char *arg,
+                   const OptionEntry *table)
+{
+    if (po->flags & OPTF_REMOVED) {
+        av_log(nullptr, AV_LOG_FATAL, "Option '%s' has been removed, use the %s filter instead\n",
+               name, po->u.text);
+        return AVERROR(EINVAL);
+    }
+    if (po->flags & OPTF_ALIAS) {
+        int ret = apply_option(ctx, po->u.text, arg, table);
+        return ret < 0 ? ret : 0;
+    }
+    return po->u.func_arg(ctx, name, arg);
+}
+
+} // namespace
+
+int find_next_option(int argc, char **argv, const OptionEntry *table, const char *name, int from)
+{
+    for (int i = from; i < argc; i++) {
+        const char *cur = argv[i];
+        if (!strcmp(cur, "--"))
+            break;
+        if (cur[0] != '-' || !cur[1])
+            continue;
+        const char *applied;
+        const OptionEntry *po = resolve_option(table, cur + 1, &applied);
+        if (po->name && !strcmp(po->name, name))
+            return i;
+        if (po->name && (po->flags & OPTF_ARG))
+            i++;
+    }
+    return 0;
+}
+
+int apply_option(void *ctx, const char *opt, const char *arg, const OptionEntry *table)
+{
+    const char *name; // name the row is applied under
+    const OptionEntry *po = resolve_option(table, opt, &name);
+    const int bool_value = name != opt && (po->flags & OPTF_BOOL) ? 0 : 1;
     if (!po->name) {
         av_log(nullptr, AV_LOG_ERROR, "Unrecognized option '%s'\n", opt);
         return AVERROR(EINVAL);
@@ -147,9 +189,10 @@ int apply_option(void *ctx, const char *opt, const char *arg, const OptionEntry 
     int stored = store_by_kind(po, dst, name, arg, bool_value);
     if (stored < 0)
         return stored;
-    // A row without a value kind names a handler (never a field position).
+    // A row without a value kind names a handler, an alias or a removed option
+    // (never a field position).
     if (!stored && !(po->flags & (OPTF_FIELD | OPTF_SPEC)) && po->u.func_arg) {
-        int ret = po->u.func_arg(ctx, name, arg);
+        int ret = run_row_action(ctx, po, name, arg, table);
         if (ret < 0) {
             av_log(nullptr, AV_LOG_ERROR, "Failed to set value '%s' for option '%s'\n",
                    arg ? arg : "", name);

@@ -34,6 +34,8 @@ enum OptionFlags {
     OPTF_SPEC = 0x8000,    // destination is a SpecList in PerFileOptions
     OPTF_TIME = 0x10000,   // 64-bit time in microseconds
     OPTF_DOUBLE = 0x20000,
+    OPTF_ALIAS = 0x40000,   // another spelling: u.text is the option applied instead
+    OPTF_REMOVED = 0x80000, // gone: u.text names the filter that does its work now
 };
 
 // Handler of a row without a value kind: (per-file context, option name as typed,
@@ -44,15 +46,18 @@ struct OptionEntry {
     const char *name; // without the leading dash; nullptr ends the table
     int flags;
     // One word, read according to the flags: a global's address, a field position
-    // inside PerFileOptions (OPTF_FIELD / OPTF_SPEC) or a handler.
+    // inside PerFileOptions (OPTF_FIELD / OPTF_SPEC), a name (OPTF_ALIAS /
+    // OPTF_REMOVED) or a handler.
     union Destination {
         void *dst_ptr;
         OptionHandler func_arg;
         size_t off;
+        const char *text;
         constexpr Destination() : dst_ptr(nullptr) {}
         constexpr Destination(void *p) : dst_ptr(p) {}
         constexpr Destination(OptionHandler f) : func_arg(f) {}
         constexpr Destination(size_t o) : off(o) {}
+        constexpr Destination(const char *t) : text(t) {}
     } u;
     const char *help;
     const char *argname;
@@ -86,6 +91,9 @@ int parse_command_line(void *ctx, int argc, char **argv, const OptionEntry *tabl
 int apply_option(void *ctx, const char *name, const char *arg, const OptionEntry *table);
 const OptionEntry *find_option_entry(const OptionEntry *table, const char *name);
 int find_option_position(int argc, char **argv, const OptionEntry *table, const char *name);
+// Position of the next use of option `name` from argv[from] on, walking the vector
+// as parse_command_line() does (arguments of options are skipped); 0 when none.
+int find_next_option(int argc, char **argv, const OptionEntry *table, const char *name, int from);
 
 // Handler of the catch-all row "default".
 int apply_library_option(void *ctx, const char *name, const char *arg);

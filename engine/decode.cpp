@@ -239,8 +239,9 @@ void handle_audio_frame(InStream *ist, AVFrame *frame)
     if (frame->pts != AV_NOPTS_VALUE) {
         tb = ist->st->time_base;
         pts = frame->pts;
-        ist->dts = ist->pts = av_rescale_q(pts, tb, AV_TIME_BASE_Q);
-        ist->next_dts = ist->next_pts = av_sat_add64(ist->pts, duration);
+        // The stream's clocks all stand at this frame; the next packet's own
+        // timestamps move them on.
+        ist->dts = ist->next_dts = ist->pts = ist->next_pts = av_rescale_q(pts, tb, AV_TIME_BASE_Q);
     }
     pace(ist);
     frame->pts = pts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(pts, tb, AVRational{1, rate});

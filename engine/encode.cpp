@@ -164,6 +164,20 @@ void prepare_video_frame(OutStream *ost, AVFrame *frame)
     }
 }
 
+// A frame the encoder refused after `encoded` of its `copies`: the rest is
+// dropped, and the time it would have filled passes all the same, so the frames
+// after it are not taken for late ones and duplicated (over and over, while the
+// encoder keeps failing). The counters say what was really written.
+void give_up_frame(OutStream *ost, int copies, int encoded)
+{
+    ost->sync_opts += copies - encoded;
+    nb_frames_dup -= copies - 1 - FFMAX(encoded - 1, 0);
+    if (!encoded)
+        nb_frames_drop++;
+}
+
+} // namespace
+
 // Encodes `frame` as many times as the frame-rate synchronisation says.
 void encode_video_frame(OutStream *ost, AVFrame *frame)
 {
@@ -183,6 +197,7 @@ void encode_video_frame(OutStream *ost, AVFrame *frame)
         benchmark_mark("encode_video %d.%d", ost->file_index, ost->index);
         if (ret < 0) {
             av_log(nullptr, AV_LOG_FATAL, "Video encoding failed\n");
+            give_up_frame(ost, copies, i);
             return;
         }
         ost->sync_opts++;
@@ -191,6 +206,8 @@ void encode_video_frame(OutStream *ost, AVFrame *frame)
     if (vstats_filename && frame_size)
         write_video_stats(ost, frame_size);
 }
+
+namespace {
 
 void encode_audio_frame(OutStream *ost, AVFrame *frame)
 {

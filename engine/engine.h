@@ -38,6 +38,9 @@ struct GraphOutput {
     // Output pad of a complex graph that no output stream takes yet (its name is
     // the label); released once an output stream is bound to it.
     AVFilterInOut *pending_pad;
+    // Sizes the picture is padded up to multiples of, for encoders of subsampled
+    // chroma (0: no padding); set when the graph first gave an odd picture.
+    int pad_width_step, pad_height_step;
 };
 
 struct Filtergraph {
@@ -259,16 +262,21 @@ extern const AVIOInterruptCB interrupt_callback;
 // run.cpp
 void engine_cleanup(void);
 void reset_engine_state(void);
+// Prints the "bench:" line with the user time since start_user_time.
+void print_run_benchmark(int64_t start_user_time);
+
+// keys.cpp
 // Reacts to one key of standard input (at most every 100 ms); AVERROR_EXIT asks
 // the loop to end.
 int handle_keyboard(int64_t now);
 int poll_key(void); // next key 0-255, or -1
-// Prints the "bench:" line with the user time since start_user_time.
-void print_run_benchmark(int64_t start_user_time);
 
 // filters.cpp
 Filtergraph *create_simple_graph(InStream *ist, OutStream *ost);
 int build_filtergraph(Filtergraph *fg);
+// Configures a built graph; when an encoder needs its odd picture padded, builds
+// the graph again with the padding. 0 or a negative error.
+int finish_filtergraph(Filtergraph *fg);
 int attach_graph_output(Filtergraph *fg, GraphOutput *ofilter, AVFilterInOut *out);
 int input_feeds_graph(Filtergraph *fg, InStream *ist);
 enum AVPixelFormat pick_encoder_pixel_format(AVCodecContext *enc_ctx, const AVCodec *codec,
@@ -299,6 +307,9 @@ const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int e
 int guess_input_channel_layout(InStream *ist);
 
 // output.cpp
+// Remembers the input names of the command line about to be parsed, so that no
+// output, wherever it is named, replaces one of them.
+void note_named_inputs(int argc, char **argv, const OptionEntry *table);
 // Asks (or refuses) before an existing file is written over; 0 when it may be
 // written, a negative error when it must be left alone.
 int check_overwrite(const char *filename);
@@ -315,3 +326,6 @@ int settle_outputs(void);
 // Removes the files this run created (for runs that end with -1, and stopped
 // runs whose caller discards them); returns how many were removed.
 int remove_created_outputs(void);
+// Registered to run at process exit: removes the files of a run that ended the
+// process, then releases everything (engine_cleanup).
+void engine_cleanup_at_exit(void);

@@ -13,6 +13,7 @@
 #include "engine.h"
 
 #include <cinttypes>
+#include <memory>
 #include <string>
 
 namespace {
@@ -105,7 +106,8 @@ int add_graph_input(Filtergraph *fg, InStream *ist)
 InStream *find_labelled_input(Filtergraph *fg, const char *label, AVMediaType type)
 {
     char *rest;
-    long file = strtol(label, &rest, 0);
+    // Decimal only: "0x0:v" names no file 0.
+    long file = strtol(label, &rest, 10);
     if (file < 0 || file >= nb_input_files) {
         av_log(nullptr, AV_LOG_FATAL, "Invalid file index %d in filtergraph description %s.\n",
                int(file), fg->description);
@@ -399,6 +401,14 @@ int configure_video_output(Filtergraph *fg, GraphOutput *ofilter, AVFilterInOut 
         if ((ret = append_filter(fg->graph, "scale", name.c_str(), args.c_str(), &last, &pad)) < 0)
             return ret;
     }
+    if (ofilter->pad_width_step > 1 || ofilter->pad_height_step > 1) {
+        const int ws = FFMAX(ofilter->pad_width_step, 1), hs = FFMAX(ofilter->pad_height_step, 1);
+        std::string args = format_text("w=ceil(iw/%d)*%d:h=ceil(ih/%d)*%d:x=0:y=0:color=black", ws,
+                                       ws, hs, hs);
+        name = format_text("padding for output stream %d:%d", ost->file_index, ost->index);
+        if ((ret = append_filter(fg->graph, "pad", name.c_str(), args.c_str(), &last, &pad)) < 0)
+            return ret;
+    }
     std::string formats = output_pixel_formats(fg, ost);
     if (!formats.empty() &&
         (ret = append_filter(fg->graph, "format", "format", formats.c_str(), &last, &pad)) < 0)
@@ -514,6 +524,88 @@ bool is_lossless(const AVCodec *codec)
            (desc && (desc->props & AV_CODEC_PROP_LOSSLESS));
 }
 
+// ---- building a graph -------------------------------------------------------------------
+
+struct InOutFree {
+    void operator()(AVFilterInOut *list) const { avfilter_inout_free(&list); }
+};
+using InOutList = std::unique_ptr<AVFilterInOut, InOutFree>;
+
+int configure_graph_inputs(Filtergraph *fg, AVFilterInOut *inputs)
+{
+    int i = 0;
+    for (AVFilterInOut *cur = inputs; cur; cur = cur->next, i++) {
+        ENGINE_ASSERT(i < fg->nb_inputs);
+        int ret = configure_graph_input(fg, fg->inputs[i], cur);
+        if (ret < 0)
+            return ret;
+    }
+    return 0;
+}
+
+// Each unlinked output of a complex graph becomes a GraphOutput holding its pad
+// until an output file maps it. Takes the list.
+int keep_pending_outputs(Filtergraph *fg, AVFilterInOut *outputs)
+{
+    InOutList rest(outputs);
+    while (rest) {
+        InOutList cur(rest.release());
+        rest.reset(cur->next);
+        cur->next = nullptr;
+        GraphOutput *out = (GraphOutput *)av_mallocz(sizeof(*out));
+        if (!out)
+            return AVERROR(ENOMEM);
+        out->graph = fg;
+        out->pending_pad = cur.release();
+        GROW_TABLE(fg->outputs, fg->nb_outputs);
+        fg->outputs[fg->nb_outputs - 1] = out;
+    }
+    return 0;
+}
+
+int attach_graph_outputs(Filtergraph *fg, AVFilterInOut *outputs)
+{
+    int i = 0;
+    for (AVFilterInOut *cur = outputs; cur; cur = cur->next, i++) {
+        if (i >= fg->nb_outputs || !fg->outputs[i]->ost) {
+            av_log(nullptr, AV_LOG_FATAL, "Filter %s has an unconnected output\n",
+                   cur->filter_ctx->name);
+            return AVERROR(EINVAL);
+        }
+        int ret = attach_graph_output(fg, fg->outputs[i], cur);
+        if (ret < 0)
+            return ret;
+    }
+    return 0;
+}
+
+// Encoders of chroma-subsampled pictures (4:2:0, 4:2:2) refuse odd sizes: such a
+// picture gets one black row or column more instead (nothing of it is lost, and
+// it is not stretched). True when `out` needs padding it does not have yet; the
+// caller then builds the graph again.
+bool need_even_padding(GraphOutput *out)
+{
+    if (!out->ost || !out->filter || av_buffersink_get_type(out->filter) != AVMEDIA_TYPE_VIDEO)
+        return false;
+    const AVPixelFormat format = AVPixelFormat(av_buffersink_get_format(out->filter));
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL))
+        return false;
+    const int w = av_buffersink_get_w(out->filter), h = av_buffersink_get_h(out->filter);
+    const int w_step = 1 << desc->log2_chroma_w, h_step = 1 << desc->log2_chroma_h;
+    if ((w % w_step == 0 && h % h_step == 0) ||
+        (out->pad_width_step >= w_step && out->pad_height_step >= h_step))
+        return false;
+    out->pad_width_step = FFMAX(out->pad_width_step, w_step);
+    out->pad_height_step = FFMAX(out->pad_height_step, h_step);
+    av_log(nullptr, AV_LOG_INFO,
+           "Output stream #%d:%d: the %dx%d picture is padded with black to %dx%d, as %s "
+           "pictures need sizes of whole chroma samples\n",
+           out->ost->file_index, out->ost->index, w, h, FFALIGN(w, w_step), FFALIGN(h, h_step),
+           desc->name);
+    return true;
+}
+
 } // namespace
 
 // ---- public routines ----------------------------------------------------------------
@@ -567,73 +659,44 @@ int build_filtergraph(Filtergraph *fg)
             return AVERROR(ENOMEM);
     }
 
-    AVFilterInOut *inputs = nullptr, *outputs = nullptr;
-    int ret = avfilter_graph_parse2(fg->graph, text, &inputs, &outputs);
-    if (ret < 0)
-        return ret;
-
+    InOutList inputs, outputs;
+    {
+        AVFilterInOut *in = nullptr, *out = nullptr;
+        int ret = avfilter_graph_parse2(fg->graph, text, &in, &out);
+        inputs.reset(in);
+        outputs.reset(out);
+        if (ret < 0)
+            return ret;
+    }
     if (simple && (!inputs || inputs->next || !outputs || outputs->next)) {
         av_log(nullptr, AV_LOG_ERROR,
                "Simple filtergraph '%s' does not have exactly one input and output.\n", text);
-        ret = AVERROR(EINVAL);
-        goto done;
+        return AVERROR(EINVAL);
     }
+    int ret;
     if (!simple && first)
-        for (AVFilterInOut *cur = inputs; cur; cur = cur->next)
+        for (AVFilterInOut *cur = inputs.get(); cur; cur = cur->next)
             if ((ret = bind_complex_input(fg, cur)) < 0)
-                goto done;
+                return ret;
+    if ((ret = configure_graph_inputs(fg, inputs.get())) < 0)
+        return ret;
+    if (!simple && first) // the outputs wait for the output files that take them
+        return keep_pending_outputs(fg, outputs.release());
+    if ((ret = attach_graph_outputs(fg, outputs.get())) < 0)
+        return ret;
+    return finish_filtergraph(fg);
+}
 
-    {
-        int i = 0;
-        for (AVFilterInOut *cur = inputs; cur; cur = cur->next, i++) {
-            ENGINE_ASSERT(i < fg->nb_inputs);
-            if ((ret = configure_graph_input(fg, fg->inputs[i], cur)) < 0)
-                goto done;
-        }
-    }
-    avfilter_inout_free(&inputs);
-
-    if (!simple && first) {
-        // The outputs wait for the output files that take them.
-        while (outputs) {
-            AVFilterInOut *cur = outputs;
-            outputs = cur->next;
-            cur->next = nullptr;
-            GraphOutput *out = (GraphOutput *)av_mallocz(sizeof(*out));
-            if (!out) {
-                avfilter_inout_free(&cur);
-                ret = AVERROR(ENOMEM);
-                goto done;
-            }
-            out->graph = fg;
-            out->pending_pad = cur;
-            GROW_TABLE(fg->outputs, fg->nb_outputs);
-            fg->outputs[fg->nb_outputs - 1] = out;
-        }
-        return 0;
-    }
-
-    {
-        int i = 0;
-        for (AVFilterInOut *cur = outputs; cur; cur = cur->next, i++) {
-            if (i >= fg->nb_outputs || !fg->outputs[i]->ost) {
-                av_log(nullptr, AV_LOG_FATAL, "Filter %s has an unconnected output\n",
-                       cur->filter_ctx->name);
-                ret = AVERROR(EINVAL);
-                goto done;
-            }
-            if ((ret = attach_graph_output(fg, fg->outputs[i], cur)) < 0)
-                goto done;
-        }
-    }
-    avfilter_inout_free(&outputs);
-    ret = avfilter_graph_config(fg->graph, nullptr);
-    return ret < 0 ? ret : 0;
-
-done:
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    return ret;
+int finish_filtergraph(Filtergraph *fg)
+{
+    int ret = avfilter_graph_config(fg->graph, nullptr);
+    if (ret < 0)
+        return ret;
+    bool padding_added = false;
+    for (int i = 0; i < fg->nb_outputs; i++)
+        padding_added |= need_even_padding(fg->outputs[i]);
+    // Built again with the padding in front of the sinks that need it.
+    return padding_added ? build_filtergraph(fg) : 0;
 }
 
 int attach_graph_output(Filtergraph *fg, GraphOutput *ofilter, AVFilterInOut *out)

@@ -76,13 +76,17 @@ int target_dictionary(AVFormatContext *ctx, const MetaTarget &t, AVDictionary **
     }
 }
 
-void mark_manual(PerFileOptions *o, const char *out_spec, char type)
+// A map marks the kinds of metadata it handles by hand, so the defaults leave
+// them alone: the kinds of both its sides (an empty side is global). A map
+// without an input only stops the defaults for its output side, all three kinds
+// when that side is empty.
+void mark_manual(PerFileOptions *o, char type)
 {
-    if (type == 'g' || !*out_spec)
+    if (type == 'g')
         o->global_meta_mapped = 1;
-    if (type == 's' || !*out_spec)
+    if (type == 's')
         o->stream_meta_mapped = 1;
-    if (type == 'c' || !*out_spec)
+    if (type == 'c')
         o->chapter_meta_mapped = 1;
 }
 
@@ -103,11 +107,19 @@ int apply_metadata_map(PerFileOptions *o, AVFormatContext *oc, const SpecValue &
     int ret = parse_meta_target(out_spec, &out);
     if (ret < 0)
         return ret;
-    mark_manual(o, out_spec, out.type);
-    if (in_file < 0)
+    if (in_file < 0) {
+        if (*out_spec) {
+            mark_manual(o, out.type);
+        } else {
+            for (char type : {'g', 's', 'c'})
+                mark_manual(o, type);
+        }
         return 0;
+    }
     if ((ret = parse_meta_target(*rest ? rest + 1 : rest, &in)) < 0)
         return ret;
+    mark_manual(o, out.type);
+    mark_manual(o, in.type);
 
     AVFormatContext *ic = input_files[in_file]->ctx;
     AVDictionary **src = nullptr;

@@ -59,24 +59,6 @@ int apply_as(void *ctx, const char *name, const char *arg)
     return ret < 0 ? ret : 0;
 }
 
-// Options that are only other spellings of a stream-specific option.
-#define ALIAS_HANDLER(handler, target)                                   \
-    int handler(void *ctx, const char *, const char *arg)              \
-    {                                                                    \
-        return apply_as(ctx, target, arg);                              \
-    }
-
-ALIAS_HANDLER(handle_vcodec, "codec:v")
-ALIAS_HANDLER(handle_acodec, "codec:a")
-ALIAS_HANDLER(handle_scodec, "codec:s")
-ALIAS_HANDLER(handle_dcodec, "codec:d")
-ALIAS_HANDLER(handle_vframes, "frames:v")
-ALIAS_HANDLER(handle_aframes, "frames:a")
-ALIAS_HANDLER(handle_dframes, "frames:d")
-ALIAS_HANDLER(handle_vf, "filter:v")
-ALIAS_HANDLER(handle_af, "filter:a")
-ALIAS_HANDLER(handle_aq, "q:a")
-
 // "vtag", "atag", "stag", "absf", "vbsf": the first letter names the stream type,
 // so "vtag" becomes tag:v.
 int handle_letter_alias(void *ctx, const char *opt, const char *arg)
@@ -263,20 +245,6 @@ int handle_vstats_file(void *, const char *, const char *arg)
     av_free(vstats_filename);
     vstats_filename = name;
     return 0;
-}
-
-int handle_removed_crop(void *, const char *opt, const char *)
-{
-    av_log(nullptr, AV_LOG_FATAL, "Option '%s' has been removed, use the crop filter instead\n",
-           opt);
-    return AVERROR(EINVAL);
-}
-
-int handle_removed_pad(void *, const char *opt, const char *)
-{
-    av_log(nullptr, AV_LOG_FATAL, "Option '%s' has been removed, use the pad filter instead\n",
-           opt);
-    return AVERROR(EINVAL);
 }
 
 int handle_video_channel(void *ctx, const char *, const char *arg)
@@ -470,6 +438,12 @@ constexpr OptionEntry::Destination global_at(float *p) { return static_cast<void
     {name, OPTF_EXIT, OptionEntry::Destination(show_information), help, argname}
 #define OPT_HANDLER(name, flags, handler, help, argname) \
     {name, flags, OptionEntry::Destination(handler), help, argname}
+// Another spelling of an option, applied under the target name.
+#define OPT_ALIAS(name, flags, target, help, argname) \
+    {name, OPTF_ALIAS | (flags), OptionEntry::Destination(target), help, argname}
+// An option that no longer exists; the named filter does its work.
+#define OPT_REMOVED(name, flags, filter, help, argname) \
+    {name, OPTF_REMOVED | (flags), OptionEntry::Destination(filter), help, argname}
 #define OPT_GLOBAL_BOOL(name, flags, var, help, argname) \
     {name, OPTF_BOOL | (flags), global_at(&var), help, argname}
 #define OPT_GLOBAL_INT(name, flags, var, help, argname) \
@@ -555,7 +529,7 @@ const OptionEntry option_table[] = {
     OPT_HANDLER("timestamp", ARG | PERFILE, handle_timestamp,
                 "set the recording timestamp ('now' to set the current time)", "time"),
     OPT_LIST_STRING("metadata", 0, metadata_sets, "add metadata", "string=string"),
-    OPT_HANDLER("dframes", ARG | DATA | PERFILE, handle_dframes, "set the number of data frames to record", "number"),
+    OPT_ALIAS("dframes", ARG | DATA | PERFILE, "frames:d", "set the number of data frames to record", "number"),
     OPT_GLOBAL_BOOL("benchmark", EXPERT, do_benchmark, "add timings for benchmarking", nullptr),
     OPT_GLOBAL_BOOL("benchmark_all", EXPERT, do_benchmark_all, "add timings for each task", nullptr),
     OPT_HANDLER("progress", ARG | EXPERT, handle_progress, "write program-readable progress information", "url"),
@@ -589,26 +563,26 @@ const OptionEntry option_table[] = {
     OPT_HANDLER("attach", ARG | EXPERT | PERFILE, handle_attach, "add an attachment to the output file", "filename"),
     OPT_LIST_STRING("dump_attachment", EXPERT, attachment_dumps, "extract an attachment into a file", "filename"),
     OPT_GLOBAL_BOOL("debug_ts", EXPERT, debug_ts, "print timestamp debugging info", nullptr),
-    OPT_HANDLER("vframes", ARG | VIDEO | PERFILE, handle_vframes, "set the number of video frames to record", "number"),
+    OPT_ALIAS("vframes", ARG | VIDEO | PERFILE, "frames:v", "set the number of video frames to record", "number"),
     OPT_LIST_STRING("r", VIDEO, frame_rate_texts, "set frame rate (Hz value, fraction or abbreviation)", "rate"),
     OPT_LIST_STRING("s", VIDEO | SUBTITLE, frame_size_texts, "set frame size (WxH or abbreviation)", "size"),
     OPT_LIST_STRING("aspect", VIDEO, aspect_texts, "set aspect ratio (4:3, 16:9 or 1.3333, 1.7777)", "aspect"),
     OPT_LIST_STRING("pix_fmt", EXPERT | VIDEO, pixel_format_texts, "set pixel format", "format"),
     OPT_GLOBAL_INT("bits_per_raw_sample", VIDEO, frame_bits_per_raw_sample, "set the number of bits per raw sample", "number"),
-    OPT_HANDLER("croptop", ARG | VIDEO, handle_removed_crop, "Removed, use the crop filter instead", "size"),
-    OPT_HANDLER("cropbottom", ARG | VIDEO, handle_removed_crop, "Removed, use the crop filter instead", "size"),
-    OPT_HANDLER("cropleft", ARG | VIDEO, handle_removed_crop, "Removed, use the crop filter instead", "size"),
-    OPT_HANDLER("cropright", ARG | VIDEO, handle_removed_crop, "Removed, use the crop filter instead", "size"),
-    OPT_HANDLER("padtop", ARG | VIDEO, handle_removed_pad, "Removed, use the pad filter instead", "size"),
-    OPT_HANDLER("padbottom", ARG | VIDEO, handle_removed_pad, "Removed, use the pad filter instead", "size"),
-    OPT_HANDLER("padleft", ARG | VIDEO, handle_removed_pad, "Removed, use the pad filter instead", "size"),
-    OPT_HANDLER("padright", ARG | VIDEO, handle_removed_pad, "Removed, use the pad filter instead", "size"),
-    OPT_HANDLER("padcolor", ARG | VIDEO, handle_removed_pad, "Removed, use the pad filter instead", "color"),
+    OPT_REMOVED("croptop", ARG | VIDEO, "crop", "Removed, use the crop filter instead", "size"),
+    OPT_REMOVED("cropbottom", ARG | VIDEO, "crop", "Removed, use the crop filter instead", "size"),
+    OPT_REMOVED("cropleft", ARG | VIDEO, "crop", "Removed, use the crop filter instead", "size"),
+    OPT_REMOVED("cropright", ARG | VIDEO, "crop", "Removed, use the crop filter instead", "size"),
+    OPT_REMOVED("padtop", ARG | VIDEO, "pad", "Removed, use the pad filter instead", "size"),
+    OPT_REMOVED("padbottom", ARG | VIDEO, "pad", "Removed, use the pad filter instead", "size"),
+    OPT_REMOVED("padleft", ARG | VIDEO, "pad", "Removed, use the pad filter instead", "size"),
+    OPT_REMOVED("padright", ARG | VIDEO, "pad", "Removed, use the pad filter instead", "size"),
+    OPT_REMOVED("padcolor", ARG | VIDEO, "pad", "Removed, use the pad filter instead", "color"),
     OPT_GLOBAL_BOOL("intra", EXPERT | VIDEO, intra_only, "deprecated use -g 1", nullptr),
     OPT_FIELD_BOOL("vn", VIDEO, no_video, "disable video", nullptr),
     OPT_GLOBAL_INT("vdt", EXPERT | VIDEO, video_discard, "discard threshold", "n"),
     OPT_LIST_STRING("rc_override", EXPERT | VIDEO, rc_override_texts, "rate control override for specific intervals", "override"),
-    OPT_HANDLER("vcodec", ARG | VIDEO | PERFILE, handle_vcodec, "force video codec ('copy' to copy stream)", "codec"),
+    OPT_ALIAS("vcodec", ARG | VIDEO | PERFILE, "codec:v", "force video codec ('copy' to copy stream)", "codec"),
     OPT_HANDLER("timecode", ARG | EXPERT | VIDEO | PERFILE, handle_timecode, "set initial TimeCode value.", "hh:mm:ss[:;.]ff"),
     OPT_LIST_INT("pass", VIDEO, pass_numbers, "select the pass number (1 to 3)", "n"),
     OPT_LIST_STRING("passlogfile", EXPERT | VIDEO, passlog_prefixes, "select two pass log file name prefix", "prefix"),
@@ -616,7 +590,7 @@ const OptionEntry option_table[] = {
     OPT_GLOBAL_BOOL("psnr", EXPERT | VIDEO, do_psnr, "calculate PSNR of compressed frames", nullptr),
     OPT_HANDLER("vstats", EXPERT | VIDEO, handle_vstats, "dump video coding statistics to file", nullptr),
     OPT_HANDLER("vstats_file", ARG | EXPERT | VIDEO, handle_vstats_file, "dump video coding statistics to file", "file"),
-    OPT_HANDLER("vf", ARG | VIDEO | PERFILE, handle_vf, "set video filters", "filter_list"),
+    OPT_ALIAS("vf", ARG | VIDEO | PERFILE, "filter:v", "set video filters", "filter_list"),
     OPT_LIST_STRING("intra_matrix", EXPERT | VIDEO, intra_matrix_texts, "specify intra matrix coeffs", "matrix"),
     OPT_LIST_STRING("inter_matrix", EXPERT | VIDEO, inter_matrix_texts, "specify inter matrix coeffs", "matrix"),
     OPT_LIST_INT("top", EXPERT | VIDEO, field_order, "top=1/bottom=0/auto=-1 field first", ""),
@@ -629,19 +603,19 @@ const OptionEntry option_table[] = {
                 "streamIndex:value"),
     OPT_LIST_STRING("force_key_frames", EXPERT | VIDEO, key_frame_texts, "force key frames at specified timestamps", "timestamps"),
     OPT_HANDLER("b", ARG | VIDEO | PERFILE, handle_bitrate, "video bitrate (please use -b:v)", "bitrate"),
-    OPT_HANDLER("aframes", ARG | AUDIO | PERFILE, handle_aframes, "set the number of audio frames to record", "number"),
-    OPT_HANDLER("aq", ARG | AUDIO | PERFILE, handle_aq, "set audio quality (codec-specific)", "quality"),
+    OPT_ALIAS("aframes", ARG | AUDIO | PERFILE, "frames:a", "set the number of audio frames to record", "number"),
+    OPT_ALIAS("aq", ARG | AUDIO | PERFILE, "q:a", "set audio quality (codec-specific)", "quality"),
     OPT_LIST_INT("ar", AUDIO, sample_rates, "set audio sampling rate (in Hz)", "rate"),
     OPT_LIST_INT("ac", AUDIO, channel_counts, "set number of audio channels", "channels"),
     OPT_FIELD_BOOL("an", AUDIO, no_audio, "disable audio", nullptr),
-    OPT_HANDLER("acodec", ARG | AUDIO | PERFILE, handle_acodec, "force audio codec ('copy' to copy stream)", "codec"),
+    OPT_ALIAS("acodec", ARG | AUDIO | PERFILE, "codec:a", "force audio codec ('copy' to copy stream)", "codec"),
     OPT_HANDLER("atag", ARG | EXPERT | AUDIO | PERFILE, handle_letter_alias, "force audio tag/fourcc", "fourcc/tag"),
     OPT_GLOBAL_INT("vol", AUDIO, audio_volume, "change audio volume (256=normal)", "volume"),
     OPT_LIST_STRING("sample_fmt", EXPERT | AUDIO, sample_format_texts, "set sample format", "format"),
     OPT_HANDLER("channel_layout", ARG | EXPERT | AUDIO | PERFILE, handle_channel_layout, "set channel layout", "layout"),
-    OPT_HANDLER("af", ARG | AUDIO | PERFILE, handle_af, "set audio filters", "filter_list"),
+    OPT_ALIAS("af", ARG | AUDIO | PERFILE, "filter:a", "set audio filters", "filter_list"),
     OPT_FIELD_BOOL("sn", SUBTITLE, no_subtitle, "disable subtitle", nullptr),
-    OPT_HANDLER("scodec", ARG | SUBTITLE | PERFILE, handle_scodec, "force subtitle codec ('copy' to copy stream)", "codec"),
+    OPT_ALIAS("scodec", ARG | SUBTITLE | PERFILE, "codec:s", "force subtitle codec ('copy' to copy stream)", "codec"),
     OPT_HANDLER("stag", ARG | EXPERT | SUBTITLE | PERFILE, handle_letter_alias, "force subtitle tag/fourcc", "fourcc/tag"),
     OPT_LIST_BOOL("fix_sub_duration", EXPERT, fix_subtitle_duration, "fix subtitles duration", nullptr),
     OPT_HANDLER("vc", ARG | EXPERT | VIDEO, handle_video_channel, "deprecated, use -channel", "channel"),
@@ -656,7 +630,7 @@ const OptionEntry option_table[] = {
     OPT_HANDLER("vpre", ARG | EXPERT | VIDEO | PERFILE, handle_preset_file, "set the video options to the indicated preset", "preset"),
     OPT_HANDLER("spre", ARG | EXPERT | SUBTITLE | PERFILE, handle_preset_file, "set the subtitle options to the indicated preset", "preset"),
     OPT_HANDLER("fpre", ARG | EXPERT | PERFILE, handle_preset_file, "set options from indicated preset file", "filename"),
-    OPT_HANDLER("dcodec", ARG | DATA | PERFILE, handle_dcodec, "force data codec ('copy' to copy stream)", "codec"),
+    OPT_ALIAS("dcodec", ARG | DATA | PERFILE, "codec:d", "force data codec ('copy' to copy stream)", "codec"),
     OPT_FIELD_BOOL("dn", VIDEO, no_data, "disable data", nullptr),
     OPT_HANDLER("default", ARG | EXPERT | VIDEO | AUDIO, apply_library_option, "generic catch all option", ""),
     {nullptr, 0, OptionEntry::Destination(), nullptr, nullptr},

@@ -7,7 +7,8 @@
 // way the caller must be told -1, never 0. The loop's muxing calls
 // note_write_error(); ffmpeg_exec() calls settle_outputs() after the loop and
 // remove_created_outputs() when the run ends with -1 (or was stopped by a caller
-// who wants nothing of it). Each failure here is also recorded for the outcome.
+// who wants nothing of it), and registers engine_cleanup_at_exit() for runs that
+// end the process. Each failure here is also recorded for the outcome.
 #include "engine.h"
 #include "observe.h"
 
@@ -97,4 +98,13 @@ int remove_created_outputs(void)
         of->created = 0;
     }
     return removed;
+}
+
+void engine_cleanup_at_exit(void)
+{
+    // Outputs are still registered here only when a run ended the process half
+    // way (a malformed time, a table that cannot grow): they are as unusable as
+    // those of any failed run.
+    remove_created_outputs();
+    engine_cleanup();
 }

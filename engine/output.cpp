@@ -15,7 +15,24 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+// Every input name of the command line being run, in order: an output named
+// before its input must not replace it either.
+std::vector<std::string> named_inputs;
+
+} // namespace
+
+void note_named_inputs(int argc, char **argv, const OptionEntry *table)
+{
+    named_inputs.clear();
+    for (int i = 0; (i = find_next_option(argc, argv, table, "i", i + 1)) > 0 && i + 1 < argc;)
+        named_inputs.push_back(argv[i + 1]);
+}
 
 const char *local_file_path(const char *url)
 {
@@ -31,8 +48,23 @@ namespace {
 
 // ---- protecting the inputs ------------------------------------------------------
 
+bool same_file(const char *path, const struct stat &st)
+{
+    struct stat other;
+    return path && stat(path, &other) == 0 && other.st_dev == st.st_dev &&
+           other.st_ino == st.st_ino;
+}
+
+int refuse(const char *filename, int input_index, const char *input_name)
+{
+    av_log(nullptr, AV_LOG_FATAL, "Output file '%s' is input file #%d '%s'; refusing to overwrite it.\n",
+           filename, input_index, input_name);
+    return AVERROR(EINVAL);
+}
+
 // An output must never replace a recording the run reads: the name itself, a
-// symbolic link or a hard link to an opened input all lead to the same file.
+// symbolic link or a hard link to an input all lead to the same file, whether the
+// input was opened already or is named later on the command line.
 int refuse_input_as_output(const char *filename)
 {
     const char *out_path = local_file_path(filename);
@@ -41,17 +73,12 @@ int refuse_input_as_output(const char *filename)
         return 0; // nothing there (yet) to protect
     for (int i = 0; i < nb_input_files; i++) {
         AVFormatContext *ic = input_files[i] ? input_files[i]->ctx : nullptr;
-        const char *in_path = ic && ic->url ? local_file_path(ic->url) : nullptr;
-        struct stat in_st;
-        if (!in_path || stat(in_path, &in_st) != 0)
-            continue;
-        if (in_st.st_dev == out_st.st_dev && in_st.st_ino == out_st.st_ino) {
-            av_log(nullptr, AV_LOG_FATAL,
-                   "Output file '%s' is input file #%d '%s'; refusing to overwrite it.\n",
-                   filename, i, ic->url);
-            return AVERROR(EINVAL);
-        }
+        if (ic && ic->url && same_file(local_file_path(ic->url), out_st))
+            return refuse(filename, i, ic->url);
     }
+    for (size_t i = 0; i < named_inputs.size(); i++)
+        if (same_file(local_file_path(named_inputs[i].c_str()), out_st))
+            return refuse(filename, int(i), named_inputs[i].c_str());
     return 0;
 }
 

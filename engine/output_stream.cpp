@@ -268,6 +268,16 @@ int read_video_encoding_settings(PerFileOptions *o, AVFormatContext *oc, OutStre
         av_log(nullptr, AV_LOG_FATAL, "Invalid frame size: %s.\n", v->u.str);
         return AVERROR(EINVAL);
     }
+    // The aspect ratio is a property of encoded pictures: a copied stream keeps
+    // its own and never reads the option.
+    if ((v = last_value(o->aspect_texts, oc, ost))) {
+        AVRational q;
+        if (av_parse_ratio(&q, v->u.str, 255, 0, nullptr) < 0 || q.num <= 0 || q.den <= 0) {
+            av_log(nullptr, AV_LOG_FATAL, "Invalid aspect ratio: %s\n", v->u.str);
+            return AVERROR(EINVAL);
+        }
+        ost->frame_aspect_ratio = float(av_q2d(q));
+    }
     enc->bits_per_raw_sample = frame_bits_per_raw_sample;
 
     if ((v = last_value(o->pixel_format_texts, oc, ost))) {
@@ -341,15 +351,6 @@ OutStream *create_video_output(PerFileOptions *o, AVFormatContext *oc, int sourc
         av_parse_video_rate(&ost->frame_rate, v->u.str) < 0) {
         av_log(nullptr, AV_LOG_FATAL, "Invalid framerate value: %s\n", v->u.str);
         return nullptr;
-    }
-    // So does the aspect ratio: set-up gives a copied stream the ratio asked for.
-    if ((v = last_value(o->aspect_texts, oc, ost))) {
-        AVRational q;
-        if (av_parse_ratio(&q, v->u.str, 255, 0, nullptr) < 0 || q.num <= 0 || q.den <= 0) {
-            av_log(nullptr, AV_LOG_FATAL, "Invalid aspect ratio: %s\n", v->u.str);
-            return nullptr;
-        }
-        ost->frame_aspect_ratio = float(av_q2d(q));
     }
 
     if (!ost->stream_copy) {

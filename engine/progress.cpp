@@ -46,9 +46,9 @@ int64_t total_output_size(void)
     if (nb_output_files < 1 || !output_files[0]->ctx->pb)
         return 0;
     AVIOContext *pb = output_files[0]->ctx->pb;
-    int64_t size = avio_size(pb);
-    if (size < 0)
-        size = avio_seek(pb, 0, SEEK_CUR);
+    // The I/O layer holds up to its buffer's size before the file grows: the
+    // position counts those bytes too, so size and bitrate move from the start.
+    const int64_t size = FFMAX(avio_size(pb), avio_tell(pb));
     return size < 0 ? 0 : size;
 }
 
@@ -257,6 +257,8 @@ void write_video_stats(OutStream *ost, int frame_size)
         vstats_file = fopen(vstats_filename, "w");
         if (!vstats_file) {
             perror("fopen");
+            // Said once: without a name no statistics are asked for again this run.
+            av_freep(&vstats_filename);
             return;
         }
     }

@@ -79,7 +79,7 @@ int configure_complex_graphs(void)
         Filtergraph *fg = filtergraphs[i];
         if (!fg->description || !fg->graph)
             continue;
-        int ret = avfilter_graph_config(fg->graph, nullptr);
+        int ret = finish_filtergraph(fg);
         if (ret < 0)
             return ret;
     }
@@ -362,6 +362,7 @@ int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupE
     case AVMEDIA_TYPE_VIDEO:
         ost->frame_rate = output_frame_rate(ost, ist, sink);
         set_video_parameters(of, ost, ist, sink);
+        fit_h264_level(ost);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         enc->time_base = AVRational{1, 1000};

@@ -9,6 +9,13 @@
 
 #include "engine.h"
 
+// ---- h264_level.cpp ------------------------------------------------------------
+
+// Raises the "level" encoder option of an H.264 stream to the lowest level that
+// holds its picture size, frame rate and reference frames, warning when it does.
+// Set-up calls it before the encoder opens.
+void fit_h264_level(OutStream *ost);
+
 // ---- decode.cpp ----------------------------------------------------------------
 
 // Decodes one packet of `ist` (nullptr: the input ended, flush the decoder) into
@@ -29,6 +36,10 @@ void abandon_filtergraph(Filtergraph *fg);
 
 // Pulls every frame the output sinks hold and encodes it. 0 or a negative error.
 int drain_sinks(void);
+
+// Encodes one filtered video frame (pts in encoder time base) as often as the
+// frame-rate synchronisation says, and muxes the packets.
+void encode_video_frame(OutStream *ost, AVFrame *frame);
 
 // Encodes one decoded subtitle for `ost` and muxes it.
 void encode_subtitle(OutFile *of, OutStream *ost, AVSubtitle *sub);

@@ -195,6 +195,15 @@ TEST(OptionTable, EveryRowStoresOrDispatchesAsItsKindSays)
             continue;
         }
         handler_rows++;
+        if (po->flags & (OPTF_ALIAS | OPTF_REMOVED)) {
+            ASSERT_NE(po->u.text, nullptr) << po->name;
+            // An alias leads to a row of the table; a removed option names a filter.
+            if (po->flags & OPTF_ALIAS)
+                EXPECT_NE(find_option_entry(option_table, po->u.text)->name, nullptr) << po->name;
+            else
+                EXPECT_NE(avfilter_get_by_name(po->u.text), nullptr) << po->name;
+            continue;
+        }
         ASSERT_NE(po->u.func_arg, nullptr) << po->name << " stores nothing";
         EXPECT_EQ(po->flags & (OPTF_FIELD | OPTF_SPEC), 0) << po->name;
         if (po->flags & OPTF_EXIT) {

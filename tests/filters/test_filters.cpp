@@ -322,6 +322,13 @@ INSTANTIATE_TEST_SUITE_P(
         ComplexFailure{"FileIndexBeyondInputs", "[5:v]null[out]", {"-map", "[out]"},
                        "Invalid file index 5 in filtergraph description [5:v]null[out].\n",
                        AV_LOG_FATAL},
+        ComplexFailure{"FileIndexIsDecimalNotHexadecimal", "[0x0:v]null[out]", {"-map", "[out]"},
+                       "Stream specifier 'x0:v' in filtergraph description [0x0:v]null[out] matches "
+                       "no streams.\n",
+                       AV_LOG_FATAL},
+        ComplexFailure{"FileIndexIsDecimalNotOctal", "[010:v]null[out]", {"-map", "[out]"},
+                       "Invalid file index 10 in filtergraph description [010:v]null[out].\n",
+                       AV_LOG_FATAL},
         ComplexFailure{"SpecifierWithoutStream", "[0:s]null[out]", {"-map", "[out]"},
                        "Stream specifier 's' in filtergraph description [0:s]null[out] matches no "
                        "streams.\n",
@@ -354,7 +361,7 @@ struct CanvasCase {
 std::string subtitles_only(const std::string &dir)
 {
     std::string path = dir + "/subtitles_only.mkv";
-    remux(fixture_path(FixtureKind::MkvTextSubtitle), path, {{AVMEDIA_TYPE_SUBTITLE}, {}, {}, false});
+    remux(fixture_path(FixtureKind::MkvTextSubtitle), path, {{AVMEDIA_TYPE_SUBTITLE}, {}, {}, false, {}});
     return path;
 }
 

@@ -34,6 +34,7 @@ int EngineParse::parse(const Args &args)
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());
+    note_named_inputs(int(argv.size()), argv.data(), option_table);
     return parse_command_line(&o, int(argv.size()), argv.data(), option_table, add_output_file);
 }
 
@@ -109,6 +110,8 @@ void remux(const std::string &src, const std::string &dst, const RemuxSpec &spec
         out->codecpar->codec_tag = 0;
         out->time_base = in->time_base;
         av_dict_copy(&out->metadata, in->metadata, 0);
+        for (const auto &t : spec.stream_tags)
+            av_dict_set(&out->metadata, t.first.c_str(), t.second.c_str(), 0);
         out_index[i] = out->index;
     }
     int klv = -1;

@@ -58,6 +58,7 @@ struct RemuxSpec {
     std::map<std::string, std::string> global_tags;
     std::vector<ChapterSpec> chapters;
     bool add_klv_data = false; // a SMPTE KLV data stream (MPEG-TS outputs)
+    std::map<std::string, std::string> stream_tags; // on every stream
 };
 
 // Copies the streams of `src` chosen by `spec` into `dst` (format from its name).

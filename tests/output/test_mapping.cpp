@@ -34,7 +34,7 @@ std::string with_data_stream()
 {
     static const std::string path = scratch_dir("mapping_media") + "/with_data.ts";
     if (!fs::exists(path))
-        remux(fixture_path(FixtureKind::H264AacTs), path, {{}, {}, {}, true});
+        remux(fixture_path(FixtureKind::H264AacTs), path, {{}, {}, {}, true, {}});
     return path;
 }
 

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "0-1 Gate opens; 1-2 Closed", "<none>"},
         MetaCase{"NoMetadataMapped", {"-map_metadata", "-1"}, "<none>", "0-1 <none>; 1-2 <none>",
                  "<none>"},
-        MetaCase{"GlobalIntoStream", {"-map_metadata:s:a", "0:g"}, "North gate", both_chapters,
+        MetaCase{"GlobalIntoStream", {"-map_metadata:s:a", "0:g"}, "<none>", both_chapters,
                  "<none>", "North gate"},
         MetaCase{"DurationCutsChapters", {"-t", "0.5"}, "North gate", "0-0.5 Gate opens", "<none>"},
         MetaCase{"StartShiftsChapters", {"-ss", "1.5"}, "North gate", "0-0.5 Gate closes", "<none>"},
@@ -101,6 +101,49 @@ TEST_F(EngineParse, StreamMetadataComesFromTheSourceOrAMap)
     ASSERT_EQ(nb_output_streams, 2);
     EXPECT_EQ(tag(ost(0)->st->metadata, "language"), "eng");  // mapped by hand
     EXPECT_EQ(tag(ost(1)->st->metadata, "language"), "<none>"); // manual maps stop the defaults
+}
+
+// Each side of a map stops the defaults of its own kind only (an empty side is
+// global); a map without an input stops its output side's kind, or all three.
+TEST_F(EngineParse, MetadataMapsStopTheDefaultsOfTheKindsTheyName)
+{
+    static const std::string tracks = scratch_dir("metadata_media_tracks") + "/tracks.mkv";
+    if (!fs::exists(tracks)) {
+        RemuxSpec spec;
+        spec.global_tags = {{"title", "Camera 4"}};
+        spec.stream_tags = {{"title", "Gate track"}};
+        spec.chapters = {{0.0, 1.0, "Gate opens"}, {1.0, 2.0, "Gate closes"}};
+        remux(fixture_path(FixtureKind::H264AacTs), tracks, spec);
+    }
+    struct Case {
+        Args options;
+        const char *title, *audio_title, *first_chapter;
+    } cases[] = {
+        {{"-map_metadata", "0"}, "Camera 4", "Gate track", "Gate opens"},
+        {{"-i", titled_recording(), "-map", "0", "-map_metadata", "1"}, "North gate", "Gate track",
+         "Gate opens"},
+        {{"-map_metadata:s:a", "0:g"}, "<none>", "Camera 4", "Gate opens"},
+        {{"-map_metadata:g", "0:s:a"}, "Gate track", "<none>", "Gate opens"},
+        {{"-map_metadata:c", "-1"}, "Camera 4", "Gate track", "<none>"},
+        {{"-map_metadata", "-1"}, "<none>", "<none>", "<none>"},
+    };
+    const std::string dir = scratch_dir("metadata/kinds");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.options.back());
+        Args args = {"-i", tracks};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(dir + "/out.mkv");
+        ASSERT_EQ(parse(args), 0);
+        ASSERT_FALSE(run_failed) << log.all_text();
+        const AVFormatContext *oc = output_files[0]->ctx;
+        EXPECT_EQ(tag(oc->metadata, "title"), c.title);
+        EXPECT_EQ(tag(oc->streams[1]->metadata, "title"), c.audio_title);
+        ASSERT_GT(oc->nb_chapters, 0u);
+        EXPECT_EQ(tag(oc->chapters[0]->metadata, "title"), c.first_chapter);
+        reset_file_options(&o, 0);
+        engine_cleanup();
+        reset_engine_state();
+    }
 }
 
 struct MetaError {

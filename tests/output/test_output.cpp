@@ -235,8 +235,9 @@ TEST_F(Output, RunWithAnUndeletableOutputReturnsFailure)
 {
     fs::create_directories(path("out.mp4/sub"));
     EXPECT_EQ(run_engine(converter_args(fx(FixtureKind::H264AacTs), path("out.mp4"))), -1);
-    // The run stops right after the command line: the output's failure was reported.
-    EXPECT_FALSE(log.has("At least one output file must be specified"));
+    // The run stops right after the command line, saying why and that no output is left.
+    EXPECT_TRUE(log.has("Could not replace existing file"));
+    EXPECT_TRUE(log.has("At least one output file must be specified", AV_LOG_FATAL));
     EXPECT_TRUE(fs::is_directory(path("out.mp4/sub")));
 }
 
@@ -287,6 +288,29 @@ INSTANTIATE_TEST_SUITE_P(
                          return d + "/hard.mp4";
                      }}),
     case_name<SameFileCase>);
+
+// Outputs named before their input, in any spelling, are refused just as well: the
+// input is never deleted or truncated on its way to being read.
+TEST_F(Output, AnOutputNamedBeforeItsInputLeavesTheInputWhole)
+{
+    const std::string input = path("recording.ts");
+    fs::copy_file(fx(FixtureKind::H264AacTs), input);
+    fs::create_hard_link(input, path("hard.ts"));
+    const std::string before = file_bytes(input);
+    const Args cases[] = {
+        {"-f", "mpegts", input, "-i", input},
+        {"-y", "file:" + input, "-i", input},
+        {"-c", "copy", path("hard.ts"), "-i", "file:" + input},
+        {"-i", fx(FixtureKind::H264AacTs), "-f", "mpegts", input, "-i", input},
+    };
+    for (const Args &args : cases) {
+        SCOPED_TRACE(args[2]);
+        log.clear();
+        EXPECT_EQ(run_engine(args), -1);
+        EXPECT_TRUE(log.has("' is input file #", AV_LOG_FATAL)) << log.all_text();
+        EXPECT_EQ(file_bytes(input), before);
+    }
+}
 
 TEST_F(Output, RunWritingOverItsInputReturnsFailure)
 {
@@ -505,11 +529,19 @@ INSTANTIATE_TEST_SUITE_P(
                         EXPECT_EQ(v->keep_pix_fmt, 1);
                         EXPECT_EQ(v->enc_ctx->pix_fmt, AV_PIX_FMT_NONE);
                     }},
-        SettingCase{"CopyKeepsRateAndAspect", {"-c:v", "copy", "-r", "25", "-aspect", "4:3"},
+        SettingCase{"CopyKeepsRateButNotTheAspectOption", {"-c:v", "copy", "-r", "25", "-aspect", "4:3"},
                     "out.mp4",
                     [](const OutStream *v, const OutStream *) {
                         EXPECT_EQ(av_cmp_q(v->frame_rate, AVRational{25, 1}), 0);
-                        EXPECT_FLOAT_EQ(v->frame_aspect_ratio, 4.0f / 3);
+                        EXPECT_EQ(v->frame_aspect_ratio, 0.0f);
+                    }},
+        SettingCase{"CopyNeverReadsAMalformedAspect", {"-c", "copy", "-aspect", "abc"}, "out.mkv",
+                    [](const OutStream *v, const OutStream *) {
+                        EXPECT_EQ(v->frame_aspect_ratio, 0.0f);
+                    }},
+        SettingCase{"EncodingTakesTheAspect", {"-aspect", "16:9"}, "out.mp4",
+                    [](const OutStream *v, const OutStream *) {
+                        EXPECT_FLOAT_EQ(v->frame_aspect_ratio, 16.0f / 9);
                     }},
         SettingCase{"ShortMatrixIsKeptAsFarAsItGoes", {"-intra_matrix", "8,9,10"}, "out.mp4",
                     [](const OutStream *v, const OutStream *) {

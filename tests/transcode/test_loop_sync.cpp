@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -163,6 +165,60 @@ TEST_F(LoopRecords, FrameRateSyncMessages)
     EXPECT_TRUE(log.has("9 frame duplication too large, skipping\n", AV_LOG_ERROR));
     EXPECT_EQ(nb_frames_drop, 1);
     EXPECT_EQ(nb_frames_dup, 0);
+}
+
+TEST_F(LoopRecords, AFrameTheEncoderRefusesIsDroppedAndTheClockMovesOn)
+{
+    // pts of the frames, drops, next output timestamp
+    const std::tuple<std::vector<int64_t>, int, int64_t> cases[] = {
+        {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, 12, 12}, // a steady stream
+        {{0, 3}, 2, 4},                                   // the second was due three times
+    };
+    AVFrame *frame = av_frame_alloc();
+    LogCapture log(AV_LOG_FATAL);
+    for (const auto &[frames, drops, final_sync] : cases) {
+        make("crc"); // its encoder is never opened: it refuses every frame
+        nb_frames_dup = nb_frames_drop = 0;
+        for (int64_t pts : frames) {
+            frame->pts = pts;
+            encode_video_frame(ost, frame);
+        }
+        EXPECT_EQ(nb_frames_dup, 0);
+        EXPECT_EQ(nb_frames_drop, drops);
+        EXPECT_EQ(ost->sync_opts, final_sync);
+        EXPECT_EQ(ost->frame_number, 0);
+        TearDown();
+    }
+    EXPECT_TRUE(log.has("Video encoding failed\n", AV_LOG_FATAL));
+    av_frame_free(&frame);
+}
+
+// ---- decoded audio -------------------------------------------------------------------
+
+TEST_F(LoopRecords, DecodedAudioSetsEveryClockOfItsStreamToTheFramesTime)
+{
+    make("crc", AVMEDIA_TYPE_AUDIO, AVRational{1, 8000});
+    ist->st->time_base = AVRational{1, 8000};
+    ist->dec = avcodec_find_decoder(AV_CODEC_ID_PCM_U8);
+    ist->dec_ctx = avcodec_alloc_context3(ist->dec);
+    ist->dec_ctx->sample_rate = 8000;
+    av_channel_layout_default(&ist->dec_ctx->ch_layout, 1);
+    ASSERT_GE(avcodec_open2(ist->dec_ctx, ist->dec, nullptr), 0);
+    ist->decoding_needed = 1;
+    ist->saw_first_ts = 0;
+    ist->next_pts = ist->next_dts = AV_NOPTS_VALUE;
+    LogCapture log(AV_LOG_ERROR); // the first frame's parameters are news
+    AVPacket *pkt = av_packet_alloc();
+    for (int64_t pts : {8000, 8800, 16000}) { // 0.1 s packets; the clocks stand at each one
+        ASSERT_GE(av_new_packet(pkt, 800), 0);
+        memset(pkt->data, 128, 800); // silence
+        pkt->pts = pkt->dts = pts;
+        EXPECT_GE(decode_input_packet(ist, pkt), 0);
+        av_packet_unref(pkt);
+        for (int64_t clock : {ist->pts, ist->next_pts, ist->dts, ist->next_dts})
+            EXPECT_EQ(clock, pts * 125);
+    }
+    av_packet_free(&pkt);
 }
 
 // ---- before the muxer -------------------------------------------------------------------

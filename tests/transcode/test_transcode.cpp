@@ -609,6 +609,61 @@ TEST(RunOutputs, ProgressStatisticsAndBenchmarkLines)
     EXPECT_TRUE(std::regex_search(bench.out, std::regex("bench: utime=[0-9.]+s maxrss=[0-9]+kB\n")));
 }
 
+TEST(RunOutputs, AStatisticsFileThatCannotBeOpenedIsReportedOnceAndTheRunGoesOn)
+{
+    const std::string in = fixture_path(FixtureKind::H264AacTs);
+    const std::string dir = scratch_dir("transcode_vstats_missing");
+    ChildResult r = run_cli({"-nostdin", "-vstats_file", dir + "/missing/vstats.log", "-i", in,
+                             dir + "/out.mp4"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    const size_t first = r.err.find("fopen: ");
+    EXPECT_NE(first, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("fopen: ", first + 1), std::string::npos) << r.err;
+}
+
+TEST(RunOutputs, TheStatusSizeCountsBufferedBytesFromTheFirstReport)
+{
+    const std::string in = fixture_path(FixtureKind::H264AacTs);
+    const std::string dir = scratch_dir("transcode_status_size");
+    const std::string progress = dir + "/progress.txt", out = dir + "/out.mp4";
+    // Read at the recording's pace, so reports come while the file is still small.
+    LogCapture log;
+    ASSERT_EQ(run_engine({"-re", "-progress", progress, "-i", in, "-t", "1.6", "-an", "-preset",
+                          "ultrafast", out}),
+              0);
+    std::vector<long long> sizes;
+    std::istringstream lines(read_file(progress));
+    for (std::string l; std::getline(lines, l);)
+        if (l.rfind("total_size=", 0) == 0)
+            sizes.push_back(std::stoll(l.substr(11)));
+    // Reports come every half second of the 1.6 s the reading takes, and the last one.
+    ASSERT_GE(sizes.size(), 3u) << read_file(progress);
+    EXPECT_GT(sizes[sizes.size() - 2], sizes.front()) << read_file(progress);
+    EXPECT_EQ(sizes.back(), (long long)std::filesystem::file_size(out));
+}
+
+// A malformed value that ends the whole process still takes the outputs the run
+// created with it, as every failed run does.
+TEST(ProcessEndingErrors, LeaveNoOutputTheRunCreated)
+{
+    const std::string in = fixture_path(FixtureKind::H264AacTs);
+    const std::string dir = scratch_dir("transcode_process_end");
+    const std::pair<Args, std::string> cases[] = {
+        // arguments, the output left half made before the process ended
+        {{"-i", in, "-force_key_frames", "1,abc", dir + "/keys.mp4"}, dir + "/keys.mp4"},
+        {{"-i", in, dir + "/first.mp4", "-t", "abc", dir + "/second.mp4"}, dir + "/first.mp4"},
+    };
+    for (const auto &[args, output] : cases) {
+        SCOPED_TRACE(output);
+        Args with_nostdin = {"-nostdin"};
+        with_nostdin.insert(with_nostdin.end(), args.begin(), args.end());
+        ChildResult r = run_cli(with_nostdin);
+        EXPECT_EQ(r.exit_status, 1) << r.err;
+        EXPECT_NE(r.err.find("Invalid duration specification"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
 TEST(TwoPass, TheFirstPassLogFeedsTheSecondAndLibx264KeepsItsOwn)
 {
     const std::string in = fixture_path(FixtureKind::H264AacTs);

@@ -1,0 +1,136 @@
+// The H.264 level an encoder writes must tell the truth about the stream: a
+// hardware decoder sizes its buffers from the level alone and may refuse or
+// corrupt a stream that breaks it. When the level asked for ("level" encoder
+// option) cannot hold the picture size, frame rate or decoded-picture buffer the
+// encoder will use, the lowest level that can is written instead, and a warning
+// names both. The picture itself is never changed: recordings are evidence.
+//
+// Called by set-up once the encoder's size and frame rate are known, before the
+// encoder is opened.
+#include "transcode.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Limits of one level (the H.264 standard's level table): macroblocks per
+// second, per frame, and in the decoded-picture buffer.
+struct LevelLimits {
+    int idc; // level_idc; 9 stands for level 1b
+    int64_t max_mbps;
+    int max_fs;
+    int max_dpb_mbs;
+};
+
+// In ascending order of capability.
+constexpr LevelLimits level_table[] = {
+    {10, 1485, 99, 396},           {9, 1485, 99, 396},
+    {11, 3000, 396, 900},          {12, 6000, 396, 2376},
+    {13, 11880, 396, 2376},        {20, 11880, 396, 2376},
+    {21, 19800, 792, 4752},        {22, 20250, 1620, 8100},
+    {30, 40500, 1620, 8100},       {31, 108000, 3600, 18000},
+    {32, 216000, 5120, 20480},     {40, 245760, 8192, 32768},
+    {41, 245760, 8192, 32768},     {42, 522240, 8704, 34816},
+    {50, 589824, 22080, 110400},   {51, 983040, 36864, 184320},
+    {52, 2073600, 36864, 184320},  {60, 4177920, 139264, 696320},
+    {61, 8355840, 139264, 696320}, {62, 16711680, 139264, 696320},
+};
+constexpr int level_count = int(sizeof(level_table) / sizeof(level_table[0]));
+
+// What the encoder will make, in macroblocks.
+struct StreamDemand {
+    int mb_width, mb_height;
+    double frame_rate;
+    int dpb_frames;
+};
+
+// "3", "3.1", "31" and "1b" as libx264 reads them; -1 when unreadable.
+int parse_level_idc(const char *text)
+{
+    if (!strcmp(text, "1b"))
+        return 9;
+    char *end;
+    const double value = strtod(text, &end);
+    if (end == text || *end || value <= 0)
+        return -1;
+    return value < 7 ? int(lrint(value * 10)) : int(value);
+}
+
+int level_position(int idc)
+{
+    for (int i = 0; i < level_count; i++)
+        if (level_table[i].idc == idc)
+            return i;
+    return -1;
+}
+
+bool level_holds(const LevelLimits &l, const StreamDemand &d)
+{
+    const int64_t frame_mbs = int64_t(d.mb_width) * d.mb_height;
+    // A frame may be no wider or taller than the square root of 8 x MaxFS.
+    const int64_t side_limit = int64_t(l.max_fs) * 8;
+    return frame_mbs <= l.max_fs && int64_t(d.mb_width) * d.mb_width <= side_limit &&
+           int64_t(d.mb_height) * d.mb_height <= side_limit &&
+           double(frame_mbs) * d.frame_rate <= double(l.max_mbps) &&
+           frame_mbs * d.dpb_frames <= l.max_dpb_mbs;
+}
+
+const char *level_name(int idc, char *buf, size_t size)
+{
+    if (idc == 9)
+        snprintf(buf, size, "1b");
+    else
+        snprintf(buf, size, "%d.%d", idc / 10, idc % 10);
+    return buf;
+}
+
+StreamDemand stream_demand(const OutStream *ost)
+{
+    const AVCodecContext *enc = ost->enc_ctx;
+    StreamDemand d;
+    d.mb_width = (enc->width + 15) / 16;
+    // Interlaced coding works on macroblock pairs.
+    d.mb_height = (enc->flags & AV_CODEC_FLAG_INTERLACED_DCT) ? 2 * ((enc->height + 31) / 32)
+                                                              : (enc->height + 15) / 16;
+    AVRational rate = ost->frame_rate;
+    if (rate.num <= 0 || rate.den <= 0)
+        rate = av_inv_q(enc->time_base);
+    d.frame_rate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+    // libx264 lowers the reference count it chose itself to what the level's
+    // buffer holds, but keeps a count given with "refs": only that one counts.
+    const AVDictionaryEntry *refs = av_dict_get(ost->encoder_opts, "refs", nullptr, 0);
+    d.dpb_frames = refs ? FFMAX(atoi(refs->value), 1) : 1;
+    return d;
+}
+
+} // namespace
+
+void fit_h264_level(OutStream *ost)
+{
+    if (!ost->enc || ost->enc->id != AV_CODEC_ID_H264 || ost->enc_ctx->width <= 0 ||
+        ost->enc_ctx->height <= 0)
+        return;
+    const AVDictionaryEntry *asked = av_dict_get(ost->encoder_opts, "level", nullptr, 0);
+    const int asked_pos = asked ? level_position(parse_level_idc(asked->value)) : -1;
+    if (asked_pos < 0)
+        return; // no level, or one the encoder will judge itself
+    const StreamDemand demand = stream_demand(ost);
+    if (level_holds(level_table[asked_pos], demand))
+        return;
+    int pos = asked_pos + 1;
+    while (pos < level_count && !level_holds(level_table[pos], demand))
+        pos++;
+    if (pos == level_count)
+        return; // beyond every level: nothing truer to write
+    char from[16], to[16], idc[16];
+    av_log(nullptr, AV_LOG_WARNING, "Level %s cannot hold %dx%d at %.5g fps; writing level %s\n",
+           level_name(level_table[asked_pos].idc, from, sizeof(from)), ost->enc_ctx->width,
+           ost->enc_ctx->height, demand.frame_rate,
+           level_name(level_table[pos].idc, to, sizeof(to)));
+    // The level number as level_idc: libx264's option and the codec context's
+    // generic one both read it so.
+    snprintf(idc, sizeof(idc), "%d", level_table[pos].idc);
+    av_dict_set(&ost->encoder_opts, "level", idc, 0);
+}
