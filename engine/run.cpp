@@ -476,6 +476,8 @@ int end_run(PerFileOptions *o, int status)
 
 int ffmpeg_exec(int argc, char **argv)
 {
+    // Before any file is opened: none may become standard input, output or error.
+    plat_fill_closed_standard_descriptors();
     stop_request.store(false, std::memory_order_relaxed);
     PerFileOptions o;
     memset(&o, 0, sizeof(o));
