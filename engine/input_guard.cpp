@@ -219,6 +219,12 @@ int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFo
 {
     if (has_protocol_prefix(filename))
         return 0;
+    if (forced && unwatched(forced->name)) {
+        av_log(nullptr, AV_LOG_ERROR,
+               "%s: a '%s' file opens other files on its own and is not read from a plain path "
+               "(a \"file:\" prefix reads it anyway)\n", filename, forced->name);
+        return AVERROR(EPERM);
+    }
     ic->io_open = open_nested;
     if (!(ic->protocol_whitelist = av_strdup("file")))
         return AVERROR(ENOMEM);

@@ -20,8 +20,9 @@ constexpr int64_t MAX_DECODED_SAMPLES = 1 << 22;
 // playlist without its end tag is read as the recording it lists now, never
 // waited on. A name with an explicit protocol ("file:", "http:", ...) is the
 // caller's own choice and keeps the libraries' behaviour; a forced format ("-f")
-// is allowed as asked, with the same folder and protocol limits. Call before
-// avformat_open_input(); returns 0 or a negative error.
+// is allowed as asked, with the same folder and protocol limits, unless it is one
+// of the formats refused above. Call before avformat_open_input(); returns 0 or a
+// negative error.
 int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFormat *forced);
 
 // After a failed open of a guarded input: says so when the file is of a format

@@ -658,6 +658,13 @@ std::vector<Row> dash_rows()
                     text_file("holiday.mp4", [](const Folders &) {
                         return dash_manifest(DashAddress::BaseUrl, "../secret/private.ts");
                     })});
+    rows.push_back({"DashManifestReadAsForced", Expect::Fails, kUnwatched, [](const std::string &dir) {
+                        Case c = text_file("manifest.mpd", [](const Folders &) {
+                            return dash_manifest(DashAddress::BaseUrl, "../secret/private.ts");
+                        })(dir);
+                        c.input_options = {"-f", "dash"};
+                        return c;
+                    }});
     rows.push_back({"DashManifestOfASegmentNextToIt", Expect::Fails, kUnwatched,
                     text_file("manifest.mpd",
                               [](const Folders &) { return dash_manifest(DashAddress::BaseUrl, "segment.ts"); })});
