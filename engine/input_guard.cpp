@@ -1,6 +1,6 @@
 // Limits of an input file: the nested resources a plain-path input may open (its
 // own folder and below, local files only, no formats that open files out of our
-// sight), and the decoders' picture and sample limits.
+// sight), playlists that never end, and the decoders' picture and sample limits.
 //
 // Nested opens of a demuxer (playlist entries, segments, external references,
 // image sequences) go through the format context's io_open callback, which this
@@ -10,17 +10,32 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+
+extern "C" {
+#include <libavutil/base64.h>
+}
 
 namespace {
 
 // Demuxers whose nested files are opened by contexts the caller cannot watch:
 // the concatenation script opens its entries (with options of its own choice)
-// through the libraries' default opener, and so does an IMF package.
-const char *const kUnwatchedDemuxers[] = {"concat", "imf"};
+// through the libraries' default opener, and so do an IMF package, a DASH
+// manifest (its segments and initialisation sections, wherever its addresses
+// point) and a VobSub index (its ".sub" companion, even through a symbolic link).
+// Every other demuxer that opens files does it through io_open (the playlist
+// reader, image sequences, MP4 data references) or only reaches the network
+// through the protocol white list (SDP), which allows local files alone.
+const char *const kUnwatchedDemuxers[] = {"concat", "imf", "dash", "vobsub"};
+
+// A playlist larger than this is not read whole to be finished (below).
+constexpr size_t kMaxPlaylistBytes = 4 << 20;
 
 bool unwatched(const char *name)
 {
@@ -74,6 +89,15 @@ std::string folder_of(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The local path a "file:" URL or a plain path names.
+const char *local_path(const char *url)
+{
+    const char *path = url;
+    if (av_strstart(url, "file:", &path))
+        av_strstart(path, "//", &path); // "file:///x" names the absolute path "/x"
+    return path;
+}
+
 // True when `url` names the input itself or a file in the input's folder or
 // below it (after symbolic links are followed).
 bool inside_input_folder(const char *input, const char *url)
@@ -83,9 +107,7 @@ bool inside_input_folder(const char *input, const char *url)
     const char *protocol = avio_find_protocol_name(url);
     if (!protocol || strcmp(protocol, "file"))
         return false;
-    const char *path = url;
-    if (av_strstart(url, "file:", &path))
-        av_strstart(path, "//", &path); // "file:///x" names the absolute path "/x"
+    const char *path = local_path(url);
     const std::string folder = real_path(folder_of(input));
     const std::string target = real_path(path);
     if (folder.empty() || target.empty())
@@ -96,6 +118,78 @@ bool inside_input_folder(const char *input, const char *url)
            target[folder.size()] == '/';
 }
 
+// ---- playlists that never end -------------------------------------------------------
+
+bool has_line_starting(const std::string &text, const char *tag)
+{
+    return !text.compare(0, strlen(tag), tag) || text.find(std::string("\n") + tag) != std::string::npos;
+}
+
+// Reads the file at `path` into `text` when it is an HLS media playlist without
+// its end tag, what a recorder leaves when it stops in the middle of an export:
+// 1 then, 0 for any other file, or a negative error for such a playlist too large
+// to read whole.
+int read_unfinished_playlist(const char *path, std::string *text)
+{
+    // Only regular files: a pipe or device read here would lose its first bytes.
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    std::unique_ptr<FILE, int (*)(FILE *)> file(fopen(path, "rb"), fclose);
+    char head[7];
+    if (!file || fread(head, 1, sizeof(head), file.get()) != sizeof(head) || memcmp(head, "#EXTM3U", 7))
+        return 0;
+    text->assign(head, sizeof(head));
+    char chunk[16384];
+    for (size_t n; (n = fread(chunk, 1, sizeof(chunk), file.get())) > 0;) {
+        text->append(chunk, n);
+        if (text->size() > kMaxPlaylistBytes)
+            return AVERROR(EFBIG);
+    }
+    return has_line_starting(*text, "#EXTINF") && !has_line_starting(*text, "#EXT-X-ENDLIST");
+}
+
+// Opens the playlist `text` with its end tag added, from memory.
+int open_finished_copy(AVFormatContext *s, AVIOContext **pb, std::string text)
+{
+    if (!text.empty() && text.back() != '\n')
+        text += '\n';
+    text += "#EXT-X-ENDLIST\n";
+    std::string url = "data:application/vnd.apple.mpegurl;base64,";
+    const size_t prefix = url.size();
+    url.resize(prefix + AV_BASE64_SIZE(text.size()));
+    if (!av_base64_encode(&url[prefix], int(url.size() - prefix), (const uint8_t *)text.data(), int(text.size())))
+        return AVERROR(EINVAL);
+    url.resize(strlen(url.c_str()));
+    AVDictionary *opts = nullptr;
+    int ret = av_dict_set(&opts, "protocol_whitelist", "data", 0);
+    if (ret >= 0)
+        ret = avio_open2(pb, url.c_str(), AVIO_FLAG_READ, &s->interrupt_callback, &opts);
+    av_dict_free(&opts);
+    return ret;
+}
+
+// A playlist without its end tag reads as a live stream: the reader would wait
+// for segments that never come, or start near its end. A recording given by its
+// path is read as it is now: the segments it lists, from the first, then the end.
+// Returns 1 when `pb` is that finished copy, 0 for any other file (not opened).
+int open_playlist_as_finished(AVFormatContext *s, AVIOContext **pb, const char *url)
+{
+    std::string text;
+    int ret = read_unfinished_playlist(local_path(url), &text);
+    if (ret == AVERROR(EFBIG))
+        av_log(s, AV_LOG_ERROR, "Playlist '%s' has no end tag and is too large to read as it is\n", url);
+    if (ret <= 0)
+        return ret;
+    av_log(s, AV_LOG_WARNING,
+           "Playlist '%s' has no end tag (an export cut short?): reading the segments it lists, "
+           "not waiting for more\n", url);
+    ret = open_finished_copy(s, pb, std::move(text));
+    return ret < 0 ? ret : 1;
+}
+
+// ---- the callback ---------------------------------------------------------------------
+
 int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **options)
 {
     if ((flags & AVIO_FLAG_WRITE) || !inside_input_folder(s->url, url)) {
@@ -104,8 +198,11 @@ int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags
                url, s->url);
         return AVERROR(EPERM);
     }
+    int ret = open_playlist_as_finished(s, pb, url);
+    if (ret)
+        return ret < 0 ? ret : 0;
     AVDictionary *opts = nullptr;
-    int ret = options ? av_dict_copy(&opts, *options, 0) : 0;
+    ret = options ? av_dict_copy(&opts, *options, 0) : 0;
     if (ret >= 0 && s->protocol_whitelist)
         ret = av_dict_set(&opts, "protocol_whitelist", s->protocol_whitelist, 0);
     if (ret >= 0 && s->protocol_blacklist)
@@ -122,6 +219,12 @@ int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFo
 {
     if (has_protocol_prefix(filename))
         return 0;
+    if (forced && unwatched(forced->name)) {
+        av_log(nullptr, AV_LOG_ERROR,
+               "%s: a '%s' file opens other files on its own and is not read from a plain path "
+               "(a \"file:\" prefix reads it anyway)\n", filename, forced->name);
+        return AVERROR(EPERM);
+    }
     ic->io_open = open_nested;
     if (!(ic->protocol_whitelist = av_strdup("file")))
         return AVERROR(ENOMEM);

@@ -14,13 +14,15 @@ constexpr int64_t MAX_DECODED_SAMPLES = 1 << 22;
 // Recordings often come from strangers. An input named by a plain local path
 // (no protocol prefix) may read other files only in its own folder or below it,
 // never through another protocol (so never the network), and formats that open
-// further files out of our sight (concatenation scripts, IMF packages) are not
-// read for it (the demuxer white list also goes to the readers the libraries
-// nest, where they pass it on). A name with an explicit protocol
-// ("file:", "http:", ...) is the caller's own choice and keeps the libraries'
-// behaviour; a forced format ("-f") is allowed as asked, with the same folder
-// and protocol limits. Call before avformat_open_input(); returns 0 or a negative
-// error.
+// further files out of our sight (concatenation scripts, IMF packages, DASH
+// manifests, VobSub indexes) are not read for it (the demuxer white list also
+// goes to the readers the libraries nest, where they pass it on). An HLS
+// playlist without its end tag is read as the recording it lists now, never
+// waited on. A name with an explicit protocol ("file:", "http:", ...) is the
+// caller's own choice and keeps the libraries' behaviour; a forced format ("-f")
+// is allowed as asked, with the same folder and protocol limits, unless it is one
+// of the formats refused above. Call before avformat_open_input(); returns 0 or a
+// negative error.
 int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFormat *forced);
 
 // After a failed open of a guarded input: says so when the file is of a format

@@ -263,6 +263,8 @@ int ffmpeg_exec(int argc, char **argv)
 
 int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
+    // Before any file is opened: none may become standard input, output or error.
+    plat_fill_closed_standard_descriptors();
     observe_begin(observer);
     begin_run_signals();
     set_run_phase(RunPhase::Opening);

@@ -606,6 +606,25 @@ int init_bitstream_filters(OutStream *ost)
     return ret;
 }
 
+// A phone films upright pictures sideways and says how to turn them in the
+// track's display matrix. The pictures are encoded as they come, so the matrix
+// goes with them and players show them turned as the phone meant.
+int carry_display_matrix(OutStream *ost)
+{
+    const InStream *ist = source_of(ost);
+    if (!ist || ost->st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return 0;
+    size_t size = 0;
+    const uint8_t *matrix = av_stream_get_side_data(ist->st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix || size < 9 * sizeof(int32_t))
+        return 0;
+    uint8_t *copy = av_stream_new_side_data(ost->st, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!copy)
+        return AVERROR(ENOMEM);
+    memcpy(copy, matrix, size);
+    return 0;
+}
+
 void write_headers(SetupError *err, bool *want_sdp)
 {
     for (int i = 0; i < nb_output_files; i++) {
@@ -615,6 +634,8 @@ void write_headers(SetupError *err, bool *want_sdp)
         int ret = 0;
         for (int j = 0; j < int(oc->nb_streams) && ret >= 0; j++)
             ret = init_bitstream_filters(output_streams[of->first_stream + j]);
+        for (int j = 0; j < int(oc->nb_streams) && ret >= 0; j++)
+            ret = carry_display_matrix(output_streams[of->first_stream + j]);
         if (ret >= 0)
             ret = avformat_write_header(oc, &of->opts);
         if (ret < 0) {

@@ -21,17 +21,28 @@ int64_t plat_peak_memory_kib();
 void plat_stdin_prepare();
 void plat_stdin_restore();
 
+// Opens /dev/null on each of the standard descriptors 0, 1 and 2 that is closed.
+// A program started with them closed would otherwise hand those numbers to the
+// next files it opens: the recording would be read as standard input and the log
+// written into the output.
+void plat_fill_closed_standard_descriptors();
+
+// Keys are read only from a terminal on standard input: a file, a pipe or
+// /dev/null there is never read as key presses (it reads as at its end).
+
 // Returns the next byte waiting on standard input (0-255) without blocking, or -1
-// when nothing is waiting, standard input is closed, or at end of input. A terminal
-// that belongs to another (foreground) job is not read: a background run must not
-// be stopped by the terminal nor take the keys of another program.
+// when nothing is waiting, standard input is no terminal, or at end of input. A
+// terminal that belongs to another (foreground) job is not read: a background run
+// must not be stopped by the terminal nor take the keys of another program.
 int plat_stdin_poll_byte();
 
-// Waits for the next byte of standard input; -1 at end of input or on error.
+// Waits for the next byte of a terminal on standard input; -1 at end of input,
+// on error, or when standard input is no terminal.
 int plat_stdin_wait_byte();
 
-// 1 when the last read or poll of standard input found its end (closed pipe, end
-// of file), so that a reader waiting for more can give up.
+// 1 when standard input brings no more keys: no terminal, or the last read or
+// poll found its end (a terminal hung up), so that a reader waiting for more can
+// give up.
 int plat_stdin_at_end();
 
 // 1 when a file or directory exists at path, else 0.

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <csignal>
+#include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/resource.h>
@@ -51,6 +52,7 @@ bool terminal_in_background()
     return owner != -1 && owner != getpgrp();
 }
 
+// A terminal that hung up reads as its end (nothing, or EIO).
 int read_one_byte()
 {
     unsigned char byte;
@@ -58,8 +60,17 @@ int read_one_byte()
     do
         got = read(STDIN_FILENO, &byte, 1);
     while (got < 0 && errno == EINTR);
-    stdin_ended = got == 0;
+    stdin_ended = got == 0 || (got < 0 && errno != EAGAIN);
     return got == 1 ? byte : -1;
+}
+
+// Anything but a terminal on standard input brings no keys; it counts as ended.
+bool keys_possible()
+{
+    if (isatty(STDIN_FILENO))
+        return true;
+    stdin_ended = true;
+    return false;
 }
 
 } // namespace
@@ -103,17 +114,13 @@ void plat_stdin_restore()
 
 int plat_stdin_poll_byte()
 {
-    if (terminal_in_background())
+    if (!keys_possible() || terminal_in_background())
         return -1;
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(STDIN_FILENO, &readable);
     struct timeval no_wait = {0, 0};
     int n = select(STDIN_FILENO + 1, &readable, nullptr, nullptr, &no_wait);
-    if (n < 0 && errno == EBADF) {
-        stdin_ended = true; // no standard input at all
-        return -1;
-    }
     if (n == 0)
         stdin_ended = false; // open and quiet: more may come
     if (n <= 0)
@@ -123,12 +130,26 @@ int plat_stdin_poll_byte()
 
 int plat_stdin_wait_byte()
 {
-    return read_one_byte();
+    return keys_possible() ? read_one_byte() : -1;
 }
 
 int plat_stdin_at_end()
 {
-    return stdin_ended;
+    return stdin_ended || !isatty(STDIN_FILENO);
+}
+
+void plat_fill_closed_standard_descriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number: `fd` itself, as the ones below it are open.
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
+        }
+    }
 }
 
 int plat_path_exists(const char *path)

@@ -64,14 +64,27 @@ const std::string &program_for_nobody()
     return copy.program;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string> &args, const ChildLimits &limits, int err_fd)
+void set_standard_descriptors(const ChildLimits &limits, int err_fd)
 {
     const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, 0);
+    const int in_fd = limits.stdin_path.empty() ? null_fd : open(limits.stdin_path.c_str(), O_RDONLY);
+    if (in_fd < 0)
+        _exit(123);
+    dup2(in_fd, 0);
     dup2(null_fd, 1);
     dup2(err_fd, 2);
+    if (in_fd != null_fd)
+        close(in_fd);
     close(null_fd);
     close(err_fd);
+    for (int fd = 0; fd <= 2; fd++)
+        if (limits.closed_descriptors & (1u << fd))
+            close(fd);
+}
+
+[[noreturn]] void exec_child(const std::vector<std::string> &args, const ChildLimits &limits, int err_fd)
+{
+    set_standard_descriptors(limits, err_fd);
     signal(SIGXFSZ, SIG_IGN); // a write past the limit fails with EFBIG instead
     const struct rlimit fsize = {limits.file_size, limits.file_size};
     if (setrlimit(RLIMIT_FSIZE, &fsize) != 0)
@@ -135,11 +148,17 @@ ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &li
     close(err_pipe[1]);
     run.started = true;
 
+    // Standard error is read until the child closes it; the time limit holds
+    // also for a child that closed it at once.
     timespec start;
     clock_gettime(CLOCK_MONOTONIC, &start);
-    for (bool open = true; open;) {
+    int status = 0;
+    struct rusage usage = {};
+    for (bool open = true, running = true; running;) {
         pollfd fd = {err_pipe[0], POLLIN, 0};
-        if (poll(&fd, 1, 200) > 0) {
+        if (!open)
+            usleep(50000);
+        else if (poll(&fd, 1, 200) > 0) {
             char buf[8192];
             const ssize_t n = read(err_pipe[0], buf, sizeof(buf));
             if (n > 0)
@@ -147,18 +166,21 @@ ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &li
             else if (n == 0 || errno != EINTR)
                 open = false;
         }
-        if (open && seconds_since(start) > limits.timeout_s) {
+        if (!open) {
+            pid_t done;
+            while ((done = wait4(pid, &status, WNOHANG, &usage)) < 0 && errno == EINTR) {
+            }
+            running = done == 0;
+        }
+        if (running && seconds_since(start) > limits.timeout_s) {
             run.timed_out = true;
             kill(pid, SIGKILL);
-            open = false;
+            while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+            }
+            running = false;
         }
     }
     close(err_pipe[0]);
-
-    int status = 0;
-    struct rusage usage = {};
-    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
     run.peak_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status))
         run.exit_code = WEXITSTATUS(status);

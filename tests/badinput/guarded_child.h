@@ -12,6 +12,10 @@ struct ChildLimits {
     rlim_t file_size = RLIM_INFINITY; // RLIMIT_FSIZE; SIGXFSZ is ignored, so writes fail
     bool as_nobody = false;           // drop root privileges first (uid/gid 65534)
     std::string cwd;                  // working directory; the test's own when empty
+    std::string stdin_path;           // standard input read from this file; /dev/null when empty
+    // Standard descriptors (bit n: descriptor n) closed when the program starts;
+    // with 2 among them nothing it logs is seen.
+    unsigned closed_descriptors = 0;
 };
 
 struct ChildRun {
@@ -31,5 +35,5 @@ struct ChildRun {
 bool can_run_as_nobody();
 
 // Runs the program with args (argv[0] is added); standard input and output are
-// /dev/null.
+// /dev/null unless the limits say otherwise.
 ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &limits = {});

@@ -8,6 +8,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 namespace {
@@ -113,6 +114,10 @@ OutputFacts check_converted(const std::string &path)
         if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
             facts.width = st->codecpar->width;
             facts.height = st->codecpar->height;
+            size_t size = 0;
+            const uint8_t *matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+            if ((facts.has_display_matrix = matrix && size >= 9 * sizeof(int32_t)))
+                facts.display_rotation = av_display_rotation_get((const int32_t *)matrix);
         }
         const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
         Stream &s = streams[i];

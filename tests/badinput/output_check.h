@@ -9,6 +9,8 @@ struct OutputFacts {
     std::string problem; // empty when the file is as it must be
     bool has_video = false, has_audio = false;
     int width = 0, height = 0;
+    bool has_display_matrix = false;
+    double display_rotation = 0; // of the video's display matrix (av_display_rotation_get)
     double seconds = 0; // from the first to the end of the last packet
 };
 

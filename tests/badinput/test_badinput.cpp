@@ -7,19 +7,24 @@
 // AAC audio with increasing timestamps, and decodes without an error.
 //
 // Groups: damaged recordings, damaged timing, picture sizes, sound headers, things
-// that are not recordings, file names and paths, references to other files, and
+// that are not recordings, file names and paths, references to other files,
+// playlists that never end, closed standard descriptors, turned pictures, and
 // outputs that cannot be written.
 #include "crafted.h"
 #include "ffmpeg_exec.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
+#include "folder_watch.h"
 #include "guarded_child.h"
 #include "output_check.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
+#include <cmath>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -55,22 +60,25 @@ struct Case {
     std::string output; // as given last
     ChildLimits limits;
     std::vector<std::string> extra; // options before the output (not the converter's own)
+    std::vector<std::string> input_options; // options before "-i" (not the converter's own)
 };
 
 struct Row {
-    const char *name;
+    std::string name;
     Expect expect;
     const char *message; // what the log must say when the run fails
     std::function<Case(const std::string &dir)> make;
     double max_seconds = 0; // a longer output means the timing was not repaired
+    double min_seconds = 0; // a shorter one lost part of the recording
 };
 
 std::vector<std::string> converter_args(const Case &c)
 {
-    // The program name is added by the child runner; the case's own options go
-    // right before the output name.
+    // The program name is added by the child runner; the case's input options go
+    // before "-i", its other options right before the output name.
     std::vector<std::string> args = converter_arguments(c.input, c.output);
     args.erase(args.begin());
+    args.insert(args.begin(), c.input_options.begin(), c.input_options.end());
     args.insert(args.end() - 1, c.extra.begin(), c.extra.end());
     return args;
 }
@@ -141,6 +149,7 @@ OutputFacts run_case(const Row &row, const Case &c)
         if (row.max_seconds > 0) {
             EXPECT_LE(facts.seconds, row.max_seconds) << context;
         }
+        EXPECT_GE(facts.seconds, row.min_seconds) << context;
     } else {
         ADD_FAILURE() << "neither success nor failure: " << context;
     }
@@ -604,18 +613,177 @@ const Row kReferences[] = {
      concat_script([](const Folders &) { return network().url("segment.ts"); })},
 };
 
+void write_text(const std::string &path, const std::string &text)
+{
+    write_file(path, Bytes(text.begin(), text.end()));
+}
+
+// A text file `name` in the recording folder, made with the folders' paths.
+std::function<Case(const std::string &)> text_file(const std::string &name,
+                                                   std::function<std::string(const Folders &)> text)
+{
+    return [=](const std::string &dir) {
+        const Folders f = folders(dir);
+        write_text(f.recording + "/" + name, text(f));
+        return convert_into(dir, f.recording + "/" + name);
+    };
+}
+
+// The other folder's video, as a manifest may spell it.
+const std::pair<const char *, std::string (*)(const Folders &)> kOutsideSpellings[] = {
+    {"Relative", [](const Folders &) { return std::string("../secret/private.ts"); }},
+    {"Absolute", [](const Folders &f) { return f.secret + "/private.ts"; }},
+    {"FileUrl", [](const Folders &f) { return "file://" + f.secret + "/private.ts"; }},
+};
+
+// Formats whose readers open files out of the guard's sight are refused for
+// recordings given by their path, with this word.
+constexpr const char *kUnwatched = "opens other files on its own";
+
+// Every way a DASH manifest names a file, in every spelling of a path outside.
+std::vector<Row> dash_rows()
+{
+    const std::pair<const char *, DashAddress> addresses[] = {
+        {"BaseUrl", DashAddress::BaseUrl},
+        {"SegmentTemplate", DashAddress::SegmentTemplate},
+        {"SegmentList", DashAddress::SegmentList},
+        {"Initialization", DashAddress::Initialization},
+    };
+    std::vector<Row> rows;
+    for (const auto &[where_name, where] : addresses)
+        for (const auto &[how_name, how] : kOutsideSpellings)
+            rows.push_back({std::string("DashManifest") + where_name + how_name, Expect::Fails, kUnwatched,
+                            text_file("manifest.mpd", [where = where, how = how](const Folders &f) {
+                                return dash_manifest(where, how(f));
+                            })});
+    rows.push_back({"DashManifestNamedLikeARecording", Expect::Fails, kUnwatched,
+                    text_file("holiday.mp4", [](const Folders &) {
+                        return dash_manifest(DashAddress::BaseUrl, "../secret/private.ts");
+                    })});
+    rows.push_back({"DashManifestReadAsForced", Expect::Fails, kUnwatched, [](const std::string &dir) {
+                        Case c = text_file("manifest.mpd", [](const Folders &) {
+                            return dash_manifest(DashAddress::BaseUrl, "../secret/private.ts");
+                        })(dir);
+                        c.input_options = {"-f", "dash"};
+                        return c;
+                    }});
+    rows.push_back({"DashManifestOfASegmentNextToIt", Expect::Fails, kUnwatched,
+                    text_file("manifest.mpd",
+                              [](const Folders &) { return dash_manifest(DashAddress::BaseUrl, "segment.ts"); })});
+    return rows;
+}
+
+// A VobSub index with its ".sub" companion next to it, or with a link of that
+// name to the other folder's video.
+std::function<Case(const std::string &)> vobsub(bool outside)
+{
+    return text_file("subtitles.idx", [=](const Folders &f) {
+        if (outside)
+            fs::create_symlink("../secret/private.ts", f.recording + "/subtitles.sub");
+        else
+            fs::copy_file(f.recording + "/segment.ts", f.recording + "/subtitles.sub");
+        return vobsub_index();
+    });
+}
+
+// An HLS master playlist of one variant, with an alternate audio rendition.
+std::string hls_master(const std::string &variant, const std::string &rendition = "")
+{
+    const std::string media = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"other\",DEFAULT=YES,URI=\"";
+    return "#EXTM3U\n" + (rendition.empty() ? "" : media + rendition + "\"\n") +
+           "#EXT-X-STREAM-INF:BANDWIDTH=200000" + (rendition.empty() ? "" : ",AUDIO=\"a\"") + "\n" + variant + "\n";
+}
+
+// A master playlist naming a playlist of the other folder as its variant, or
+// as an alternate rendition beside a variant of its own.
+std::function<Case(const std::string &)> master_playlist(bool as_rendition)
+{
+    return text_file("master.m3u8", [=](const Folders &f) {
+        write_text(f.secret + "/inner.m3u8", hls_playlist({"private.ts"}, 2, true));
+        write_text(f.recording + "/own.m3u8", hls_playlist({"segment.ts"}, 2, true));
+        return as_rendition ? hls_master("own.m3u8", "../secret/inner.m3u8") : hls_master("../secret/inner.m3u8");
+    });
+}
+
+// An MP4 whose video track's samples are in the other folder's video, read
+// with or without following such references.
+std::function<Case(const std::string &)> mp4_referring_outside(bool followed)
+{
+    return [=](const std::string &dir) {
+        const Folders f = folders(dir);
+        Bytes mp4 = read_file(clip_path(mp4_clip(false)));
+        if (!refer_track_to(mp4, f.secret + "/private.ts"))
+            throw FixtureError("no data reference box");
+        write_file(f.recording + "/recording.mp4", mp4);
+        Case c = convert_into(dir, f.recording + "/recording.mp4");
+        if (followed)
+            c.input_options = {"-enable_drefs", "1", "-use_absolute_path", "1"};
+        return c;
+    };
+}
+
+std::vector<Row> other_manifest_rows()
+{
+    return {
+        {"PlaylistKeyOutside", Expect::Fails, "Refusing to open",
+         text_file("list.m3u8",
+                   [](const Folders &) {
+                       return hls_playlist({"segment.ts"}, 2, true,
+                                           "#EXT-X-KEY:METHOD=AES-128,URI=\"../secret/private.ts\"\n");
+                   })},
+        {"PlaylistInitialisationSectionOutside", Expect::Fails, "Refusing to open",
+         text_file("list.m3u8",
+                   [](const Folders &) {
+                       return hls_playlist({"segment.ts"}, 2, true, "#EXT-X-MAP:URI=\"../secret/private.ts\"\n");
+                   })},
+        {"VariantPlaylistOutside", Expect::Fails, "Refusing to open", master_playlist(false)},
+        // The rendition outside is left out; the recording's own video converts.
+        {"AlternateRenditionOutside", Expect::Converts, nullptr, master_playlist(true)},
+        {"VobSubIndexWithItsSubtitlesNextToIt", Expect::Fails, kUnwatched, vobsub(false)},
+        {"VobSubIndexWhoseSubtitlesLinkOutside", Expect::Fails, kUnwatched, vobsub(true)},
+        // The IMF reader is not even chosen for a file by its content.
+        {"ImfCompositionOfAFileOutside", Expect::Fails, "Invalid data found",
+         text_file("composition.xml",
+                   [](const Folders &f) {
+                       const std::string uuid = "4f5a6b7c-8d9e-4f0a-9b1c-2d3e4f5a6b7c";
+                       write_text(f.recording + "/ASSETMAP.xml", imf_asset_map(uuid, "../secret/private.ts"));
+                       return imf_composition(uuid);
+                   })},
+        // The MP4 reader follows a track's data reference only when asked to, and
+        // then through the guard.
+        {"Mp4TrackWhoseSamplesLieOutside", Expect::Either, nullptr, mp4_referring_outside(false)},
+        {"Mp4TrackWhoseSamplesLieOutsideReferencesFollowed", Expect::Fails, "Refusing to open",
+         mp4_referring_outside(true)},
+        {"SessionDescriptionOfANetworkStream", Expect::Fails, "not on whitelist",
+         text_file("camera.sdp", [](const Folders &) { return sdp_description(5004); })},
+        // The picture decoder opens no file the picture names (it has no folder
+        // to resolve names against).
+        {"SvgShowingAPictureOutsideByPath", Expect::Converts, nullptr,
+         text_file("picture.svg", [](const Folders &) { return svg_showing("../secret/private.ts", 320, 240); })},
+        {"SvgShowingAPictureOutsideByFileUrl", Expect::Converts, nullptr,
+         text_file("picture.svg",
+                   [](const Folders &f) { return svg_showing("file://" + f.secret + "/private.ts", 320, 240); })},
+    };
+}
+
 class References : public ::testing::TestWithParam<Row> {};
 TEST_P(References, ReachOnlyFilesInTheRecordingsFolder)
 {
     const Row &row = GetParam();
     const int connections = network().connections();
-    const OutputFacts facts = run_case(row, row.make(scratch(row.name)));
+    const std::string dir = scratch(row.name);
+    const Case c = row.make(dir);
+    FolderWatch secret(dir + "/secret");
+    const OutputFacts facts = run_case(row, c);
+    EXPECT_EQ(secret.touches(), 0) << "the conversion opened a file of another folder";
     EXPECT_EQ(network().connections(), connections) << "the conversion went to the network";
     if (facts.problem.empty()) {
         EXPECT_EQ(facts.width, 320) << "the output shows another file's pictures";
     }
 }
 INSTANTIATE_TEST_SUITE_P(Nested, References, ::testing::ValuesIn(kReferences), row_name);
+INSTANTIATE_TEST_SUITE_P(Dash, References, ::testing::ValuesIn(dash_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(Manifests, References, ::testing::ValuesIn(other_manifest_rows()), row_name);
 
 TEST(References, AnExplicitFilePrefixKeepsTheLibrariesBehaviour)
 {
@@ -627,6 +795,137 @@ TEST(References, AnExplicitFilePrefixKeepsTheLibrariesBehaviour)
     c.input = "file:" + c.input;
     const OutputFacts facts = run_case(row, c);
     EXPECT_EQ(facts.width, 176);
+}
+
+// ---- playlists that never end ------------------------------------------------------------
+
+using Names = std::vector<std::string>;
+
+// Four one-second segments of one recording (timestamps 0 to 4 s) and the
+// playlist or manifest `text` of them, as `name`; or, `through_master`, that
+// playlist as "live.m3u8" and a master playlist naming it as `name`.
+std::function<Case(const std::string &)> segments_listed(const char *name, std::string (*text)(const Names &),
+                                                         bool through_master = false)
+{
+    return [=](const std::string &dir) {
+        Names names;
+        for (int i = 0; i < 4; i++) {
+            ClipRecipe r = ts_clip("segment", 1);
+            r.start_offset_us = i * 1000000LL;
+            names.push_back("segment" + std::to_string(i) + ".ts");
+            fs::copy_file(clip_path(r), dir + "/" + names.back());
+        }
+        write_text(dir + "/" + (through_master ? "live.m3u8" : name), text(names));
+        if (through_master)
+            write_text(dir + "/" + name, hls_master("live.m3u8"));
+        Case c = convert_into(dir, dir + "/" + name);
+        c.limits.timeout_s = 30; // a reader waiting for more segments is killed here
+        return c;
+    };
+}
+
+std::string without_end(const Names &names)
+{
+    return hls_playlist(names, 1, false);
+}
+
+// A live reader starts three segments before the end: all four must be there.
+constexpr double kAllSegments = 3.5;
+
+const Row kEndless[] = {
+    {"PlaylistWithoutItsEndTag", Expect::Converts, nullptr, segments_listed("list.m3u8", without_end), 0,
+     kAllSegments},
+    {"EventPlaylistWithoutItsEndTag", Expect::Converts, nullptr,
+     segments_listed("list.m3u8",
+                     [](const Names &n) { return hls_playlist(n, 1, false, "#EXT-X-PLAYLIST-TYPE:EVENT\n"); }),
+     0, kAllSegments},
+    {"LivePlaylistStartingAtSequence1000", Expect::Converts, nullptr,
+     segments_listed("list.m3u8",
+                     [](const Names &n) { return hls_playlist(n, 1, false, "#EXT-X-MEDIA-SEQUENCE:1000\n"); }),
+     0, kAllSegments},
+    // A reader waiting for the next segment would wait an hour.
+    {"LivePlaylistOfHourLongSegments", Expect::Converts, nullptr,
+     segments_listed("list.m3u8",
+                     [](const Names &n) {
+                         std::string text = without_end(n);
+                         const std::string tag = "#EXT-X-TARGETDURATION:";
+                         return text.replace(text.find(tag), tag.size() + 1, tag + "3600");
+                     }),
+     0, kAllSegments},
+    {"MasterPlaylistOfALivePlaylist", Expect::Converts, nullptr, segments_listed("master.m3u8", without_end, true),
+     0, kAllSegments},
+    {"DynamicDashManifest", Expect::Fails, kUnwatched,
+     segments_listed("live.mpd",
+                     [](const Names &) {
+                         return dash_manifest(DashAddress::SegmentTemplate, "segment$Number$.ts", true);
+                     })},
+};
+
+class Endless : public ::testing::TestWithParam<Row> {};
+TEST_P(Endless, EndWithTheSegmentsThatExist)
+{
+    const Row &row = GetParam();
+    run_case(row, row.make(scratch(row.name)));
+}
+INSTANTIATE_TEST_SUITE_P(Live, Endless, ::testing::ValuesIn(kEndless), row_name);
+
+// ---- closed standard descriptors --------------------------------------------------------
+
+bool file_holds(const std::string &path, const std::string &text)
+{
+    const Bytes bytes = read_file(path);
+    return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+TEST(StandardDescriptors, ClosedOnesTakeNoFileAndOnlyATerminalGivesKeys)
+{
+    const std::string keys = "qqqq q?\n";
+    // descriptors closed at the start (bit n: descriptor n), keys in a file on
+    // standard input
+    const std::tuple<const char *, unsigned, bool> cases[] = {
+        {"InputClosed", 1, false},
+        {"OutputAndErrorClosed", 6, false},
+        {"AllClosed", 7, false},
+        {"KeysInAFile", 0, true},
+    };
+    for (const auto &[name, closed, keys_in_file] : cases) {
+        SCOPED_TRACE(name);
+        // The whole recording must come out: a "q" read as a key would stop it.
+        const Row row = {name, Expect::Converts, nullptr, fixture(FixtureKind::H264AacTs), 0, 1.9};
+        const std::string dir = scratch(std::string("Descriptors") + name);
+        Case c = row.make(dir);
+        c.limits.closed_descriptors = closed;
+        if (keys_in_file) {
+            c.limits.stdin_path = dir + "/keys.txt";
+            write_text(c.limits.stdin_path, keys);
+        }
+        const OutputFacts facts = run_case(row, c);
+        ASSERT_EQ(facts.problem, "");
+        for (const char *log_text : {"Stream mapping", "Press [q]", "Input #0"}) {
+            EXPECT_FALSE(file_holds(c.output, log_text)) << "the log went into the output";
+        }
+    }
+}
+
+// ---- turned pictures -------------------------------------------------------------------
+
+TEST(Rotation, APhoneVideosDisplayMatrixReachesTheOutput)
+{
+    for (int rotation : {-90, 90, 180}) {
+        SCOPED_TRACE(rotation);
+        ClipRecipe r = mp4_clip();
+        r.name = "badinput_phone";
+        r.video[0].display_rotation = rotation;
+        const Row row = {"Phone" + std::to_string(rotation < 0 ? 360 + rotation : rotation), Expect::Converts,
+                         nullptr, clip(r)};
+        const OutputFacts facts = run_case(row, row.make(scratch(row.name)));
+        ASSERT_EQ(facts.problem, "");
+        EXPECT_TRUE(facts.has_display_matrix);
+        EXPECT_NEAR(std::remainder(facts.display_rotation - rotation, 360), 0, 0.01) << facts.display_rotation;
+        // The pictures themselves are not turned.
+        EXPECT_EQ(facts.width, 320);
+        EXPECT_EQ(facts.height, 240);
+    }
 }
 
 // ---- outputs that cannot be written ---------------------------------------------------------
@@ -692,6 +991,38 @@ TEST(WriteFailures, AnOutputNamedPipeIsNeitherRemovedNorReplaced)
     EXPECT_EQ(forced.exit_code, 1) << forced.describe() << forced.err;
     ASSERT_EQ(lstat(c.output.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// ---- an input that is a pipe ----------------------------------------------------------
+
+TEST(InputPipes, ARecordingThroughANamedPipeConvertsWhole)
+{
+    // A pipe has no second reading: nothing may look into it before the reader.
+    const std::string dir = scratch("InputIsAPipe");
+    const Case c = convert_into(dir, dir + "/recording.ts");
+    ASSERT_EQ(mkfifo(c.input.c_str(), 0600), 0);
+    const Bytes bytes = read_file(fixture_path(FixtureKind::H264AacTs));
+    signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        int fd = -1;
+        for (int i = 0; i < 600 && fd < 0; i++) // waits up to 60 s for the reader
+            if ((fd = open(c.input.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+                usleep(100000);
+        if (fd < 0)
+            return;
+        fcntl(fd, F_SETFL, 0);
+        for (size_t at = 0; at < bytes.size();) {
+            const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+            if (n <= 0)
+                break;
+            at += size_t(n);
+        }
+        close(fd);
+    });
+    const Row row = {"InputIsAPipe", Expect::Converts, nullptr, nullptr, 0, 1.9};
+    const OutputFacts facts = run_case(row, c);
+    writer.join();
+    EXPECT_EQ(facts.problem, "");
 }
 
 // ---- an output named like an option ----------------------------------------------------

@@ -1,6 +1,6 @@
 // The engine entry: run statuses and messages, release and reset after every run,
 // quiet mode, termination signals, the benchmark line, and the interaction on
-// standard input (keys, debug values, filter commands), fed through a pipe.
+// standard input (keys, debug values, filter commands), typed on a terminal.
 #include "engine_harness.h"
 
 #include "engine.h"
@@ -15,6 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <regex>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -48,39 +51,66 @@ std::string captured(int fd, const std::function<void()> &work)
     return text;
 }
 
-// Standard input replaced by a pipe the test types keys into.
+// Bytes waiting on standard input.
+int waiting_on_stdin()
+{
+    int n = 0;
+    return ioctl(STDIN_FILENO, FIONREAD, &n) == 0 ? n : -1;
+}
+
+// Standard input replaced by a terminal (a pseudo-terminal in raw mode) the test
+// types keys into: keys are read from a terminal only.
 class KeyFeed {
 public:
     KeyFeed() : saved_(dup(STDIN_FILENO))
     {
-        int fds[2];
-        if (pipe(fds) == 0) {
-            dup2(fds[0], STDIN_FILENO);
-            close(fds[0]);
-            writer_ = fds[1];
+        typist_ = posix_openpt(O_RDWR | O_NOCTTY);
+        const bool made = typist_ >= 0 && grantpt(typist_) == 0 && unlockpt(typist_) == 0;
+        const int terminal = made ? open(ptsname(typist_), O_RDWR | O_NOCTTY) : -1;
+        EXPECT_GE(terminal, 0) << "no pseudo-terminal";
+        termios raw;
+        if (terminal >= 0 && tcgetattr(terminal, &raw) == 0) {
+            cfmakeraw(&raw);
+            tcsetattr(terminal, TCSANOW, &raw);
+            dup2(terminal, STDIN_FILENO);
         }
+        if (terminal >= 0)
+            close(terminal);
     }
     ~KeyFeed()
     {
         end();
+        if (hang_up_.joinable())
+            hang_up_.join();
         while (poll_key() >= 0) {
         } // nothing typed or read ahead survives the test
         dup2(saved_, STDIN_FILENO);
         close(saved_);
     }
+    // Returns once the keys have reached the terminal's input.
     void type(const std::string &keys)
     {
-        ASSERT_EQ(write(writer_, keys.data(), keys.size()), ssize_t(keys.size()));
+        const int before = waiting_on_stdin();
+        ASSERT_EQ(write(typist_, keys.data(), keys.size()), ssize_t(keys.size()));
+        for (int i = 0; i < 2000 && waiting_on_stdin() < before + int(keys.size()); i++)
+            usleep(1000);
     }
+    // The terminal hangs up once everything typed has been read.
     void end()
     {
-        if (writer_ >= 0)
-            close(writer_);
-        writer_ = -1;
+        if (typist_ < 0 || hang_up_.joinable())
+            return;
+        hang_up_ = std::thread([this] {
+            for (int i = 0; i < 20000 && waiting_on_stdin() > 0; i++)
+                usleep(1000);
+            close(typist_);
+            typist_ = -1;
+        });
     }
 
 private:
-    int saved_, writer_ = -1;
+    int saved_, typist_ = -1;
+    std::thread hang_up_;
 };
 
 // Keyboard polls happen at most every 100 ms of the caller's clock.
@@ -442,12 +472,33 @@ TEST(PollKey, NoInputGivesMinusOne)
     EXPECT_EQ(poll_key(), -1);
     EXPECT_TRUE(plat_stdin_at_end());
     {
-        KeyFeed open_pipe;
+        KeyFeed open_terminal;
         EXPECT_EQ(poll_key(), -1);
-        EXPECT_FALSE(plat_stdin_at_end()) << "an open pipe may still bring keys";
-        open_pipe.type("k");
+        EXPECT_FALSE(plat_stdin_at_end()) << "an open terminal may still bring keys";
+        open_terminal.type("k");
         EXPECT_EQ(poll_key(), 'k');
     }
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+}
+
+TEST(PollKey, KeysComeOnlyFromATerminal)
+{
+    // A pipe or a file on standard input (a recording in place of a closed
+    // descriptor 0, a script's output) is never read as keys.
+    const int saved = dup(STDIN_FILENO);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "q", 1), 1);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    EXPECT_EQ(poll_key(), -1);
+    EXPECT_TRUE(plat_stdin_at_end()) << "a reader waiting for keys must give up";
+    EXPECT_EQ(plat_stdin_wait_byte(), -1);
+    char byte = 0;
+    EXPECT_EQ(read(STDIN_FILENO, &byte, 1), 1) << "the byte was taken";
+    EXPECT_EQ(byte, 'q');
+    close(fds[1]);
     dup2(saved, STDIN_FILENO);
     close(saved);
 }

@@ -23,6 +23,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/wait.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -185,27 +186,33 @@ TEST(ConverterVector, RunsFollowingEachOtherPrintTheirMappingFromFileZero)
 
 // ---- stopping a running conversion ---------------------------------------------------
 
-// The command-line program with pipes on all three standard descriptors.
+// The command-line program with a terminal on standard input (keys come only
+// from a terminal; a pseudo-terminal in raw mode) and a pipe for standard error.
 class RunningChild {
 public:
     explicit RunningChild(const Args &args)
     {
-        int in[2], err[2];
-        if (pipe(in) || pipe(err))
+        int err[2];
+        in_ = posix_openpt(O_RDWR | O_NOCTTY);
+        const int terminal =
+            in_ >= 0 && grantpt(in_) == 0 && unlockpt(in_) == 0 ? open(ptsname(in_), O_RDWR | O_NOCTTY) : -1;
+        termios raw;
+        if (terminal < 0 || tcgetattr(terminal, &raw) != 0 || pipe(err))
             return;
+        cfmakeraw(&raw);
+        tcsetattr(terminal, TCSANOW, &raw);
         pid_ = fork();
         if (pid_ == 0) {
-            dup2(in[0], 0);
+            dup2(terminal, 0);
             dup2(err[1], 2);
             int null_fd = open("/dev/null", O_WRONLY);
             dup2(null_fd, 1);
-            for (int fd : {in[0], in[1], err[0], err[1], null_fd})
+            for (int fd : {terminal, in_, err[0], err[1], null_fd})
                 close(fd);
             exec_cli(args);
         }
-        close(in[0]);
+        close(terminal);
         close(err[1]);
-        in_ = in[1];
         err_ = err[0];
     }
     ~RunningChild()
