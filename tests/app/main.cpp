@@ -4,6 +4,7 @@
 // With WVC_EXPECT_LANGUAGE set (the test run under another system language), only
 // the language check runs; with WVC_FIT_LANGUAGE set, only the check that the
 // language's texts fit the window and the message box.
+#include "ControlTest.h"
 #include "ConversionTest.h"
 #include "CursorMgr.h"
 #include "LanguageFitTest.h"
@@ -38,6 +39,8 @@ int main(int argc, char **argv)
     failures += QTest::qExec(&msgBox, argc, argv);
     WindowTest window;
     failures += QTest::qExec(&window, argc, argv);
+    ControlTest control;
+    failures += QTest::qExec(&control, argc, argv);
     ConversionTest conversion;
     failures += QTest::qExec(&conversion, argc, argv);
     return failures == 0 ? 0 : 1;
