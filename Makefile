@@ -27,7 +27,7 @@ test: build
 # The engine's tests built with the address and undefined-behaviour sanitizers
 # (in their own build tree) and run there.
 SANITIZE_DIR ?= build-asan
-ENGINE_TEST_PROGRAMS ?= test_cmdline test_options test_run test_info test_input test_pool \
+ENGINE_TEST_PROGRAMS ?= test_cmdline test_options test_run test_observed test_info test_input test_pool \
 	test_output test_filters test_transcode test_loop_sync
 ENGINE_TESTS ?= engine_entry|info|input|pool|output|filters|transcode
 

@@ -58,8 +58,7 @@ void check(int ret, const char *what)
 
 std::vector<std::string> converter_args(const std::string &in, const std::string &out)
 {
-    return {"ffmpeg", "-i", in, "-c:v", "libx264", "-profile:v", "baseline",
-            "-level", "3", "-strict", "-2", out};
+    return converter_arguments(in, out);
 }
 
 int run_engine(const std::vector<std::string> &words)

@@ -224,11 +224,10 @@ extern int run_quiet; // "-d" as first argument
 // run then ends with -1 instead of working on a half-registered output.
 extern int run_failed;
 
+// The last termination signal of the run in progress and how many arrived; both
+// start at 0 with every run (stop.cpp; the other ways to stop are in observe.h).
 extern volatile sig_atomic_t received_signal;
 extern volatile sig_atomic_t received_nb_signals;
-// True once ffmpeg_request_stop() was called during this run; the loop treats it
-// like the "q" key.
-bool engine_stop_requested(void);
 
 extern uint8_t *subtitle_out; // subtitle encoding buffer
 extern FILE *vstats_file;     // opened at the first statistics line, closed by engine_cleanup
@@ -236,10 +235,12 @@ extern FILE *vstats_file;     // opened at the first statistics line, closed by 
 // of every run.
 extern int64_t benchmark_clock;
 
-// Handler of SIGINT and SIGTERM: records the signal, never ends the process.
+// Handler of SIGINT and SIGTERM while a run is in progress: records the signal and
+// wakes the run's thread, never ends the process.
 void on_termination_signal(int sig);
 
-// Interrupt callback given to every format context: gives up on the second signal.
+// Interrupt callback given to every format context: true on a second signal, and
+// on any stop while the run opens its files or the loop reads input.
 int engine_interrupt_cb(void *unused);
 extern const AVIOInterruptCB interrupt_callback;
 
@@ -311,5 +312,6 @@ void note_write_error(OutFile *of, int err);
 // After the loop: closes every output file; 0 when each was written completely and
 // media reached at least one of them, else -1 (said why).
 int settle_outputs(void);
-// Removes the files this run created; for runs that end with -1.
-void remove_created_outputs(void);
+// Removes the files this run created (for runs that end with -1, and stopped
+// runs whose caller discards them); returns how many were removed.
+int remove_created_outputs(void);

@@ -27,9 +27,10 @@
 int ffmpeg_exec(int argc, char **argv);
 
 // Asks the run in progress to stop as if "q" had been pressed: the loop ends at its
-// next turn, the outputs are finished with their trailers and the run returns 0.
-// A run blocked on input (a named pipe without writer, a hung network folder) is
-// woken and ends within a second. Safe to call from any thread (the converter window
+// next turn, the outputs are finished with their trailers and the run returns 0
+// (-1 when it was still opening its files: nothing was converted yet). A run
+// blocked on input (a named pipe without writer, a hung network folder) is woken
+// (SIGURG to its thread) and ends within a second. Safe to call from any thread (the converter window
 // calls it from the GUI thread while the run is on the worker thread). Every run
 // clears the request when it starts, so a request made between runs does not stop
 // the next one: callers that may ask before the run has begun also give the run a
@@ -45,6 +46,12 @@ void ffmpeg_request_stop(void);
 std::vector<std::string> converter_arguments(const std::string &source, const std::string &output);
 
 // ---- observed runs ---------------------------------------------------------------------
+//
+// SIGINT and SIGTERM belong to the engine only while a run is in progress (either
+// entry): a signal stops the run as "q" does, and once the run has finished its
+// files and restored the handlers that were there before, it is raised again for
+// them. The first signal also breaks off blocking input; a second one every
+// blocking call, the trailers included.
 
 // How far a run has come. Sent at the pace of the status line (every half second)
 // and once more, with `last` set, after the trailers are written.

@@ -9,6 +9,7 @@
 // by inputs and outputs; guess_input_channel_layout() by inputs and the decode loop.
 #include "engine.h"
 #include "input_guard.h"
+#include "observe.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -251,6 +252,8 @@ int register_stream(PerFileOptions *o, AVFormatContext *ic, AVStream *st)
         av_log(nullptr, AV_LOG_FATAL,
                "Input stream #%d:%d claims a picture of %dx%d, more than a decoder may make; refused\n",
                nb_input_files, st->index, par->width, par->height);
+        record_run_failure(RunFailure::SourceUnreadable, AVERROR(EINVAL),
+                           "The picture is larger than a decoder may make");
         return AVERROR(EINVAL);
     }
 
@@ -396,6 +399,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     if (err < 0) {
         avformat_free_context(ic);
         print_error(filename, err);
+        record_run_failure(RunFailure::SourceUnreadable, err);
         return -1;
     }
     const bool format_limited = ic->format_whitelist != nullptr;
@@ -403,6 +407,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     err = avformat_open_input(&ic, filename, forced, &format_options);
     if (err < 0) { // the context is freed by the failed open
         print_error(filename, err);
+        record_run_failure(RunFailure::SourceUnreadable, err);
         if (format_limited && err == AVERROR(EINVAL))
             explain_refused_format(filename);
         return -1;
@@ -428,6 +433,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     free_probe_options(probe_opts, probed_streams);
     if (err < 0) {
         av_log(nullptr, AV_LOG_FATAL, "%s: could not find codec parameters\n", filename);
+        record_run_failure(RunFailure::SourceUnreadable, err);
         avformat_close_input(&ic);
         return -1;
     }
@@ -474,6 +480,7 @@ int add_input_file(void *ctx, const char *, const char *filename)
         return -1;
 
     const int64_t start = seek_to_start(o, ic, filename);
+    observe_input(ic, o->seek_start);
 
     InFile *f = (InFile *)av_mallocz(sizeof(*f));
     const int first_stream = nb_input_streams;

@@ -9,6 +9,7 @@
 // discontinuities), decodes it (decode.cpp) and encodes what the sinks hold
 // (encode.cpp). Called only by ffmpeg_exec().
 #include "transcode.h"
+#include "observe.h"
 
 #include <cinttypes>
 
@@ -213,7 +214,10 @@ int feed_input_packet(InFile *ifile)
     AVPacket *pkt = av_packet_alloc();
     if (!pkt)
         return AVERROR(ENOMEM);
+    // The one wait of the loop that a stop may break off.
+    set_reading_input(true);
     int ret = av_read_frame(ic, pkt);
+    set_reading_input(false);
     if (ret == AVERROR(EAGAIN)) {
         ifile->again = 1;
         av_packet_free(&pkt);
@@ -221,6 +225,10 @@ int feed_input_packet(InFile *ifile)
     }
     if (ret < 0) {
         av_packet_free(&pkt);
+        // A stop broke off the read: the input is not at its end, the loop ends at
+        // its next turn.
+        if (ret == AVERROR_EXIT && engine_stop_cause() != StopCause::None)
+            return AVERROR(EAGAIN);
         if (ret != AVERROR_EOF) {
             print_error(ic->url, ret);
             if (exit_on_error)
@@ -363,10 +371,15 @@ void finish_run(int64_t timer_start)
 int transcode_loop(int64_t timer_start)
 {
     int ret = 0;
-    while (!received_signal && !engine_stop_requested()) {
+    // A stop (request, observer, signal) ends the loop as the "q" key does.
+    while (engine_stop_cause() == StopCause::None) {
         const int64_t now = av_gettime();
-        if (stdin_enabled && handle_keyboard(now) < 0)
+        if (stdin_enabled && handle_keyboard(now) < 0) {
+            // A signal ends the loop here too; otherwise it was the key.
+            if (engine_stop_cause() == StopCause::None)
+                engine_note_key_stop();
             break;
+        }
         if (!output_needed())
             break;
         ret = run_one_step();
@@ -380,6 +393,7 @@ int transcode_loop(int64_t timer_start)
         }
         periodic_report(timer_start, now);
     }
+    set_run_phase(RunPhase::Finishing);
     finish_run(timer_start);
     return ret;
 }

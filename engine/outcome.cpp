@@ -6,8 +6,10 @@
 // whose outputs received no media at all produced nothing worth keeping; either
 // way the caller must be told -1, never 0. The loop's muxing calls
 // note_write_error(); ffmpeg_exec() calls settle_outputs() after the loop and
-// remove_created_outputs() when the run ends with -1.
+// remove_created_outputs() when the run ends with -1 (or was stopped by a caller
+// who wants nothing of it). Each failure here is also recorded for the outcome.
 #include "engine.h"
+#include "observe.h"
 
 #include <cstring>
 #include <unistd.h>
@@ -28,8 +30,11 @@ void close_output(OutFile *of)
     avio_flush(oc->pb);
     const int pending = oc->pb->error;
     const int closed = avio_closep(&oc->pb);
-    if (!of->write_error)
+    if (!of->write_error) {
         of->write_error = pending < 0 ? pending : closed < 0 ? closed : 0;
+        if (of->write_error)
+            record_run_failure(output_failure(of->write_error), of->write_error);
+    }
 }
 
 } // namespace
@@ -39,6 +44,7 @@ void note_write_error(OutFile *of, int err)
     if (of->write_error)
         return;
     of->write_error = err < 0 ? err : AVERROR(EIO);
+    record_run_failure(output_failure(of->write_error), of->write_error);
     char text[128];
     av_strerror(of->write_error, text, sizeof(text));
     av_log(nullptr, AV_LOG_ERROR, "Error writing output file '%s': %s; nothing more is written to it.\n",
@@ -66,13 +72,16 @@ int settle_outputs(void)
     }
     if (nb_output_files > 0 && !packets) {
         av_log(nullptr, AV_LOG_ERROR, "No media reached any output file: the conversion failed.\n");
+        // Nothing in the source could be decoded into the outputs.
+        record_run_failure(RunFailure::SourceUnreadable, 0, "No media reached any output file");
         status = -1;
     }
     return status;
 }
 
-void remove_created_outputs(void)
+int remove_created_outputs(void)
 {
+    int removed = 0;
     for (int i = 0; i < nb_output_files; i++) {
         OutFile *of = output_files[i];
         if (!of || !of->created)
@@ -81,8 +90,11 @@ void remove_created_outputs(void)
         if (oc->pb)
             avio_closep(&oc->pb);
         const char *path = local_file_path(oc->url);
-        if (path && unlink(path) == 0)
+        if (path && unlink(path) == 0) {
             av_log(nullptr, AV_LOG_INFO, "Removed the unusable output file '%s'.\n", path);
+            removed++;
+        }
         of->created = 0;
     }
+    return removed;
 }

@@ -7,6 +7,7 @@
 // add_output_file() is the file-name handler of the command-line walk. It never
 // stops the walk; a failure is logged and sets run_failed so the run ends with -1.
 #include "output_internal.h"
+#include "observe.h"
 
 #include "platform.h"
 
@@ -457,6 +458,7 @@ int open_for_writing(PerFileOptions *o, OutFile *of, const char *filename)
         ret = avio_open2(&oc->pb, filename, AVIO_FLAG_WRITE, &oc->interrupt_callback, &of->opts);
         if (ret < 0) {
             print_error(filename, ret);
+            record_run_failure(output_failure(ret), ret);
             return ret;
         }
         of->created = !existed;
@@ -497,6 +499,7 @@ int build_output(PerFileOptions *o, const char *filename, int first_stream,
     ret = avformat_alloc_output_context2(ocp, nullptr, o->forced_format, filename);
     if (!*ocp) {
         print_error(filename, ret < 0 ? ret : AVERROR(ENOMEM));
+        record_run_failure(output_failure(ret), ret); // no muxer for the name
         return ret < 0 ? ret : AVERROR(ENOMEM);
     }
     AVFormatContext *oc = *ocp;

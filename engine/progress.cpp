@@ -2,11 +2,13 @@
 // (frames, speed, quality, size, time, bitrate, duplicates and drops), the same
 // facts as key=value lines on the "progress" output, the summary of bytes per
 // kind at the end with its empty-output warning, the QP histogram, PSNR, the
-// per-frame video statistics file and the per-step benchmark marks.
+// per-frame video statistics file and the per-step benchmark marks. An observed
+// run gets its progress events at the same pace, also when nothing is printed.
 //
 // The loop calls periodic_report() each iteration and report_progress() once at
 // the end; the encoder calls write_video_stats() and benchmark_mark().
 #include "transcode.h"
+#include "observe.h"
 
 #include "platform.h"
 
@@ -48,6 +50,39 @@ int64_t total_output_size(void)
     if (size < 0)
         size = avio_seek(pb, 0, SEEK_CUR);
     return size < 0 ? 0 : size;
+}
+
+// What the first output holds so far, the bytes still in its buffer included.
+int64_t bytes_written(void)
+{
+    if (nb_output_files < 1 || !output_files[0]->ctx->pb)
+        return 0;
+    AVIOContext *pb = output_files[0]->ctx->pb;
+    // A muxer that went back to fill in a header leaves the position behind the end.
+    return FFMAX(FFMAX(avio_tell(pb), avio_size(pb)), int64_t(0));
+}
+
+// The status line's time: the end of the last packet muxed, over the streams that
+// are still going (over all of them for the last report).
+int64_t output_time_reached(int is_last)
+{
+    int64_t pts = INT64_MIN;
+    for (int i = 0; i < nb_output_streams; i++) {
+        const OutStream *ost = output_streams[i];
+        if ((is_last || !ost->finished) && ost->mux_end_us != AV_NOPTS_VALUE)
+            pts = FFMAX(pts, ost->mux_end_us);
+    }
+    return pts == INT64_MIN ? 0 : pts;
+}
+
+int first_video_frames(void)
+{
+    for (int i = 0; i < nb_output_streams; i++) {
+        const AVCodecContext *enc = output_streams[i]->enc_ctx;
+        if (enc && enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            return output_streams[i]->frame_number;
+    }
+    return 0;
 }
 
 // Quality of the last coded picture, or -1 when there is none to tell.
@@ -115,7 +150,8 @@ void print_summary(int64_t total_size)
 
 void periodic_report(int64_t timer_start, int64_t cur_time)
 {
-    if (!print_stats && !progress_avio)
+    const bool printed = print_stats || progress_avio;
+    if (!printed && !observer_wants_progress())
         return;
     if (last_report_time == -1) {
         last_report_time = cur_time;
@@ -124,7 +160,22 @@ void periodic_report(int64_t timer_start, int64_t cur_time)
     if (cur_time - last_report_time < 500000)
         return;
     last_report_time = cur_time;
-    report_progress(0, timer_start, cur_time);
+    if (printed)
+        report_progress(0, timer_start, cur_time);
+    observe_progress(false, timer_start, cur_time);
+}
+
+RunProgress progress_snapshot(int is_last, int64_t timer_start, int64_t now)
+{
+    RunProgress p;
+    p.out_time_us = output_time_reached(is_last);
+    p.frames = first_video_frames();
+    p.bytes = bytes_written();
+    p.elapsed_us = now - timer_start;
+    if (p.elapsed_us > 0 && p.out_time_us > 0)
+        p.speed = double(p.out_time_us) / double(p.elapsed_us);
+    p.last = is_last;
+    return p;
 }
 
 void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
@@ -134,7 +185,7 @@ void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
     AVBPrint progress;
     av_bprint_init(&progress, 0, AV_BPRINT_SIZE_UNLIMITED);
 
-    int64_t pts = INT64_MIN;
+    const int64_t pts = output_time_reached(is_last);
     bool first_video = true;
     for (int i = 0; i < nb_output_streams; i++) {
         const OutStream *ost = output_streams[i];
@@ -160,11 +211,7 @@ void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
                 (ost->coded.have || is_last))
                 add_psnr(&line, &progress, ost, is_last);
         }
-        if ((is_last || !ost->finished) && ost->mux_end_us != AV_NOPTS_VALUE)
-            pts = FFMAX(pts, ost->mux_end_us);
     }
-    if (pts == INT64_MIN)
-        pts = 0;
 
     const int64_t us = pts < 0 ? -pts : pts;
     const int secs = int(us / 1000000 % 60), mins = int(us / 60000000 % 60);
@@ -198,8 +245,10 @@ void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
     }
     av_bprint_finalize(&progress, nullptr);
 
-    if (is_last)
+    if (is_last) {
         print_summary(total_size);
+        observe_progress(true, timer_start, cur_time);
+    }
 }
 
 void write_video_stats(OutStream *ost, int frame_size)

@@ -1,18 +1,19 @@
 // Entry and run state of the engine: ffmpeg_exec() runs one conversion from the
 // argument vector to the last trailer, then releases every per-run record and
 // empties the process-wide tables so the next call in the same process starts
-// clean. Also here: the termination-signal handler, the interrupt callback of
-// blocking I/O, and the interaction on standard input (keys and filter commands).
+// clean. ffmpeg_exec_observed() is the same run with a RunObserver and a
+// RunOutcome (observe.cpp; stopping and signals in stop.cpp). Also here: the
+// interaction on standard input (keys and filter commands).
 //
 // ffmpeg_exec() is called by the conversion worker and the command-line program;
-// handle_keyboard() by the transcode loop; engine_interrupt_cb() by the libraries.
+// handle_keyboard() by the transcode loop.
 #include "engine.h"
 #include "ffmpeg_exec.h"
+#include "observe.h"
 #include "pool.h"
 
 #include "platform.h"
 
-#include <atomic>
 #include <cctype>
 #include <climits>
 #include <cstdio>
@@ -38,19 +39,11 @@ int nb_frames_dup, nb_frames_drop;
 int run_quiet;
 int run_failed;
 
-volatile sig_atomic_t received_signal;
-volatile sig_atomic_t received_nb_signals;
-
 uint8_t *subtitle_out;
 FILE *vstats_file;
 int64_t benchmark_clock;
 
-const AVIOInterruptCB interrupt_callback = {engine_interrupt_cb, nullptr};
-
 namespace {
-
-// Set by ffmpeg_request_stop() from any thread, read by the loop on the run's thread.
-std::atomic<bool> stop_request{false};
 
 int64_t last_keyboard_poll; // microseconds; kept across runs
 int pending_key = -1;       // a byte read ahead by the debug-value reader
@@ -58,32 +51,6 @@ int pending_key = -1;       // a byte read ahead by the debug-value reader
 void discard_log(void *, int, const char *, va_list) {}
 
 } // namespace
-
-void on_termination_signal(int sig)
-{
-    // Only record the signal: the loop reads it at the top of every iteration. No
-    // logging here, because the log callback takes a lock that the interrupted
-    // thread may be holding.
-    received_signal = sig;
-    received_nb_signals = received_nb_signals + 1;
-}
-
-void ffmpeg_request_stop(void)
-{
-    stop_request.store(true, std::memory_order_relaxed);
-}
-
-bool engine_stop_requested(void)
-{
-    return stop_request.load(std::memory_order_relaxed);
-}
-
-int engine_interrupt_cb(void *)
-{
-    // Blocking library I/O gives up only on the second signal, so the first one
-    // still lets the outputs be finished.
-    return received_nb_signals > 1;
-}
 
 // ---- clean-up and reset -------------------------------------------------------
 
@@ -460,15 +427,26 @@ void release_output_setup(void)
     }
 }
 
-int end_run(PerFileOptions *o, int status)
+// Whether the files this run created go: always when it failed, and when it was
+// stopped and the caller does not want what was made until then.
+bool discard_outputs(int status)
+{
+    return status < 0 || (observer_discards_stopped_output() && engine_noted_stop() != StopCause::None);
+}
+
+int end_run(PerFileOptions *o, int status, RunOutcome *outcome)
 {
     // Options written after the last file name have no file to go to.
     reset_file_options(o, 0);
     // A failed run leaves no half-written or empty output behind.
-    if (status < 0)
-        remove_created_outputs();
+    const bool removed = discard_outputs(status) && remove_created_outputs() > 0;
     engine_cleanup();
     reset_engine_state();
+    if (outcome)
+        settle_outcome(outcome, status, removed);
+    observe_begin(nullptr);
+    // Last: a signal of this run goes on to the handler it was meant for.
+    end_run_signals();
     return status;
 }
 
@@ -476,11 +454,21 @@ int end_run(PerFileOptions *o, int status)
 
 int ffmpeg_exec(int argc, char **argv)
 {
-    stop_request.store(false, std::memory_order_relaxed);
+    return ffmpeg_exec_observed(argc, argv, nullptr, nullptr);
+}
+
+int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    observe_begin(observer);
+    begin_run_signals();
+    set_run_phase(RunPhase::Opening);
     PerFileOptions o;
     memset(&o, 0, sizeof(o));
     atexit(engine_cleanup);
     reset_file_options(&o, 0);
+    // A caller that changed its mind before the run began gets no work done.
+    if (engine_stop_cause() != StopCause::None)
+        return end_run(&o, -1, outcome);
 
     setvbuf(stderr, nullptr, _IONBF, 0);
     av_log_set_flags(AV_LOG_SKIP_REPEATED);
@@ -498,18 +486,16 @@ int ffmpeg_exec(int argc, char **argv)
     show_banner(argc, argv, option_table);
 
     avformat_network_deinit();
-    signal(SIGINT, on_termination_signal);
-    signal(SIGTERM, on_termination_signal);
 
     int idx = find_option_position(argc, argv, option_table, "cpuflags");
     if (idx && idx + 1 < argc)
         handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
 
     if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
-        return end_run(&o, -1);
+        return end_run(&o, -1, outcome);
     // A file that could not be opened as asked has already said why.
     if (run_failed)
-        return end_run(&o, -1);
+        return end_run(&o, -1, outcome);
 
     if (nb_output_files <= 0) {
         if (nb_input_files > 0) {
@@ -519,15 +505,18 @@ int ffmpeg_exec(int argc, char **argv)
             av_log(nullptr, AV_LOG_WARNING,
                    "Use -h to get full help or, even better, run 'man %s'\n", program_name);
         }
-        return end_run(&o, -1);
+        return end_run(&o, -1, outcome);
     }
+    // Stopped while the files were opened: nothing was converted yet.
+    if (engine_stop_cause() != StopCause::None)
+        return end_run(&o, -1, outcome);
 
     int64_t run_start = plat_user_time_us();
     benchmark_clock = run_start;
 
     if (prepare_transcode() < 0) {
         release_output_setup();
-        return end_run(&o, -1);
+        return end_run(&o, -1, outcome);
     }
 
     if (stdin_enabled) {
@@ -538,6 +527,7 @@ int ffmpeg_exec(int argc, char **argv)
 
     // Failures inside the loop are reported there and do not change the status:
     // the outputs are still finished.
+    set_run_phase(RunPhase::Looping);
     transcode_loop(av_gettime());
     // ... but an output that could not be written, or no media at all, is a failure.
     const int status = settle_outputs();
@@ -545,5 +535,5 @@ int ffmpeg_exec(int argc, char **argv)
     release_output_setup();
     if (do_benchmark)
         print_run_benchmark(run_start);
-    return end_run(&o, status);
+    return end_run(&o, status, outcome);
 }

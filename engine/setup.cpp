@@ -11,6 +11,7 @@
 // is closed here, the run's clean-up releases everything.
 #include "transcode.h"
 
+#include "observe.h"
 #include "pool.h"
 
 #include <cerrno>
@@ -65,6 +66,7 @@ int check_outputs_have_streams(void)
         if (!oc->nb_streams && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
             av_dump_format(oc, i, oc->url, 1);
             av_log(nullptr, AV_LOG_ERROR, "Output file #%d does not contain any stream\n", i);
+            record_run_failure(RunFailure::SourceNoStream, AVERROR(EINVAL), "The output has no stream");
             return AVERROR(EINVAL);
         }
     }
@@ -504,7 +506,8 @@ int open_encoder(OutStream *ost, SetupError *err)
     if (copy_subtitle_header(ost, ist, err) < 0)
         return err->code;
     default_threads(&ost->encoder_opts);
-    if (avcodec_open2(enc, ost->enc, &ost->encoder_opts) < 0) {
+    if (const int refused = avcodec_open2(enc, ost->enc, &ost->encoder_opts); refused < 0) {
+        record_run_failure(RunFailure::EncoderRefused, refused);
         record_error(err, AVERROR(EINVAL), "Error while opening encoder for output stream #%d:%d - "
                      "maybe incorrect parameters such as bit_rate, rate, width or height",
                      ost->file_index, ost->index);

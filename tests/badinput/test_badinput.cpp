@@ -10,6 +10,7 @@
 // that are not recordings, file names and paths, references to other files, and
 // outputs that cannot be written.
 #include "crafted.h"
+#include "ffmpeg_exec.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
 #include "guarded_child.h"
@@ -66,10 +67,11 @@ struct Row {
 
 std::vector<std::string> converter_args(const Case &c)
 {
-    std::vector<std::string> args = {"-i", c.input, "-c:v", "libx264", "-profile:v", "baseline",
-                                     "-level", "3", "-strict", "-2"};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    args.push_back(c.output);
+    // The program name is added by the child runner; the case's own options go
+    // right before the output name.
+    std::vector<std::string> args = converter_arguments(c.input, c.output);
+    args.erase(args.begin());
+    args.insert(args.end() - 1, c.extra.begin(), c.extra.end());
     return args;
 }
 

@@ -4,6 +4,7 @@
 #include "engine_harness.h"
 
 #include "engine.h"
+#include "observe.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
@@ -166,23 +167,36 @@ TEST(Run, QuietModeSilencesTheWholeRun)
     EXPECT_EQ(quiet.err, "");
 }
 
-TEST(Run, TerminationSignalsAreOnlyRecorded)
+volatile sig_atomic_t signals_passed_on;
+void count_passed_on(int) { signals_passed_on = signals_passed_on + 1; }
+
+TEST(Run, TerminationSignalsAreOnlyRecordedDuringARunAndPassedOnAfterIt)
 {
     LogCapture log;
-    run_engine({}); // installs the handlers
+    signal(SIGINT, count_passed_on);
+    signal(SIGTERM, count_passed_on);
+    signals_passed_on = 0;
+    begin_run_signals(); // as every run does first
     ASSERT_EQ(raise(SIGINT), 0);
     EXPECT_EQ(received_signal, SIGINT);
-    EXPECT_EQ(engine_interrupt_cb(nullptr), 0) << "blocking I/O goes on after one signal";
+    EXPECT_EQ(signals_passed_on, 0) << "the engine's handler took it";
     EXPECT_EQ(interrupt_callback.callback, engine_interrupt_cb);
+    set_run_phase(RunPhase::Finishing);
+    EXPECT_EQ(engine_interrupt_cb(nullptr), 0) << "the outputs are still finished after one signal";
+    set_run_phase(RunPhase::Opening);
+    EXPECT_EQ(engine_interrupt_cb(nullptr), 1) << "opening the files is broken off";
     EXPECT_EQ(handle_keyboard(next_poll_time()), AVERROR_EXIT);
     ASSERT_EQ(raise(SIGTERM), 0);
     EXPECT_EQ(received_signal, SIGTERM);
     EXPECT_EQ(received_nb_signals, 2);
-    EXPECT_EQ(engine_interrupt_cb(nullptr), 1);
-    log.clear();
+    set_run_phase(RunPhase::Finishing);
+    EXPECT_EQ(engine_interrupt_cb(nullptr), 1) << "a second signal gives up on everything";
+    EXPECT_EQ(engine_stop_signal(), SIGINT);
+    end_run_signals();
+    EXPECT_EQ(signals_passed_on, 1) << "the first signal, once, to the handler from before";
+    EXPECT_EQ(received_signal + received_nb_signals, 0) << "nothing carries over to the next run";
     EXPECT_EQ(run_engine({}), -1) << "a later run still ends normally";
-    EXPECT_TRUE(log.has("Received signal 15: terminating.\n", AV_LOG_INFO));
-    received_signal = received_nb_signals = 0;
+    EXPECT_FALSE(log.has("Received signal"));
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 }

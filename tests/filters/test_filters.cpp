@@ -4,6 +4,7 @@
 // their input bindings and failures; the sub-picture canvas; the format choice
 // for encoders.
 #include "engine_parse.h"
+#include "ffmpeg_exec.h"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,8 @@ class SimpleGraphEveryKind : public Filters, public ::testing::WithParamInterfac
 
 TEST_P(SimpleGraphEveryKind, SourcesDescribeTheInputAndSinksTakeEncoderFormats)
 {
-    ASSERT_EQ(parse({"-i", fixture_path(GetParam()), "-c:v", "libx264", "-profile:v", "baseline",
-                     "-level", "3", "-strict", "-2", out("out.mp4")}),
-              0);
+    std::vector<std::string> words = converter_arguments(fixture_path(GetParam()), out("out.mp4"));
+    ASSERT_EQ(parse(std::vector<std::string>(words.begin() + 1, words.end())), 0);
     int graphs = 0;
     for (int i = 0; i < nb_output_streams; i++) {
         OutStream *s = ost(i);

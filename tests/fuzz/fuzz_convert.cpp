@@ -66,10 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::string in = work_dir + "/input", out = work_dir + "/output.mp4";
     if (!write_input(in, data, size))
         abort(); // the harness itself failed: say so loudly
-    std::vector<std::string> words = {
-        "ffmpeg", "-nostdin", "-threads", "1", "-max_pixels", "4194304",
-        "-i", in, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2",
-        "-threads", "1", "-t", "2", "-frames:v", "20", out};
+    // The converter's words, with limits that keep one input quick: global and
+    // input options after the program name, output options before the output name.
+    std::vector<std::string> words = converter_arguments(in, out);
+    const std::vector<std::string> before_input = {"-nostdin", "-threads", "1", "-max_pixels", "4194304"};
+    const std::vector<std::string> before_output = {"-threads", "1", "-t", "2", "-frames:v", "20"};
+    words.insert(words.begin() + 1, before_input.begin(), before_input.end());
+    words.insert(words.end() - 1, before_output.begin(), before_output.end());
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(w.data());

@@ -4,6 +4,7 @@
 // of the options written before an output.
 #include "engine_parse.h"
 
+#include "ffmpeg_exec.h"
 #include "options.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,8 @@ protected:
 
 Args converter_args(const std::string &in, const std::string &out)
 {
-    return {"-i", in, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2", out};
+    Args words = converter_arguments(in, out);
+    return Args(words.begin() + 1, words.end()); // the program name is added by the runner
 }
 
 // ---- the converter's command line -------------------------------------------------------

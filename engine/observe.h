@@ -1,0 +1,75 @@
+// The run in progress as its caller sees it (ffmpeg_exec_observed): progress
+// events, stopping early, and the account of how the run ended. The stages report
+// what happens where it happens; run.cpp turns it into the RunOutcome at the end.
+//
+// observe.cpp holds the observer, the failure record and the progress events;
+// stop.cpp the stop request, the signals, the interrupt callback and the wake-up
+// of a blocked run.
+#pragma once
+
+#include "ffmpeg_exec.h"
+
+#include <cstdint>
+
+struct AVFormatContext;
+
+// Where the run is; decides what a stop may break off (see engine_interrupt_cb).
+enum class RunPhase { Idle, Opening, Looping, Finishing };
+
+// ---- stop.cpp ----------------------------------------------------------------
+
+// At the start of a run on the calling thread: signal count, stop request and
+// stop cause cleared, the run's thread recorded, SIGINT/SIGTERM handlers
+// installed (the previous ones kept).
+void begin_run_signals(void);
+// At the very end of a run: the previous handlers back, and a signal received
+// during the run raised again for them.
+void end_run_signals(void);
+
+void set_run_phase(RunPhase phase);
+// Set around the loop's reads of an input: the only I/O of the loop a stop may
+// break off (a write cut short would spoil the file that is to be finished).
+void set_reading_input(bool reading);
+
+// How the run is being stopped: the first cause noticed, or StopCause::None. A
+// signal, a stop request and the observer's should_stop() are looked at here.
+StopCause engine_stop_cause(void);
+// The cause noticed so far, without looking again.
+StopCause engine_noted_stop(void);
+// The loop ended on the "q" key.
+void engine_note_key_stop(void);
+// The first termination signal of this run, 0 for none.
+int engine_stop_signal(void);
+
+// ---- progress.cpp ----------------------------------------------------------------
+
+// What the status line would say now, as an event (without the duration).
+RunProgress progress_snapshot(int is_last, int64_t timer_start, int64_t now);
+
+// ---- observe.cpp ---------------------------------------------------------------
+
+// The observer of the run in progress (may be nullptr) and a clean record.
+void observe_begin(const RunObserver *observer);
+// True when the observer asked to stop (should_stop(), or an on_progress that
+// returned false).
+bool observer_wants_stop(void);
+// True when the observer listens to progress events.
+bool observer_wants_progress(void);
+bool observer_discards_stopped_output(void);
+
+// An input was opened: its length from the "-ss" start on counts for the
+// duration the events announce.
+void observe_input(const AVFormatContext *ic, int64_t seek_start_us);
+// Sends one progress event (`last`: after the trailers). Called at the pace of the
+// status line by the progress report.
+void observe_progress(bool last, int64_t timer_start, int64_t now);
+
+// Records why the run fails; the first failure recorded wins (what follows is its
+// consequence). `text` is the engine's own words; without it the library's text
+// for `error` is kept.
+void record_run_failure(RunFailure failure, int error, const char *text = nullptr);
+// The failure kind of an error met opening or writing an output file.
+RunFailure output_failure(int error);
+
+// Fills `outcome` once the run has ended with `status`.
+void settle_outcome(RunOutcome *outcome, int status, bool output_removed);

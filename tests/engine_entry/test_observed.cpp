@@ -1,0 +1,373 @@
+// Observed runs through the real engine: the progress events of a conversion,
+// stopping a run (request, observer, signal; also while it is blocked on a named
+// pipe), the signal handlers of the process around a run, and the failure kind
+// told for real causes.
+#include "engine_harness.h"
+#include "fixture_gen.h"
+#include "media_probe.h"
+
+#include "ffmpeg_exec.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <grp.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace fixtures;
+using Words = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Observed {
+    int status = 0;
+    RunOutcome outcome;
+    std::vector<RunProgress> events;
+};
+
+Observed run_observed(Words words, RunObserver observer = {})
+{
+    Observed r;
+    auto user_progress = observer.on_progress;
+    observer.on_progress = [&](const RunProgress &p) {
+        r.events.push_back(p);
+        return user_progress ? user_progress(p) : true;
+    };
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(w.data());
+    r.status = ffmpeg_exec_observed(int(argv.size()), argv.data(), &observer, &r.outcome);
+    return r;
+}
+
+// The converter's words with `extra` right after the program name; at the
+// recording's own pace ("-re") a run of the 2 s clip lasts long enough to be
+// watched and stopped.
+Words converter_with(const Words &extra, const std::string &out,
+                     const std::string &in = fixture_path(FixtureKind::H264AacTs))
+{
+    Words words = converter_arguments(in, out);
+    words.insert(words.begin() + 1, extra.begin(), extra.end());
+    return words;
+}
+
+int64_t duration_us(const std::string &path)
+{
+    return int64_t(probe_media(path).duration * 1e6 + 0.5);
+}
+
+bool playable(const std::string &path)
+{
+    try {
+        return decode_stream(path, DecodeRequest{}, [](AVFrame *) {}) > 0;
+    } catch (const FixtureError &) {
+        return false;
+    }
+}
+
+volatile sig_atomic_t passed_on;
+void count_passed_on(int) { passed_on = passed_on + 1; }
+
+// ---- progress -----------------------------------------------------------------------
+
+TEST(ObservedRun, ProgressRisesAndTheLastEventEndsAtTheDuration)
+{
+    const std::string out = scratch_dir("observed_progress") + "/out.mp4";
+    const int64_t duration = duration_us(fixture_path(FixtureKind::H264AacTs));
+    LogCapture quiet(AV_LOG_ERROR);
+    // No status line, which must not matter to the events.
+    const Observed r = run_observed(converter_with({"-nostats", "-re"}, out));
+    ASSERT_EQ(r.status, 0) << quiet.all_text();
+    EXPECT_EQ(r.outcome.end, RunEnd::Completed);
+    ASSERT_GE(r.events.size(), 3u) << "one every half second, and the last";
+    for (size_t i = 1; i < r.events.size(); i++) {
+        const RunProgress &a = r.events[i - 1], &b = r.events[i];
+        EXPECT_TRUE(a.out_time_us <= b.out_time_us && a.frames <= b.frames && a.bytes <= b.bytes &&
+                    a.elapsed_us < b.elapsed_us && !a.last && a.duration_us == duration)
+            << "event " << i;
+    }
+    const RunProgress &last = r.events.back();
+    EXPECT_TRUE(last.last);
+    EXPECT_NEAR(double(last.out_time_us), double(duration), 40000.0) << "within a frame";
+    EXPECT_GE(last.frames, 50) << "two seconds at 25 frames a second";
+    EXPECT_EQ(last.bytes, int64_t(std::filesystem::file_size(out)));
+    EXPECT_GT(last.speed, 0.0);
+
+    // The duration announced follows the cuts, and is unknown for a raw stream.
+    const std::string dir = scratch_dir("observed_duration");
+    const std::tuple<Words, Words, int64_t> cuts[] = {
+        {{"-ss", "1"}, {}, duration - 1000000}, // input start
+        {{}, {"-t", "1.5"}, 1500000},           // output length
+        {{}, {"-ss", "0.5"}, duration - 500000}, // output start
+    };
+    for (const auto &[before_input, before_output, expected] : cuts) {
+        Words words = converter_with(before_input, dir + "/cut.mp4");
+        words.insert(words.end() - 1, before_output.begin(), before_output.end());
+        std::filesystem::remove(dir + "/cut.mp4");
+        const Observed cut = run_observed(words);
+        ASSERT_EQ(cut.status, 0) << quiet.all_text();
+        EXPECT_EQ(cut.events.back().duration_us, expected);
+        EXPECT_NEAR(double(cut.events.back().out_time_us), double(expected), 80000.0);
+    }
+    const Observed raw = run_observed(converter_with({}, dir + "/raw.mp4", fixture_path(FixtureKind::H264Raw)));
+    EXPECT_EQ(raw.events.back().duration_us, -1);
+}
+
+// ---- stopping -------------------------------------------------------------------------
+
+TEST(ObservedRun, ObserverStopsBeforeOrDuringTheRunAndMayDiscardTheFile)
+{
+    const std::string dir = scratch_dir("observed_stop");
+    LogCapture log(AV_LOG_INFO);
+    RunObserver never;
+    never.should_stop = [] { return true; };
+    const Observed before = run_observed(converter_with({}, dir + "/never.mp4"), never);
+    EXPECT_EQ(before.status, -1);
+    EXPECT_TRUE(before.outcome.end == RunEnd::Stopped && before.outcome.stop == StopCause::Request);
+    EXPECT_TRUE(before.events.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir + "/never.mp4"));
+    EXPECT_EQ(log.all_text(), "") << "nothing was opened, not even the banner shown";
+
+    for (bool discard : {false, true}) {
+        const std::string out = dir + (discard ? "/discarded.mp4" : "/kept.mp4");
+        RunObserver enough;
+        enough.on_progress = [](const RunProgress &p) { return p.out_time_us < 1000000; };
+        enough.discard_when_stopped = discard;
+        const Observed r = run_observed(converter_with({"-re"}, out), enough);
+        EXPECT_EQ(r.status, 0) << "a stop finishes the file as the q key does";
+        EXPECT_TRUE(r.outcome.end == RunEnd::Stopped && r.outcome.stop == StopCause::Request);
+        EXPECT_TRUE(r.events.back().last);
+        EXPECT_LT(r.events.back().out_time_us, 1800000) << "stopped early";
+        EXPECT_EQ(r.outcome.output_removed, discard);
+        EXPECT_EQ(std::filesystem::exists(out), !discard);
+        EXPECT_TRUE(discard || playable(out));
+    }
+}
+
+TEST(ObservedRun, ARunBlockedOnANamedPipeEndsSoonAfterAStopOrASignalOnAnotherThread)
+{
+    const std::string dir = scratch_dir("observed_fifo");
+    const std::string fifo = dir + "/camera.ts";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    LogCapture quiet(AV_LOG_ERROR);
+    signal(SIGTERM, count_passed_on);
+    passed_on = 0;
+    // Before the writer comes (open() waits), and with the writer silent after
+    // the first seconds (the loop's read waits): the file is then finished.
+    const std::tuple<bool, std::function<void()>, StopCause, int> stops[] = {
+        {false, [] { ffmpeg_request_stop(); }, StopCause::Request, 0},
+        // A signal handled on a thread that is not the run's, as in a window.
+        {false, [] { pthread_kill(pthread_self(), SIGTERM); }, StopCause::Signal, SIGTERM},
+        {true, [] { ffmpeg_request_stop(); }, StopCause::Request, 0},
+    };
+    for (const auto &[writer_comes, stop, cause, sig] : stops) {
+        std::atomic<bool> done{false};
+        std::thread writer([&, writer_comes = writer_comes] {
+            int fd = -1; // O_NONBLOCK: waits for the reader without hanging when there is none
+            while (writer_comes && fd < 0 && !done && (fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (fd >= 0) {
+                fcntl(fd, F_SETFL, 0);
+                std::ifstream src(fixture_path(FixtureKind::H264AacTs), std::ios::binary);
+                const std::string bytes((std::istreambuf_iterator<char>(src)), std::istreambuf_iterator<char>());
+                for (size_t n = 0; n < bytes.size();) {
+                    const ssize_t w = write(fd, bytes.data() + n, bytes.size() - n);
+                    n = w > 0 ? n + size_t(w) : bytes.size();
+                }
+            }
+            while (!done) // the writer stays, so the reader waits for more
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (fd >= 0)
+                close(fd);
+        });
+        Clock::time_point stopped_at;
+        std::atomic<bool> ended_run{false};
+        std::thread stopper([&, stop = stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            stopped_at = Clock::now();
+            stop();
+            // Should the stop not work, the pipe is closed after a while so the
+            // test fails instead of waiting for ever.
+            for (int i = 0; i < 100 && !ended_run; i++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            done = true;
+            if (!ended_run)
+                close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        });
+        const Observed r = run_observed(converter_with({}, dir + "/out.mp4", fifo));
+        const Clock::time_point ended = Clock::now();
+        ended_run = done = true;
+        stopper.join();
+        writer.join();
+        SCOPED_TRACE(std::string(writer_comes ? "reading" : "opening") + (sig ? " signal" : " request"));
+        EXPECT_GT(ended, stopped_at) << "the run waited for the stop";
+        EXPECT_LT(std::chrono::duration<double>(ended - stopped_at).count(), 1.0);
+        EXPECT_EQ(r.status, writer_comes ? 0 : -1) << quiet.all_text();
+        EXPECT_TRUE(r.outcome.end == RunEnd::Stopped && r.outcome.stop == cause && r.outcome.signal == sig);
+        EXPECT_EQ(playable(dir + "/out.mp4"), writer_comes);
+        std::filesystem::remove(dir + "/out.mp4");
+    }
+    EXPECT_EQ(passed_on, 1) << "the signal went on to the handler from before the run";
+    signal(SIGTERM, SIG_DFL);
+}
+
+TEST(ObservedRun, ASignalStopsOneRunOnlyAndReachesThePreviousHandlerOnce)
+{
+    const std::string dir = scratch_dir("observed_signal");
+    struct sigaction counting = {}, before = {}, after = {};
+    counting.sa_handler = count_passed_on;
+    sigaction(SIGTERM, &counting, &before);
+    passed_on = 0;
+    LogCapture log(AV_LOG_INFO);
+    RunObserver observer;
+    bool raised = false;
+    observer.on_progress = [&](const RunProgress &p) {
+        if (!raised && p.out_time_us >= 500000)
+            raised = raise(SIGTERM) == 0;
+        return true;
+    };
+    const Observed first = run_observed(converter_with({"-re"}, dir + "/first.mp4"), observer);
+    EXPECT_EQ(first.status, 0);
+    EXPECT_TRUE(first.outcome.end == RunEnd::Stopped && first.outcome.stop == StopCause::Signal);
+    EXPECT_EQ(first.outcome.signal, SIGTERM);
+    EXPECT_TRUE(log.has("Received signal 15: terminating.\n"));
+    EXPECT_EQ(passed_on, 1) << "once, after the run";
+    EXPECT_TRUE(playable(dir + "/first.mp4"));
+
+    const Observed next = run_observed(converter_with({}, dir + "/next.mp4"));
+    EXPECT_EQ(next.outcome.end, RunEnd::Completed);
+    EXPECT_NEAR(double(duration_us(dir + "/next.mp4")),
+                double(duration_us(fixture_path(FixtureKind::H264AacTs))), 80000.0) << "the whole recording";
+    EXPECT_EQ(passed_on, 1);
+    sigaction(SIGTERM, &before, &after);
+    EXPECT_EQ(after.sa_handler, count_passed_on) << "the handler from before is back";
+}
+
+// ---- why a run failed ---------------------------------------------------------------
+
+// An MPEG-TS file whose one stream carries private data (a logger's telemetry):
+// nothing in it can become a picture or a sound.
+bool write_data_only_ts(const std::string &path)
+{
+    AVFormatContext *oc = nullptr;
+    if (avformat_alloc_output_context2(&oc, nullptr, "mpegts", path.c_str()) < 0)
+        return false;
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext *)> hold(oc, avformat_free_context);
+    AVStream *st = avformat_new_stream(oc, nullptr);
+    if (!st || avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        return false;
+    st->codecpar->codec_type = AVMEDIA_TYPE_DATA;
+    st->codecpar->codec_id = AV_CODEC_ID_BIN_DATA;
+    bool ok = avformat_write_header(oc, nullptr) >= 0;
+    for (int i = 0; ok && i < 20; i++) {
+        AVPacket *pkt = av_packet_alloc();
+        ok = pkt && av_new_packet(pkt, 100) == 0;
+        if (ok) {
+            pkt->pts = pkt->dts = av_rescale_q(i, AVRational{1, 10}, st->time_base);
+            ok = av_interleaved_write_frame(oc, pkt) >= 0;
+        }
+        av_packet_free(&pkt);
+    }
+    ok = av_write_trailer(oc) >= 0 && ok;
+    return avio_closep(&oc->pb) >= 0 && ok;
+}
+
+bool become_nobody()
+{
+    return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+}
+
+// The run in a forked child (so that it may give up rights or have its file size
+// limited): how it ended and the failure kind, -1 when the child failed itself.
+int failure_in_child(Words words, const std::function<bool()> &prepare)
+{
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null_fd = open("/dev/null", O_RDWR);
+        for (int fd : {0, 1, 2})
+            dup2(null_fd, fd);
+        if (prepare && !prepare())
+            _exit(127);
+        if (words.empty())
+            _exit(0); // only the preparation was asked for
+        RunOutcome outcome;
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(w.data());
+        ffmpeg_exec_observed(int(argv.size()), argv.data(), nullptr, &outcome);
+        _exit(outcome.end == RunEnd::Failed ? int(outcome.failure) : 100);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) == 127)
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(ObservedRun, EachFailureKindFromARealCause)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    // Under /tmp, so that "nobody" may read the source on the way to the folder.
+    char base[] = "/tmp/wvc-observed-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string dir = base, clip = dir + "/clip.ts", data_only = dir + "/telemetry.ts";
+    chmod(base, 0755);
+    std::filesystem::copy_file(fixture_path(FixtureKind::H264AacTs), clip);
+    chmod(clip.c_str(), 0644);
+    std::ofstream(dir + "/notes.txt") << "Meeting notes, not a recording.\n";
+    ASSERT_TRUE(write_data_only_ts(data_only));
+    std::filesystem::create_directory(dir + "/locked");
+    chmod((dir + "/locked").c_str(), 0555);
+    std::filesystem::create_directory(dir + "/taken.mp4");
+    const std::function<bool()> small_files = [] {
+        signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
+        const struct rlimit limit = {8192, 8192};
+        return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    };
+    // Root may write anywhere: the locked folder needs a child that is "nobody".
+    const bool as_nobody = geteuid() == 0 && failure_in_child({}, become_nobody) >= 0;
+
+    const std::tuple<Words, RunFailure, std::function<bool()>, bool> cases[] = {
+        {converter_arguments(dir + "/notes.txt", dir + "/a.mp4"), RunFailure::SourceUnreadable, nullptr, false},
+        {converter_arguments(data_only, dir + "/b.mp4"), RunFailure::SourceNoStream, nullptr, false},
+        {converter_arguments(clip, dir + "/gone/c.mp4"), RunFailure::DestinationMissing, nullptr, false},
+        {converter_arguments(clip, dir + "/locked/d.mp4"), RunFailure::DestinationNotWritable, become_nobody, true},
+        {converter_arguments(clip, dir + "/e.mp4"), RunFailure::DiskFull, small_files, false},
+        {converter_arguments(clip, dir + "/" + std::string(NAME_MAX, 'f') + ".mp4"),
+         RunFailure::OutputNameRefused, nullptr, false},
+        {{"ffmpeg", "-i", clip, "-c:v", "libx264", "-level", "99", dir + "/g.mp4"}, RunFailure::EncoderRefused,
+         nullptr, false},
+        {{"ffmpeg", "-y", "-i", clip, dir + "/taken.mp4"}, RunFailure::Other, nullptr, false}, // a folder in the way
+    };
+    for (const auto &[words, failure, prepare, needs_nobody] : cases) {
+        SCOPED_TRACE(run_failure_name(failure));
+        if (needs_nobody && !as_nobody) {
+            std::cout << "[ SKIPPED  ] this user cannot become \"nobody\"\n";
+            continue;
+        }
+        const int told = failure_in_child(words, prepare);
+        ASSERT_GE(told, 0);
+        EXPECT_STREQ(told == 100 ? "not failed" : run_failure_name(RunFailure(told)), run_failure_name(failure));
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir + "/e.mp4")) << "the file begun is not left behind";
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
