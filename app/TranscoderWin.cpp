@@ -359,8 +359,9 @@ void TranscoderWin::OnCancelRequested()
         return;
     qDebug() << "Conversion cancelled by the user";
     m_worker->RequestStop();
+    // Further presses are ignored while the run winds down (the button keeps the
+    // focus: disabled, it would hand it to a covered field).
     m_stopRepeat->start();
-    m_loadingMask->LoadingWidget()->CancelButton()->setEnabled(false);
 }
 
 void TranscoderWin::SlotConvertDone(RunOutcome Outcome)
@@ -377,7 +378,6 @@ void TranscoderWin::SlotConvertDone(RunOutcome Outcome)
 
 void TranscoderWin::ShowResult(const RunOutcome &outcome)
 {
-    m_loadingMask->LoadingWidget()->SetProgressStyle(false);
     VelaStatusWidget *status = m_bottomBar->StatusWidget();
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
         const QString name = m_outputPath.mid(m_outputPath.lastIndexOf(QLatin1Char('/')) + 1);

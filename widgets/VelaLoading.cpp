@@ -190,6 +190,7 @@ int VelaLoadingWidget::Progress() const
 void VelaLoadingWidget::SetDetail(const QString &text)
 {
     m_detailLabel->setText(text);
+    FitSize();
 }
 
 QString VelaLoadingWidget::Detail() const
@@ -256,6 +257,11 @@ void VelaLoadingMask::ShowMask(bool withLoadingWidget)
     if (!parent)
         return;
     const bool wasShown = isVisible();
+    // A box about to go while it holds the focus would pass it on to a covered
+    // control (as Tab does, selecting a field's text); the mask keeps it instead.
+    QWidget *focus = QApplication::focusWidget();
+    if (!withLoadingWidget && focus && m_loadingWidget->isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
     raise();
     show();
     m_loadingWidget->setVisible(withLoadingWidget);
@@ -286,6 +292,10 @@ void VelaLoadingMask::HideMask()
 {
     if (!parentWidget())
         return;
+    // Back to the control that had the focus before anything under the mask goes
+    // (see ShowMask).
+    if (m_focusBefore)
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
     if (m_loadingWidget->isVisible())
         m_loadingWidget->hide();
     hide();
