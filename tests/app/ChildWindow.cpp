@@ -55,6 +55,7 @@ int Run()
     const QString output = TranscoderWin::FreeOutputPath(parts.destination->text(), window->SourceFileName());
 
     BoxAnswerer answerer;
+    const bool untilSignal = qEnvironmentVariableIsSet("WVC_CHILD_UNTIL_SIGNAL");
     bool converting = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&]() {
@@ -62,7 +63,8 @@ int Run()
             converting = true;
             Say(QStringLiteral("converting"));
         }
-        if (!window->IsConverting() && !parts.MaskShown())
+        // Waiting for a signal, only the signal may end the program.
+        if (!untilSignal && !window->IsConverting() && !parts.MaskShown())
             QCoreApplication::exit(0);
     });
     parts.ok->click();

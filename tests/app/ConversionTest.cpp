@@ -203,9 +203,11 @@ struct Child {
     QProcess process;
     QString out;
 
-    void Start(const QString &source, const QString &destination, bool asNobody)
+    void Start(const QString &source, const QString &destination, bool asNobody, bool untilSignal = false)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (untilSignal)
+            env.insert(QStringLiteral("WVC_CHILD_UNTIL_SIGNAL"), QStringLiteral("1"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("WVC_CHILD_SOURCE"), source);
         if (!destination.isEmpty())
@@ -424,7 +426,7 @@ void ConversionTest::terminationSignalQuitsTheProgramWithoutAPartialFile()
     const QString source = Recording(LongRecipe(), folder + QStringLiteral("/long.avi"));
     QVERIFY(!source.isEmpty());
     Child child;
-    child.Start(source, QString(), false);
+    child.Start(source, QString(), false, true);
     QVERIFY(child.process.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(child.Said(QStringLiteral("converting")), ConversionTimeoutMsec);
 
