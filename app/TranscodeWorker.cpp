@@ -1,8 +1,6 @@
-// The conversion worker. DoWork runs on the worker thread; ArgList, SetEngine and
-// RequestStop are called from the GUI thread.
+// The conversion worker. DoWork runs on the worker thread; ArgList, SetEngine and the
+// stop request are called from the GUI thread.
 #include "TranscodeWorker.h"
-
-#include "ffmpeg_exec.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -21,15 +19,19 @@ TranscodeWorker::TranscodeWorker(QObject *parent)
     : QObject(parent)
     , m_engine(s_engine)
 {
+    // Queued connections copy the records through the meta-type system.
+    qRegisterMetaType<RunProgress>("RunProgress");
+    qRegisterMetaType<RunOutcome>("RunOutcome");
 }
 
 QStringList TranscodeWorker::ArgList(const QString &sourcePath, const QString &outputPath)
 {
-    return {QStringLiteral("ffmpeg"), QStringLiteral("-i"), sourcePath,
-            QStringLiteral("-c:v"), QStringLiteral("libx264"),
-            QStringLiteral("-profile:v"), QStringLiteral("baseline"),
-            QStringLiteral("-level"), QStringLiteral("3"),
-            QStringLiteral("-strict"), QStringLiteral("-2"), outputPath};
+    // The engine's list is UTF-8; so are the window's paths once encoded for the
+    // engine, so the round trip leaves them unchanged.
+    QStringList words;
+    for (const std::string &word : converter_arguments(sourcePath.toStdString(), outputPath.toStdString()))
+        words.append(QString::fromStdString(word));
+    return words;
 }
 
 TranscodeWorker::Engine TranscodeWorker::SetEngine(const Engine &engine)
@@ -41,14 +43,20 @@ TranscodeWorker::Engine TranscodeWorker::SetEngine(const Engine &engine)
 
 TranscodeWorker::Engine TranscodeWorker::DefaultEngine()
 {
-    return Engine{ffmpeg_exec, ffmpeg_request_stop};
+    return Engine{ffmpeg_exec_observed, ffmpeg_request_stop};
 }
 
 void TranscodeWorker::RequestStop()
 {
-    // The stop function is fixed while any worker runs (SetEngine's contract), so
-    // reading it here from another thread is safe.
-    s_engine.requestStop();
+    m_stopRequested = true;
+    // The engine's own request wakes a run blocked on input at once; a run that has
+    // not begun yet clears it, which the flag above covers.
+    m_engine.requestStop();
+}
+
+void TranscodeWorker::ClearStopRequest()
+{
+    m_stopRequested = false;
 }
 
 void TranscodeWorker::DoWork(const QStringList &ArgList)
@@ -73,6 +81,16 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     // The words come before whatever the engine prints, also into a pipe.
     fflush(stdout);
 
-    const int status = m_engine.run(argc, argv.data());
+    RunObserver observer;
+    observer.on_progress = [this](const RunProgress &progress) {
+        emit SigProgress(progress);
+        return !m_stopRequested;
+    };
+    observer.should_stop = [this]() { return m_stopRequested.load(); };
+    // A run the user stopped leaves nothing behind that looks like a finished file.
+    observer.discard_when_stopped = true;
+    RunOutcome outcome;
+    const int status = m_engine.run(argc, argv.data(), &observer, &outcome);
+    emit SigRunEnded(outcome);
     emit SigResultReady(status);
 }

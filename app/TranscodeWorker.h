@@ -2,28 +2,40 @@
 // so that the window stays responsive while a conversion takes minutes.
 //
 // The window owns one worker, moved to its worker thread, and talks to it only through
-// queued signals: SigTranscode(ArgList) in, SigResultReady(ExitCode) out. DoWork turns
-// the list into the argc/argv pair the engine takes (UTF-8 bytes, because start-up
-// sets the locale codec to UTF-8), prints the words, runs the engine to its end and
-// forwards its status unchanged.
+// queued signals: SigTranscode(ArgList) in; SigProgress(Progress) while the run goes,
+// then SigRunEnded(Outcome) and SigResultReady(ExitCode) out. DoWork turns the list
+// into the argc/argv pair the engine takes (UTF-8 bytes, because start-up sets the
+// locale codec to UTF-8), prints the words, runs the engine's observed entry to its
+// end and forwards what it reports.
 //
 //     worker->moveToThread(&thread);
 //     connect(window, &TranscoderWin::SigTranscode, worker, &TranscodeWorker::DoWork);
+//     worker->ClearStopRequest();
 //     emit SigTranscode(TranscodeWorker::ArgList(source, output));
+//     ...
+//     worker->RequestStop();      // Cancel: the run ends early, its output removed
 #pragma once
 
+#include "ffmpeg_exec.h"
+
+#include <QMetaType>
 #include <QObject>
 #include <QStringList>
+
+#include <atomic>
+
+Q_DECLARE_METATYPE(RunProgress)
+Q_DECLARE_METATYPE(RunOutcome)
 
 class TranscodeWorker : public QObject
 {
     Q_OBJECT
 
 public:
-    // The engine a worker drives: its entry and its thread-safe stop request. The
-    // program uses the transcoding engine; tests substitute their own.
+    // The engine a worker drives: its observed entry and its thread-safe stop
+    // request. The program uses the transcoding engine; tests substitute their own.
     struct Engine {
-        int (*run)(int argc, char **argv);
+        int (*run)(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome);
         void (*requestStop)(void);
     };
 
@@ -31,9 +43,9 @@ public:
     // moved to its thread, which a parent would prevent.
     explicit TranscodeWorker(QObject *parent = nullptr);
 
-    // The twelve words of one conversion: "ffmpeg", "-i", the source path, "-c:v",
-    // "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2" and the
-    // output path. The paths go in unchanged.
+    // The twelve words of one conversion (converter_arguments()): "ffmpeg", "-i", the
+    // source path, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3",
+    // "-strict", "-2" and the output path. The paths go in unchanged.
     static QStringList ArgList(const QString &sourcePath, const QString &outputPath);
 
     // Replaces the engine of workers created from now on and returns the one before.
@@ -42,17 +54,28 @@ public:
     // The engine of the whole process.
     static Engine DefaultEngine();
 
-    // Asks the conversion in progress, if any, to finish early: the engine ends its
-    // loop and writes the output's trailer. Safe from any thread.
-    static void RequestStop();
+    // Asks the conversion in progress, or the next one to start, to end early; the
+    // engine then removes the output it was writing. Safe from any thread. The
+    // request stays until ClearStopRequest(), so one made before the run has begun
+    // still reaches it; repeating it is harmless.
+    void RequestStop();
+    // Forgets a stop request: called before each new conversion is handed over, when
+    // no run is in progress.
+    void ClearStopRequest();
 
 signals:
+    // The run's progress, at the pace of the engine's status line and once at its end.
+    void SigProgress(RunProgress Progress);
+    // How the run ended; emitted just before SigResultReady.
+    void SigRunEnded(RunOutcome Outcome);
     void SigResultReady(int ExitCode);
 
 public slots:
-    // Runs one conversion to its end and emits SigResultReady with the engine's status.
+    // Runs one conversion to its end; emits SigRunEnded with the engine's account and
+    // SigResultReady with its status. Runs ended early remove their output.
     void DoWork(const QStringList &ArgList);
 
 private:
     Engine m_engine;
+    std::atomic<bool> m_stopRequested{false};
 };

@@ -1,7 +1,8 @@
-// The main window: construction, layout, handlers, output naming, results, about box
-// and the end of the worker thread.
+// The main window: construction, layout, handlers, output naming, progress, results,
+// cancelling and closing, about box and the end of the worker thread.
 #include "TranscoderWin.h"
 
+#include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "SkinKeys.h"
 #include "TextIds.h"
@@ -14,15 +15,24 @@
 #include "VelaLanguage.h"
 #include "VelaLineEdit.h"
 #include "VelaLoading.h"
+#include "TerminationSignals.h"
 #include "VelaSkin.h"
+#include "VelaStatusWidget.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDate>
 #include <QDebug>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QIcon>
+#include <QMimeData>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -47,6 +57,18 @@ QString Colon(unsigned int textId)
     return TextById(textId) + QLatin1Char(':');
 }
 
+// Exit status of a program ended by a signal it handled, as shells report one that
+// did not: 128 + the signal's number.
+constexpr int SignalExitBase = 128;
+
+TranscoderWin::FolderOpener s_folderOpener = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
+TranscoderWin::QuitHook s_quitHook = [](int exitCode) { QCoreApplication::exit(exitCode); };
+
+QString FolderOf(const QString &path)
+{
+    return path.left(path.lastIndexOf(QLatin1Char('/')));
+}
+
 } // namespace
 
 TranscoderWin::TranscoderWin(QWidget *parent)
@@ -55,6 +77,7 @@ TranscoderWin::TranscoderWin(QWidget *parent)
     // The translator first: every text below is fetched in the user's language.
     InitLanguage();
     setFixedSize(WindowWidth, WindowHeight);
+    setAcceptDrops(true);
     setWindowTitle(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_NAME));
     LoadVersion();
     InitUi();
@@ -76,6 +99,25 @@ QString TranscoderWin::SourceFileName() const
 QString TranscoderWin::VersionText() const
 {
     return m_versionText;
+}
+
+bool TranscoderWin::IsConverting() const
+{
+    return m_converting;
+}
+
+TranscoderWin::FolderOpener TranscoderWin::SetFolderOpener(FolderOpener opener)
+{
+    FolderOpener previous = std::move(s_folderOpener);
+    s_folderOpener = std::move(opener);
+    return previous;
+}
+
+TranscoderWin::QuitHook TranscoderWin::SetQuitHook(QuitHook hook)
+{
+    QuitHook previous = std::move(s_quitHook);
+    s_quitHook = std::move(hook);
+    return previous;
 }
 
 // ---- start-up ----------------------------------------------------------------------
@@ -127,11 +169,16 @@ void TranscoderWin::InitUi()
 
     m_sourceEdit = new VelaLineEdit(content, VelaLineEdit::Text, false, -1);
     m_destinationEdit = new VelaLineEdit(content, VelaLineEdit::Text, false, -1);
+    // A file dropped on a field is a recording for the window, not text to insert.
+    m_sourceEdit->setAcceptDrops(false);
+    m_destinationEdit->setAcceptDrops(false);
 
     m_sourceButton = new VelaFileButton(content, false, false, false);
     m_destinationButton = new VelaFileButton(content, false, true, false);
 
     m_loadingMask = new VelaLoadingMask(this, false);
+    m_stopRepeat = new QTimer(this);
+    m_stopRepeat->setInterval(int(StopRetryMsec));
 
     m_bottomBar = new VelaBottomBar(content);
     m_bottomBar->AddRightButton(VelaBottomBar::Ok);
@@ -170,13 +217,29 @@ void TranscoderWin::InitConnect()
     connect(m_aboutButton, &QAbstractButton::clicked, this, [this]() { OnAboutClicked(); });
     connect(m_sourceButton, &VelaFileButton::SigFileSelected, this,
             [this](const QString &path) { OnSourceSelected(path); });
-    connect(m_sourceEdit, &QLineEdit::textChanged, this, [this]() { OnFieldTextChanged(m_sourceEdit); });
-    connect(m_destinationEdit, &QLineEdit::textChanged, this,
-            [this]() { OnFieldTextChanged(m_destinationEdit); });
-    connect(m_destinationButton, &VelaFileButton::SigFileSelected, this,
-            [this](const QString &path) { m_destinationEdit->setText(path); });
+    for (VelaLineEdit *field : {m_sourceEdit, m_destinationEdit}) {
+        connect(field, &QLineEdit::textChanged, this, [this, field]() { OnFieldTextChanged(field); });
+        connect(field, &QLineEdit::returnPressed, this, [this]() { OnConvertClicked(); });
+        // The whole path as tool tip; a field's error text takes its place while shown.
+        connect(field, &VelaLineEdit::SigValidated, this, [field](bool legal) {
+            if (legal)
+                field->setToolTip(field->text());
+        });
+    }
+    connect(m_destinationEdit, &QLineEdit::textEdited, this, [this]() { m_destinationFromSource = false; });
+    connect(m_destinationButton, &VelaFileButton::SigFileSelected, this, [this](const QString &path) {
+        m_destinationEdit->setText(path);
+        m_destinationFromSource = false;
+    });
     auto *ok = qobject_cast<QAbstractButton *>(m_bottomBar->button(VelaBottomBar::Ok));
     connect(ok, &QAbstractButton::clicked, this, [this]() { OnConvertClicked(); });
+    connect(m_loadingMask->LoadingWidget(), &VelaLoadingWidget::SigCancelClicked, this,
+            [this]() { OnCancelRequested(); });
+    connect(m_loadingMask, &VelaLoadingMask::SigEscapePressed, this, [this]() { OnCancelRequested(); });
+    connect(m_stopRepeat, &QTimer::timeout, this, [this]() { m_worker->RequestStop(); });
+    connect(m_bottomBar->StatusWidget(), &VelaStatusWidget::SigClicked, this, [this]() { OnStatusClicked(); });
+    connect(TerminationSignals::Instance(), &TerminationSignals::SigTermination, this,
+            &TranscoderWin::SlotTerminate);
 }
 
 void TranscoderWin::InitWorker()
@@ -185,7 +248,8 @@ void TranscoderWin::InitWorker()
     m_worker->moveToThread(&m_workerThread);
     connect(&m_workerThread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(this, &TranscoderWin::SigTranscode, m_worker, &TranscodeWorker::DoWork);
-    connect(m_worker, SIGNAL(SigResultReady(int)), this, SLOT(SlotConvertDone(int)));
+    connect(m_worker, SIGNAL(SigProgress(RunProgress)), this, SLOT(SlotProgress(RunProgress)));
+    connect(m_worker, SIGNAL(SigRunEnded(RunOutcome)), this, SLOT(SlotConvertDone(RunOutcome)));
     m_workerThread.start(QThread::InheritPriority);
 }
 
@@ -201,7 +265,7 @@ void TranscoderWin::StopWorker()
     }
     qDebug() << "Window closed during a conversion: stopping it";
     do
-        TranscodeWorker::RequestStop();
+        m_worker->RequestStop();
     while (!m_workerThread.wait(StopRetryMsec));
 }
 
@@ -210,8 +274,12 @@ void TranscoderWin::StopWorker()
 void TranscoderWin::OnSourceSelected(const QString &path)
 {
     m_sourceEdit->setText(path);
-    if (m_destinationEdit->text().isEmpty())
-        m_destinationEdit->setText(path.left(path.lastIndexOf(QLatin1Char('/'))));
+    // A destination the user chose stays; one that only followed the last source
+    // follows this one.
+    if (m_destinationEdit->text().isEmpty() || m_destinationFromSource) {
+        m_destinationEdit->setText(FolderOf(path));
+        m_destinationFromSource = true;
+    }
 }
 
 void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
@@ -221,6 +289,9 @@ void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
     const bool ready = !m_sourceEdit->text().isEmpty() && !m_destinationEdit->text().isEmpty();
     m_bottomBar->button(VelaBottomBar::Ok)->setDisabled(!ready);
     field->Validate();
+    // The last result speaks of the fields as they were.
+    if (!m_converting)
+        m_bottomBar->SlotClearStatus(0);
 }
 
 QString TranscoderWin::OutputName(const QString &sourceName, int number)
@@ -244,6 +315,9 @@ QString TranscoderWin::FreeOutputPath(const QString &folder, const QString &sour
 
 void TranscoderWin::OnConvertClicked()
 {
+    // Enter in a field comes here too: only what OK itself would allow.
+    if (m_converting || !m_bottomBar->button(VelaBottomBar::Ok)->isEnabled())
+        return;
     const QString sourceName = SourceFileName();
     const QString outputPath = FreeOutputPath(m_destinationEdit->text(), sourceName);
     qDebug().noquote() << OutputName(sourceName, 0);
@@ -256,21 +330,155 @@ void TranscoderWin::OnConvertClicked()
     }
 
     m_converting = true;
+    m_outputPath = outputPath;
+    m_worker->ClearStopRequest();
     emit SigTranscode(TranscodeWorker::ArgList(m_sourceEdit->text(), outputPath));
-    m_bottomBar->SlotShowLoading(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING) + QStringLiteral("..."), 0);
-    m_loadingMask->ShowMask();
+    m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
+    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+    box->SetProgressStyle(true);
+    box->SetText(ConversionTexts::ConvertingTitle());
+    box->SetProgress(-1);
+    box->SetDetail(QString());
+    m_loadingMask->ShowMask(true);
 }
 
-void TranscoderWin::SlotConvertDone(int ExitCode)
+void TranscoderWin::SlotProgress(RunProgress Progress)
 {
-    qDebug("ExitCode: %d", ExitCode);
+    if (!m_converting)
+        return;
+    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress);
+    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+    box->SetText(view.title);
+    box->SetProgress(view.percent);
+    box->SetDetail(view.detail);
+}
+
+void TranscoderWin::OnCancelRequested()
+{
+    if (!m_converting || m_stopRepeat->isActive())
+        return;
+    qDebug() << "Conversion cancelled by the user";
+    m_worker->RequestStop();
+    // Further presses are ignored while the run winds down (the button keeps the
+    // focus: disabled, it would hand it to a covered field).
+    m_stopRepeat->start();
+}
+
+void TranscoderWin::SlotConvertDone(RunOutcome Outcome)
+{
+    qDebug("ExitCode: %d", Outcome.status);
+    m_stopRepeat->stop();
     m_converting = false;
-    if (ExitCode == 0) {
-        m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_SUCCESS), 0);
+    if (m_asking) {
+        m_pendingOutcome = std::make_unique<RunOutcome>(Outcome);
+        return;
+    }
+    ShowResult(Outcome);
+}
+
+void TranscoderWin::ShowResult(const RunOutcome &outcome)
+{
+    VelaStatusWidget *status = m_bottomBar->StatusWidget();
+    if (outcome.end == RunEnd::Completed && outcome.status == 0) {
+        const QString name = m_outputPath.mid(m_outputPath.lastIndexOf(QLatin1Char('/')) + 1);
+        m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(name), 0);
+        status->SetClickable(true);
+        status->setToolTip(m_outputPath);
         m_loadingMask->HideMask();
         return;
     }
-    ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
+    status->setToolTip(QString());
+    if (outcome.end == RunEnd::Stopped) {
+        // Ended early, whoever asked: the unfinished file is gone, and this is no failure.
+        m_bottomBar->SlotShowWarning(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED), 0);
+        m_loadingMask->HideMask();
+        return;
+    }
+    qDebug("Failure: %s (%s)", run_failure_name(outcome.failure), outcome.error_text.c_str());
+    ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n')
+                   + ConversionTexts::FailureReason(outcome.failure));
+}
+
+void TranscoderWin::OnStatusClicked()
+{
+    if (m_outputPath.isEmpty())
+        return;
+    const QUrl folder = QUrl::fromLocalFile(FolderOf(m_outputPath));
+    if (!s_folderOpener(folder))
+        qDebug() << "Could not open" << folder;
+}
+
+void TranscoderWin::SlotTerminate(int Signal)
+{
+    qDebug("Quitting on signal %d", Signal);
+    // The engine has stopped the run already when the signal came during it; this
+    // covers one that came just before. The thread is joined as the window goes.
+    if (m_converting)
+        m_worker->RequestStop();
+    s_quitHook(SignalExitBase + Signal);
+}
+
+bool TranscoderWin::ConfirmStopAndClose()
+{
+    auto *box = new ConverterMsgBox(this, TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION),
+                                    TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP),
+                                    TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_KEEP));
+    box->setModal(true);
+    m_asking = true;
+    const bool stop = box->exec() == QDialog::Accepted;
+    m_asking = false;
+    return stop;
+}
+
+void TranscoderWin::closeEvent(QCloseEvent *e)
+{
+    if (!m_converting || m_asking) {
+        if (m_asking)
+            e->ignore();
+        else
+            e->accept();
+        return;
+    }
+    const bool stop = ConfirmStopAndClose();
+    std::unique_ptr<RunOutcome> pending = std::move(m_pendingOutcome);
+    if (stop) {
+        // The destructor stops the run and waits for it; the unfinished file goes.
+        qDebug() << "Closing: the conversion is stopped";
+        if (m_converting)
+            m_worker->RequestStop();
+        e->accept();
+        return;
+    }
+    e->ignore();
+    if (pending)
+        ShowResult(*pending);
+}
+
+QString TranscoderWin::DroppedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return QString();
+    const QUrl url = data->urls().first();
+    if (!url.isLocalFile() || QFileInfo(url.toLocalFile()).isDir())
+        return QString();
+    return url.toLocalFile();
+}
+
+void TranscoderWin::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!m_converting && !m_loadingMask->isVisible() && !DroppedFile(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void TranscoderWin::dropEvent(QDropEvent *e)
+{
+    const QString path = DroppedFile(e->mimeData());
+    if (m_converting || m_loadingMask->isVisible() || path.isEmpty())
+        return;
+    e->acceptProposedAction();
+    // As if chosen with the source button: its next dialog opens in this folder.
+    VelaFileButton::SetLastFolder(FolderOf(path));
+    OnSourceSelected(path);
 }
 
 QString TranscoderWin::AboutText() const

@@ -1,22 +1,38 @@
 // The converter's window: source recording, destination folder, OK.
 //
-// OK derives a free output name in the destination folder (<name>_converted.mp4, then
-// <name>_converted_1.mp4, ...), hands the twelve engine words to the worker thread,
-// shows "Converting..." and covers the window with the loading mask until the result
-// is back: "Conversion complete" in the status line, or the failure box (the mask goes
-// when the box is closed). The about button shows name, version and notice.
+// OK (or Enter in a field) derives a free output name in the destination folder
+// (<name>_converted.mp4, then <name>_converted_<n>.mp4, ...), hands the twelve engine
+// words to the worker thread, shows "Converting..." and covers the window with the
+// loading mask, whose box shows the progress (share, elapsed and remaining time,
+// speed) and a Cancel button. The result: "Conversion complete: <file>" in the status
+// line (a click opens the destination folder), "Conversion cancelled" after Cancel or
+// Esc (the unfinished file is removed), or the failure box with a line that says why
+// (the mask goes when the box is closed). The about button shows name, version and
+// notice. A recording dropped on the window is taken as the source.
 //
-// The window owns its worker and worker thread for its whole life. Destroying the
-// window ends the thread: a conversion still running is asked to finish early (its
-// output still gets its trailer) and the thread is joined before the window is gone.
+// Closing the window during a conversion asks first; stopping removes the unfinished
+// file. SIGINT and SIGTERM stop a conversion the same way and quit the program. The
+// window owns its worker and worker thread for its whole life; destroying it stops a
+// conversion still running and joins the thread before the window is gone.
 // GUI thread only.
 #pragma once
+
+#include "ffmpeg_exec.h"
 
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QUrl>
 
+#include <functional>
+#include <memory>
+
+class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QMimeData;
+class QTimer;
 class TranscodeWorker;
 class VelaBottomBar;
 class VelaElideLabel;
@@ -35,6 +51,11 @@ public:
     // The highest number of an output name (<name>_converted_<n>.mp4) the search tries.
     static constexpr int MaxOutputNumber = 9999;
 
+    // Opens a folder in the desktop's file manager (QDesktopServices by default).
+    using FolderOpener = std::function<bool(const QUrl &folder)>;
+    // Ends the program with an exit code (QCoreApplication::exit by default).
+    using QuitHook = std::function<void(int exitCode)>;
+
     explicit TranscoderWin(QWidget *parent = nullptr);
     ~TranscoderWin() override;
 
@@ -42,6 +63,8 @@ public:
     QString SourceFileName() const;
     // The version text read at construction ("1.0.2-0011" and a line feed).
     QString VersionText() const;
+    // Whether a conversion has been handed to the worker and its result not yet handled.
+    bool IsConverting() const;
 
     // The version text of a version file: its content up to the first NUL byte, as
     // UTF-8, with every "version=" and every double quote removed and nothing
@@ -58,11 +81,27 @@ public:
     static QString FreeOutputPath(const QString &folder, const QString &sourceName,
                                   int maxNumber = MaxOutputNumber);
 
+    // Replace how folders are opened and how the program quits, and return the one
+    // before (tests answer them instead of starting a file manager or quitting).
+    static FolderOpener SetFolderOpener(FolderOpener opener);
+    static QuitHook SetQuitHook(QuitHook hook);
+
 signals:
     void SigTranscode(QStringList ArgList);
 
+public slots:
+    // SIGINT or SIGTERM reached the program: a conversion in progress is stopped (its
+    // unfinished file removed) and the program quits with 128 + the signal's number.
+    void SlotTerminate(int Signal);
+
 private slots:
-    void SlotConvertDone(int ExitCode);
+    void SlotProgress(RunProgress Progress);
+    void SlotConvertDone(RunOutcome Outcome);
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
 
 private:
     void InitLanguage();
@@ -76,9 +115,16 @@ private:
     void OnSourceSelected(const QString &path);
     void OnFieldTextChanged(VelaLineEdit *field);
     void OnConvertClicked();
+    void OnCancelRequested();
+    void OnStatusClicked();
+    // Asks whether to stop the conversion and close; true for "stop and close".
+    bool ConfirmStopAndClose();
+    void ShowResult(const RunOutcome &outcome);
     // Shows a message box over the masked window; the mask goes with the box.
     void ShowMessageBox(const QString &text);
     QString AboutText() const;
+    // The local file a drag carries when it is exactly one file; empty otherwise.
+    static QString DroppedFile(const QMimeData *data);
 
     VelaIconButton *m_aboutButton = nullptr;
     VelaLineEdit *m_sourceEdit = nullptr;
@@ -92,6 +138,15 @@ private:
     TranscodeWorker *m_worker = nullptr;
     QThread m_workerThread;
     QString m_versionText;
+    // Repeats the stop request while a stopped conversion winds down.
+    QTimer *m_stopRepeat = nullptr;
+    // The file the conversion in progress (or the last completed one) writes.
+    QString m_outputPath;
     // From OK until the result has arrived.
     bool m_converting = false;
+    // The destination was filled in from the source's folder and not edited since.
+    bool m_destinationFromSource = false;
+    // The close question is open; a result arriving meanwhile waits for its answer.
+    bool m_asking = false;
+    std::unique_ptr<RunOutcome> m_pendingOutcome;
 };

@@ -1,6 +1,8 @@
-// The converter's entry: application-wide set-up, the cursor table, the window, the
-// event loop. The event loop's result is the exit status.
+// The converter's entry: application-wide set-up, the termination signals, the cursor
+// table, the window, the event loop. The event loop's result is the exit status
+// (128 + the signal's number when SIGINT or SIGTERM ended the program).
 #include "CursorMgr.h"
+#include "TerminationSignals.h"
 #include "TranscoderApp.h"
 #include "TranscoderWin.h"
 #include "platform.h"
@@ -11,6 +13,9 @@ int main(int argc, char **argv)
     // standard descriptor, where the engine would read keys or write its log.
     plat_fill_closed_standard_descriptors();
     TranscoderApp app(argc, argv);
+    // Before the window: a signal that arrives while it is being built waits in the
+    // notifier's pipe and is handled once the event loop runs.
+    TerminationSignals::Instance();
     CursorMgr::Create();
     TranscoderWin window(nullptr);
     window.show();

@@ -3,15 +3,19 @@
 #include "SkinKeys.h"
 #include "TextIds.h"
 #include "TextTable.h"
+#include "VelaButtons.h"
 #include "VelaSkin.h"
 #include "VelaWidgetUtil.h"
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
+#include <QProgressBar>
 #include <QStyleOption>
 
 namespace {
@@ -24,7 +28,7 @@ const QString TransparentLabel = QStringLiteral("QLabel{background: transparent;
 
 VelaLoadingWidget::VelaLoadingWidget(QWidget *parent, bool transparent)
     : QWidget(parent)
-    , m_layout(new QBoxLayout(QBoxLayout::LeftToRight, this))
+    , m_layout(new QBoxLayout(QBoxLayout::LeftToRight))
     , m_movieLabel(new QLabel(this))
     , m_iconLabel(new QLabel(this))
     , m_titleLabel(new QLabel(this))
@@ -61,12 +65,63 @@ VelaLoadingWidget::VelaLoadingWidget(QWidget *parent, bool transparent)
     m_titleLabel->setAlignment(Qt::AlignCenter);
     m_titleLabel->setText(TextById(TextId::WL_COMMON_COMMON_LOADING));
 
-    m_layout->setContentsMargins(skin->GetMargins(Skin::VELA_LOADING_MASK::WIDGET_CONTENT_MARGIN));
+    m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(skin->GetInt(Skin::VELA_LOADING_MASK::ICON_TEXT_SPACING));
+    m_layout->addStretch(1);
     m_layout->addWidget(m_movieLabel, 0, Qt::AlignCenter);
     m_layout->addWidget(m_iconLabel, 0, Qt::AlignCenter);
     m_layout->addWidget(m_titleLabel, 0, Qt::AlignCenter);
+    m_layout->addStretch(1);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(skin->GetMargins(Skin::VELA_LOADING_MASK::WIDGET_CONTENT_MARGIN));
+    column->setSpacing(skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_ROW_SPACING));
+    column->addLayout(m_layout);
+    BuildProgressParts();
     FitSize();
+}
+
+void VelaLoadingWidget::BuildProgressParts()
+{
+    // Hidden outside the progress style, where they take no room in the layout.
+    const VelaSkin *skin = VelaSkin::Instance();
+    const int barHeight = skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_BAR_HEIGHT);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("LoadingProgressBar"));
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setFixedHeight(barHeight);
+    m_progressBar->setRange(0, 0);
+    m_progressBar->setStyleSheet(
+        QStringLiteral("QProgressBar{background-color: %1; border: 0px; border-radius: %3px;}"
+                       "QProgressBar::chunk{background-color: %2; border-radius: %3px;}")
+            .arg(skin->GetString(Skin::VELA_LOADING_MASK::PROGRESS_TRACK_COLOR),
+                 skin->GetString(Skin::VELA_LOADING_MASK::PROGRESS_BAR_COLOR))
+            .arg(barHeight / 2));
+
+    m_detailLabel = new QLabel(this);
+    m_detailLabel->setObjectName(QStringLiteral("LoadingDetail"));
+    m_detailLabel->setStyleSheet(QStringLiteral("QLabel{background: transparent; color: %1; font-size: %2px;}")
+                                     .arg(skin->GetString(Skin::VELA_LOADING_MASK::PROGRESS_DETAIL_COLOR))
+                                     .arg(skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_DETAIL_FONT_SIZE)));
+    m_detailLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    auto *cancel = new VelaWhiteButton(this);
+    cancel->setText(TextById(TextId::WL_COMMON_COMMON_CANCEL));
+    m_cancelButton = cancel;
+    connect(m_cancelButton, &QAbstractButton::clicked, this, &VelaLoadingWidget::SigCancelClicked);
+
+    auto *foot = new QHBoxLayout;
+    foot->setContentsMargins(0, 0, 0, 0);
+    foot->setSpacing(skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_ROW_SPACING));
+    foot->addWidget(m_detailLabel, 1);
+    foot->addWidget(m_cancelButton, 0, Qt::AlignRight | Qt::AlignVCenter);
+    auto *column = qobject_cast<QVBoxLayout *>(layout());
+    column->addWidget(m_progressBar);
+    column->addLayout(foot);
+
+    m_progressBar->hide();
+    m_detailLabel->hide();
+    m_cancelButton->hide();
 }
 
 void VelaLoadingWidget::SetText(const QString &text)
@@ -82,6 +137,8 @@ QString VelaLoadingWidget::Text() const
 
 void VelaLoadingWidget::SetInfoStyle(bool info)
 {
+    if (info && m_progressStyle)
+        SetProgressStyle(false);
     m_infoStyle = info;
     m_layout->setDirection(info ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
     m_iconLabel->setVisible(info);
@@ -98,6 +155,54 @@ bool VelaLoadingWidget::IsInfoStyle() const
     return m_infoStyle;
 }
 
+void VelaLoadingWidget::SetProgressStyle(bool progress)
+{
+    if (progress && m_infoStyle)
+        SetInfoStyle(false);
+    m_progressStyle = progress;
+    m_progressBar->setVisible(progress);
+    m_detailLabel->setVisible(progress);
+    m_cancelButton->setVisible(progress);
+    m_cancelButton->setEnabled(true);
+    FitSize();
+}
+
+bool VelaLoadingWidget::IsProgressStyle() const
+{
+    return m_progressStyle;
+}
+
+void VelaLoadingWidget::SetProgress(int percent)
+{
+    if (percent < 0) {
+        m_progressBar->setRange(0, 0);
+        return;
+    }
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(qMin(percent, 100));
+}
+
+int VelaLoadingWidget::Progress() const
+{
+    return m_progressBar->maximum() == 0 ? -1 : m_progressBar->value();
+}
+
+void VelaLoadingWidget::SetDetail(const QString &text)
+{
+    m_detailLabel->setText(text);
+    FitSize();
+}
+
+QString VelaLoadingWidget::Detail() const
+{
+    return m_detailLabel->text();
+}
+
+QAbstractButton *VelaLoadingWidget::CancelButton() const
+{
+    return m_cancelButton;
+}
+
 QMovie *VelaLoadingWidget::Movie() const
 {
     return m_movie;
@@ -106,9 +211,12 @@ QMovie *VelaLoadingWidget::Movie() const
 void VelaLoadingWidget::FitSize()
 {
     const VelaSkin *skin = VelaSkin::Instance();
-    setMinimumSize(skin->GetSize(m_infoStyle ? Skin::VELA_LOADING_MASK::LOADING_INFO_ICON_STYLE_SIZE
-                                             : Skin::VELA_LOADING_MASK::LOADING_WIDGET_SIZE));
-    m_layout->activate();
+    if (m_progressStyle)
+        setMinimumSize(skin->GetSize(Skin::VELA_LOADING_MASK::PROGRESS_WIDGET_SIZE));
+    else
+        setMinimumSize(skin->GetSize(m_infoStyle ? Skin::VELA_LOADING_MASK::LOADING_INFO_ICON_STYLE_SIZE
+                                                 : Skin::VELA_LOADING_MASK::LOADING_WIDGET_SIZE));
+    layout()->activate();
     resize(sizeHint().expandedTo(minimumSize()));
 }
 
@@ -148,18 +256,46 @@ void VelaLoadingMask::ShowMask(bool withLoadingWidget)
     QWidget *parent = parentWidget();
     if (!parent)
         return;
+    const bool wasShown = isVisible();
+    // A box about to go while it holds the focus would pass it on to a covered
+    // control (as Tab does, selecting a field's text); the mask keeps it instead.
+    QWidget *focus = QApplication::focusWidget();
+    if (!withLoadingWidget && focus && m_loadingWidget->isAncestorOf(focus))
+        setFocus(Qt::OtherFocusReason);
     raise();
     show();
     m_loadingWidget->setVisible(withLoadingWidget);
     // The whole parent, wherever the mask was moved before.
     setGeometry(QRect(QPoint(0, 0), parent->size()));
     CentreLoadingWidget();
+    TakeFocus(!wasShown);
+}
+
+void VelaLoadingMask::TakeFocus(bool rememberFocus)
+{
+    // Shown again over itself (a message box after the progress), the focus may have
+    // moved under the mask on its own; the control the user had stays the one to
+    // get it back.
+    QWidget *focus = QApplication::focusWidget();
+    if (rememberFocus && focus && focus->window() == window() && focus != this && !isAncestorOf(focus))
+        m_focusBefore = focus;
+    // Space on a focused Cancel button presses it; otherwise the mask itself holds the
+    // focus, so no covered control shows a text cursor.
+    QAbstractButton *cancel = m_loadingWidget->CancelButton();
+    if (m_loadingWidget->isVisible() && cancel->isVisible())
+        cancel->setFocus(Qt::OtherFocusReason);
+    else
+        setFocus(Qt::OtherFocusReason);
 }
 
 void VelaLoadingMask::HideMask()
 {
     if (!parentWidget())
         return;
+    // Back to the control that had the focus before anything under the mask goes
+    // (see ShowMask).
+    if (m_focusBefore)
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
     if (m_loadingWidget->isVisible())
         m_loadingWidget->hide();
     hide();
@@ -191,6 +327,40 @@ void VelaLoadingMask::WatchParent()
         m_watchedParent->installEventFilter(this);
 }
 
+void VelaLoadingMask::showEvent(QShowEvent *e)
+{
+    QWidget::showEvent(e);
+    // Every key event of the application passes the mask first, so that one sent
+    // straight to a covered control is caught as well as one typed into the window.
+    qApp->installEventFilter(this);
+}
+
+void VelaLoadingMask::hideEvent(QHideEvent *e)
+{
+    qApp->removeEventFilter(this);
+    // Nothing under the mask could take the focus on purpose meanwhile.
+    if (m_focusBefore)
+        m_focusBefore->setFocus(Qt::OtherFocusReason);
+    m_focusBefore.clear();
+    QWidget::hideEvent(e);
+}
+
+bool VelaLoadingMask::BlocksKey(QObject *watched, QEvent *e)
+{
+    auto *widget = qobject_cast<QWidget *>(watched);
+    if (!widget || !parentWidget() || widget->window() != window())
+        return false;
+    auto *key = static_cast<QKeyEvent *>(e);
+    const bool insideMask = widget == this || isAncestorOf(widget);
+    if (e->type() == QEvent::KeyPress && key->key() == Qt::Key_Escape) {
+        emit SigEscapePressed();
+        return true;
+    }
+    if (!insideMask)
+        return true;
+    return key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+}
+
 void VelaLoadingMask::paintEvent(QPaintEvent *)
 {
     QStyleOption option;
@@ -214,6 +384,20 @@ void VelaLoadingMask::mousePressEvent(QMouseEvent *e)
 
 bool VelaLoadingMask::eventFilter(QObject *watched, QEvent *e)
 {
+    switch (e->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        if (isVisible() && BlocksKey(watched, e))
+            return true;
+        break;
+    case QEvent::InputMethod:
+        if (isVisible() && watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == window()
+            && watched != this && !isAncestorOf(static_cast<QWidget *>(watched)))
+            return true;
+        break;
+    default:
+        break;
+    }
     if (e->type() == QEvent::Resize) {
         if (watched == m_watchedParent && isVisible())
             setGeometry(QRect(QPoint(0, 0), m_watchedParent->size()));

@@ -1,24 +1,36 @@
 // The loading mask: a translucent cover that blocks a window while it waits, with an
-// optional box in its middle that shows a spinner and a text ("Loading...").
+// optional box in its middle that shows a spinner and a text ("Loading..."), or, in the
+// progress style, a progress bar, a detail line and a Cancel button as well.
 //
 //     mask = new VelaLoadingMask(window);    // a direct child of the window; hidden
 //     mask->ShowMask();                      // covers the window, no box
 //     mask->ShowMask(true);                  // covers the window, box in the middle
+//     mask->LoadingWidget()->SetProgressStyle(true);
+//     mask->LoadingWidget()->SetProgress(42);
 //     mask->HideMask();
 //
 // The mask covers its parent's whole area, stays above its siblings while shown and
-// follows the parent's size; mouse presses on it go no further and emit SigClicked. A
-// mask without a parent widget does nothing. GUI thread only.
+// follows the parent's size; mouse presses on it go no further and emit SigClicked.
+// While shown it also takes the keyboard: keys meant for the window's covered
+// controls go nowhere (Esc emits SigEscapePressed), and focus stays inside the mask
+// until it hides, when the control that had it gets it back. A mask without a
+// parent widget does nothing. GUI thread only.
 #pragma once
 
 #include <QWidget>
 
+#include <QPointer>
+
+class QAbstractButton;
 class QBoxLayout;
 class QLabel;
 class QMovie;
+class QProgressBar;
 
 // The box in the middle of a mask ("LoadWidgetBg"): the loading spinner beside a title,
-// or, in the information style, the information icon above it.
+// or, in the information style, the information icon above it. The progress style adds
+// a progress bar under the title and, below the bar, a detail line with a Cancel button
+// at its right.
 class VelaLoadingWidget : public QWidget
 {
     Q_OBJECT
@@ -35,7 +47,22 @@ public:
     void SetInfoStyle(bool info);
     bool IsInfoStyle() const;
 
+    // The progress style: the bar, the detail line and the Cancel button under the
+    // title (leaves the information style).
+    void SetProgressStyle(bool progress);
+    bool IsProgressStyle() const;
+    // 0 to 100; a negative value shows a busy bar (the share is unknown).
+    void SetProgress(int percent);
+    // The share shown, -1 while busy.
+    int Progress() const;
+    void SetDetail(const QString &text);
+    QString Detail() const;
+    QAbstractButton *CancelButton() const;
+
     QMovie *Movie() const;
+
+signals:
+    void SigCancelClicked();
 
 protected:
     void showEvent(QShowEvent *e) override;
@@ -44,12 +71,18 @@ protected:
 private:
     void FitSize();
 
-    QBoxLayout *m_layout;
+    void BuildProgressParts();
+
+    QBoxLayout *m_layout;       // the head row: spinner or icon, and the title
     QLabel *m_movieLabel;
     QLabel *m_iconLabel;
     QLabel *m_titleLabel;
     QMovie *m_movie;
+    QProgressBar *m_progressBar = nullptr;
+    QLabel *m_detailLabel = nullptr;
+    QAbstractButton *m_cancelButton = nullptr;
     bool m_infoStyle = false;
+    bool m_progressStyle = false;
 };
 
 class VelaLoadingMask : public QWidget
@@ -71,8 +104,12 @@ public:
 
 signals:
     void SigClicked();
+    // Esc was pressed while the mask was shown.
+    void SigEscapePressed();
 
 protected:
+    void showEvent(QShowEvent *e) override;
+    void hideEvent(QHideEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
@@ -82,7 +119,12 @@ protected:
 private:
     void CentreLoadingWidget();
     void WatchParent();
+    void TakeFocus(bool rememberFocus);
+    // Whether a key event for `watched` is kept from it: keys for the window's covered
+    // controls and Tab (which would move focus out from under the mask).
+    bool BlocksKey(QObject *watched, QEvent *e);
 
     VelaLoadingWidget *m_loadingWidget;
     QWidget *m_watchedParent = nullptr;
+    QPointer<QWidget> m_focusBefore;
 };

@@ -9,6 +9,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QMovie>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -134,6 +135,7 @@ void VelaStatusWidget::Show(const QString &style, Icon icon, const QString &text
 {
     if (m_clearTimer->isActive())
         m_clearTimer->stop();
+    SetClickable(false);
     SetStyle(style);
     m_textLabel->setText(text);
 
@@ -165,6 +167,7 @@ void VelaStatusWidget::ClearStatus(int waitMsec)
         return;
     }
     m_clearTimer->stop();
+    SetClickable(false);
     hide();
     m_iconBox->hide();
     m_warningIcon->hide();
@@ -212,4 +215,25 @@ QString VelaStatusWidget::Text() const
 QTimer *VelaStatusWidget::ClearTimer() const
 {
     return m_clearTimer;
+}
+
+void VelaStatusWidget::SetClickable(bool clickable)
+{
+    m_clickable = clickable;
+    if (clickable)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+}
+
+bool VelaStatusWidget::IsClickable() const
+{
+    return m_clickable;
+}
+
+void VelaStatusWidget::mouseReleaseEvent(QMouseEvent *e)
+{
+    QWidget::mouseReleaseEvent(e);
+    if (m_clickable && e->button() == Qt::LeftButton && rect().contains(e->pos()))
+        emit SigClicked();
 }

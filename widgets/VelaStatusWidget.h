@@ -5,6 +5,7 @@
 //     status->ShowSuccess(text, 5000);       // tick, clears after 5 s
 //     status->ShowStatus(STATUS_ID_SETTING_APPLIED);
 //     status->ClearStatus(0);                // now
+//     status->SetClickable(true);            // SigClicked on a click, until the next Show
 //
 // Each Show cancels a pending delayed clear. The text takes the colour of the `Style`
 // property ("Warning", "Loading", "Success") from the style sheet. The status codes
@@ -74,6 +75,17 @@ public:
     // The timer of a delayed clear (inactive when none is pending).
     QTimer *ClearTimer() const;
 
+    // Whether a left click on the status emits SigClicked (with the pointing hand
+    // over it). Every Show and Clear ends it.
+    void SetClickable(bool clickable);
+    bool IsClickable() const;
+
+signals:
+    void SigClicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *e) override;
+
 private slots:
     void SlotClearStatus();
 
@@ -90,4 +102,5 @@ private:
     QLabel *m_successIcon;
     QString m_style;
     QTimer *m_clearTimer;
+    bool m_clickable = false;
 };

@@ -1,6 +1,9 @@
 #include "AppTestSupport.h"
 
+#include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
+#include "TextIds.h"
+#include "TextTable.h"
 #include "TranscodeWorker.h"
 #include "TranscoderWin.h"
 #include "VelaBottomBar.h"
@@ -28,6 +31,8 @@ namespace {
 QMutex s_mutex;
 QWaitCondition s_wake;
 int s_status = 0;
+RunFailure s_failure = RunFailure::Other;
+int64_t s_duration = -1;
 bool s_blocking = false;
 bool s_released = false;
 bool s_stopRequested = false;
@@ -36,25 +41,50 @@ int s_runs = 0;
 int s_finished = 0;
 QByteArrayList s_lastArgv;
 
-int Run(int argc, char **argv)
+int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
     QMutexLocker lock(&s_mutex);
     ++s_runs;
     s_lastArgv.clear();
     for (int i = 0; i < argc; ++i)
         s_lastArgv.append(QByteArray(argv[i]));
-    // As the engine does, a request made before the run does not stop it.
+    // As the engine does, a request made before the run does not stop it; the
+    // observer's own stop question does.
     s_stopRequested = false;
-    while (s_blocking && !s_released && !s_stopRequested)
-        s_wake.wait(&s_mutex);
-    if (s_stopRequested)
+    const auto stopAsked = [observer]() { return observer && observer->should_stop && observer->should_stop(); };
+    RunProgress progress;
+    progress.duration_us = s_duration;
+    while (s_blocking && !s_released && !s_stopRequested && !stopAsked()) {
+        // Progress at a fast pace while blocked: a tenth of the way each turn.
+        if (observer && observer->on_progress && s_duration > 0 && progress.out_time_us < s_duration) {
+            progress.out_time_us += s_duration / 10;
+            progress.elapsed_us += 500000;
+            progress.speed = double(progress.out_time_us) / double(progress.elapsed_us);
+            lock.unlock();
+            const bool goOn = observer->on_progress(progress);
+            lock.relock();
+            if (!goOn)
+                break;
+        }
+        s_wake.wait(&s_mutex, 20);
+    }
+    const bool stopped = s_stopRequested || stopAsked();
+    if (stopped)
         s_stopSeen = true;
     s_released = false;
-    const int status = s_status;
-    if (status == 0 && argc > 0) {
+    const int status = stopped ? 0 : s_status;
+    if (status == 0 && !stopped && argc > 0) {
         QFile output(QString::fromUtf8(argv[argc - 1]));
         if (output.open(QIODevice::WriteOnly))
             output.close();
+    }
+    if (outcome) {
+        *outcome = RunOutcome();
+        outcome->status = status;
+        outcome->end = stopped ? RunEnd::Stopped : status == 0 ? RunEnd::Completed : RunEnd::Failed;
+        outcome->stop = stopped ? StopCause::Request : StopCause::None;
+        outcome->failure = stopped || status == 0 ? RunFailure::None : s_failure;
+        outcome->output_removed = stopped;
     }
     ++s_finished;
     return status;
@@ -73,6 +103,8 @@ void Install()
 {
     QMutexLocker lock(&s_mutex);
     s_status = 0;
+    s_failure = RunFailure::Other;
+    s_duration = -1;
     s_blocking = false;
     s_released = false;
     s_stopRequested = false;
@@ -93,6 +125,18 @@ void SetStatus(int status)
 {
     QMutexLocker lock(&s_mutex);
     s_status = status;
+}
+
+void SetFailure(RunFailure failure)
+{
+    QMutexLocker lock(&s_mutex);
+    s_failure = failure;
+}
+
+void SetDuration(int64_t durationUs)
+{
+    QMutexLocker lock(&s_mutex);
+    s_duration = durationUs;
 }
 
 void SetBlocking(bool blocking)
@@ -153,6 +197,16 @@ void BoxAnswerer::InspectEachWith(std::function<void(ConverterMsgBox *)> inspect
     m_inspect = std::move(inspect);
 }
 
+void BoxAnswerer::AnswerWith(const QString &text)
+{
+    m_answer = text;
+}
+
+void BoxAnswerer::AnswerWithKey(Qt::Key key)
+{
+    m_answerKey = key;
+}
+
 void BoxAnswerer::Poll()
 {
     auto *box = qobject_cast<ConverterMsgBox *>(QApplication::activeModalWidget());
@@ -179,6 +233,15 @@ void BoxAnswerer::Poll()
         m_inspect(box);
     if (m_closeThroughFrame) {
         box->close();
+    } else if (m_answerKey != 0) {
+        QTest::keyClick(box->windowHandle(), Qt::Key(m_answerKey));
+    } else if (!m_answer.isEmpty()) {
+        for (VelaBaseButton *button : box->findChildren<VelaBaseButton *>()) {
+            if (button->FullText() == m_answer) {
+                button->click();
+                break;
+            }
+        }
     } else {
         auto *ok = box->findChild<VelaBlueButton *>();
         if (ok)
@@ -211,6 +274,7 @@ WindowParts::WindowParts(TranscoderWin *w)
     bar = w->findChild<VelaBottomBar *>();
     ok = bar ? qobject_cast<QAbstractButton *>(bar->button(VelaBottomBar::Ok)) : nullptr;
     mask = w->findChild<VelaLoadingMask *>();
+    progressBox = mask ? mask->LoadingWidget() : nullptr;
 }
 
 bool WindowParts::StatusShown() const
@@ -232,6 +296,17 @@ QString WindowParts::StatusShownText() const
 bool WindowParts::MaskShown() const
 {
     return mask->isVisible();
+}
+
+QString CompleteText(const QString &fileName)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(fileName);
+}
+
+QString FailureMessage(RunFailure failure)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n')
+           + ConversionTexts::FailureReason(failure);
 }
 
 // ---- files and screenshots -----------------------------------------------------------

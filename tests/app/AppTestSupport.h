@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "VelaFileButton.h"
+#include "ffmpeg_exec.h"
 
 class ConverterMsgBox;
 class QAbstractButton;
@@ -22,18 +23,24 @@ class VelaBottomBar;
 class VelaElideLabel;
 class VelaLineEdit;
 class VelaLoadingMask;
+class VelaLoadingWidget;
 class VelaIconButton;
 
 // An engine that records what it was given instead of converting. A run writes an
 // empty file at its last argument when it succeeds (so the window's next output name
-// moves on), and, while blocking is on, waits until it is released or asked to stop.
+// moves on), and, while blocking is on, waits until it is released or asked to stop
+// (by the engine's request or the observer), sending progress meanwhile when a
+// duration is set. A stopped run ends as RunEnd::Stopped and writes nothing.
 // Install() makes new workers use it; Uninstall() restores the real engine.
 namespace FakeEngine {
 
 void Install();
 void Uninstall();
-// The status the next runs return (0 by default).
+// The status the next runs return (0 by default) and, for a failure, its category.
 void SetStatus(int status);
+void SetFailure(RunFailure failure);
+// The source duration the progress events of blocked runs tell (-1: none sent).
+void SetDuration(int64_t durationUs);
 // Whether runs wait for Release() or a stop request before they return.
 void SetBlocking(bool blocking);
 void Release();
@@ -59,6 +66,10 @@ public:
     void ScreenshotNextAs(const QString &name);
     // Hands every box to `inspect` while it is open, before it is answered.
     void InspectEachWith(std::function<void(ConverterMsgBox *)> inspect);
+    // Answers with the button showing `text` instead of the OK (blue) button.
+    void AnswerWith(const QString &text);
+    // Answers with a key typed into the box's window instead.
+    void AnswerWithKey(Qt::Key key);
 
     QStringList Titles() const { return m_titles; }
     QStringList Messages() const { return m_messages; }
@@ -77,6 +88,8 @@ private:
 
     QTimer m_timer;
     bool m_closeThroughFrame;
+    QString m_answer;
+    int m_answerKey = 0;
     QString m_screenshotName;
     std::function<void(ConverterMsgBox *)> m_inspect;
     QStringList m_titles;
@@ -116,6 +129,7 @@ struct WindowParts {
     VelaBottomBar *bar;
     QAbstractButton *ok;
     VelaLoadingMask *mask;
+    VelaLoadingWidget *progressBox;    // the mask's box
 
     bool StatusShown() const;
     QString StatusText() const;
@@ -127,6 +141,11 @@ struct WindowParts {
 std::unique_ptr<TranscoderWin> ShownWindow();
 // Picks `path` with the window's Select button, `dialogs` answering the dialog.
 void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path);
+
+// The status line after a conversion wrote `fileName`.
+QString CompleteText(const QString &fileName);
+// The failure box's message for a failure category.
+QString FailureMessage(RunFailure failure);
 
 // A fresh, empty folder under the build tree for one test.
 QString ScratchFolder(const QString &name);

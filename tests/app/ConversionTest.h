@@ -3,9 +3,11 @@
 #include <QObject>
 
 // Real conversions from the window with the real engine: numbered outputs that are
-// H.264 baseline MP4 files, a name with an accent and several dots, a stop request
-// made between runs, closing the window while a long conversion runs, and a
-// recording with nothing decodable, which fails and leaves no file.
+// H.264 baseline MP4 files with the progress reaching 100 %, a name with an accent
+// and several dots, a stop request made between runs, Cancel and Esc, the close
+// question during a long conversion and during a read blocked on a named pipe,
+// SIGTERM and SIGINT to a window in a child process, each failure kind from a real
+// cause with its reason line, and a recording with nothing decodable.
 class ConversionTest : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,13 @@ private slots:
     void eachConversionWritesTheNextH264BaselineMp4();
     void accentedNameWithSeveralDotsConverts();
     void stopRequestMadeBetweenRunsDoesNotStopTheNext();
-    void closingDuringALongConversionFinishesTheFile();
+    void cancelOrEscapeRemovesThePartialFile_data();
+    void cancelOrEscapeRemovesThePartialFile();
+    void closingDuringALongConversionAsksThenRemovesThePartialFile();
+    void closingWhileTheEngineWaitsOnANamedPipeEndsWithinTwoSeconds();
+    void terminationSignalQuitsTheProgramWithoutAPartialFile_data();
+    void terminationSignalQuitsTheProgramWithoutAPartialFile();
+    void eachFailureKindShowsItsReason_data();
+    void eachFailureKindShowsItsReason();
     void recordingWithNothingDecodableFailsAndLeavesNoFile();
 };

@@ -12,10 +12,13 @@
 #include "VelaButtons.h"
 #include "VelaLabels.h"
 #include "VelaLanguage.h"
+#include "VelaLoading.h"
 #include "VelaStatusWidget.h"
+#include "TranscodeWorker.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPainter>
 #include <QTest>
 
@@ -86,9 +89,80 @@ QStringList BoxMisfits(const ConverterMsgBox *box)
         misfits.append(QStringLiteral("message %1 px wide in %2 px").arg(needed.width()).arg(room.width()));
     if (needed.height() > room.height())
         misfits.append(QStringLiteral("message %1 px tall in %2 px").arg(needed.height()).arg(room.height()));
-    if (label->geometry().bottom() >= ok->geometry().top())
-        misfits.append(QStringLiteral("message reaches down to the OK button"));
+    for (const VelaBaseButton *button : box->findChildren<VelaBaseButton *>()) {
+        misfits += Cut({Of(QStringLiteral("button"), button)});
+        if (label->geometry().bottom() >= button->geometry().top())
+            misfits.append(QStringLiteral("message reaches down to the buttons"));
+        if (button->geometry().left() < 0 || button->geometry().right() >= box->width())
+            misfits.append(QStringLiteral("a button sticks out of the box"));
+    }
+    misfits.removeDuplicates();
     return misfits;
+}
+
+// What does not fit in the loading box: its title or detail wider than its label, the
+// Cancel button's text cut, or the box reaching beyond the window.
+QStringList ProgressBoxMisfits(const VelaLoadingWidget *box, const QWidget *window)
+{
+    QStringList misfits;
+    for (const QLabel *label : box->findChildren<QLabel *>()) {
+        if (!label->isVisible() || label->text().isEmpty())
+            continue;
+        const int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (needed > label->contentsRect().width())
+            misfits.append(QStringLiteral("\"%1\" needs %2 px, has %3 px")
+                               .arg(label->text())
+                               .arg(needed)
+                               .arg(label->contentsRect().width()));
+    }
+    misfits += Cut({Of(QStringLiteral("Cancel button"), qobject_cast<const VelaBaseButton *>(box->CancelButton()))});
+    const QRect onWindow(box->mapTo(window, QPoint()), box->size());
+    if (!window->rect().contains(onWindow))
+        misfits.append(QStringLiteral("box %1,%2 %3x%4 beyond the window")
+                           .arg(onWindow.x())
+                           .arg(onWindow.y())
+                           .arg(onWindow.width())
+                           .arg(onWindow.height()));
+    return misfits;
+}
+
+// Long figures: over an hour, with the time left and the speed.
+RunProgress LongestProgress()
+{
+    RunProgress progress;
+    progress.duration_us = 7200LL * 1000000;
+    progress.out_time_us = 3600LL * 1000000;
+    progress.elapsed_us = 3723LL * 1000000;
+    progress.speed = 0.97;
+    return progress;
+}
+
+// The failure kinds the failure box explains.
+const QList<RunFailure> FailureKinds{RunFailure::SourceUnreadable,       RunFailure::SourceNoStream,
+                                     RunFailure::DestinationMissing,     RunFailure::DestinationNotWritable,
+                                     RunFailure::DiskFull,               RunFailure::OutputNameRefused,
+                                     RunFailure::EncoderRefused,         RunFailure::Other};
+
+// Pictures in rows of `perRow`, on grey.
+QImage Sheet(const QList<QImage> &pictures, int perRow)
+{
+    const int gap = 10;
+    int cellWidth = 0;
+    int cellHeight = 0;
+    for (const QImage &picture : pictures) {
+        cellWidth = qMax(cellWidth, picture.width());
+        cellHeight = qMax(cellHeight, picture.height());
+    }
+    const int rows = (pictures.size() + perRow - 1) / perRow;
+    QImage sheet(gap + perRow * (cellWidth + gap), gap + rows * (cellHeight + gap), QImage::Format_ARGB32);
+    sheet.fill(QColor(0x80, 0x80, 0x80));
+    QPainter painter(&sheet);
+    for (int i = 0; i < pictures.size(); ++i) {
+        QImage picture = pictures[i];
+        picture.setDevicePixelRatio(1.0);
+        painter.drawImage(gap + i % perRow * (cellWidth + gap), gap + i / perRow * (cellHeight + gap), picture);
+    }
+    return sheet;
 }
 
 } // namespace
@@ -109,23 +183,14 @@ void LanguageFitTest::cleanup()
 
 void LanguageFitTest::cleanupTestCase()
 {
-    // One picture per language: the window when done and while converting, then the
-    // failure box beside the about box.
-    const int gap = 10;
-    const int width = qMax(m_done.width(), m_failureBox.width() + gap + m_aboutBox.width()) + 2 * gap;
-    const int boxesTop = 3 * gap + m_done.height() + m_converting.height();
-    const int height = boxesTop + qMax(m_failureBox.height(), m_aboutBox.height()) + gap;
-    QImage sheet(width, height, QImage::Format_ARGB32);
-    sheet.fill(QColor(0x80, 0x80, 0x80));
-    QPainter painter(&sheet);
-    painter.drawImage(gap, gap, m_done);
-    painter.drawImage(gap, 2 * gap + m_done.height(), m_converting);
-    painter.drawImage(gap, boxesTop, m_failureBox);
-    painter.drawImage(2 * gap + m_failureBox.width(), boxesTop, m_aboutBox);
-    painter.end();
-    const QString folder = QStringLiteral(WVC_SCREENSHOT_DIR "/lang");
+    // Two pictures per language: the window's states (converting, done, cancelled,
+    // and the plain status line while the box is up), and the boxes (each failure
+    // reason, the about box, the close question).
+    const bool doubled = qApp->devicePixelRatio() > 1.0;
+    const QString folder = QStringLiteral(WVC_SCREENSHOT_DIR "/lang") + (doubled ? "/2x" : "");
     QDir().mkpath(folder);
-    sheet.save(folder + QLatin1Char('/') + Language() + QStringLiteral(".png"));
+    Sheet(m_windows, 2).save(folder + QLatin1Char('/') + Language() + QStringLiteral(".png"));
+    Sheet(m_boxes, 3).save(folder + QLatin1Char('/') + Language() + QStringLiteral("_boxes.png"));
 }
 
 void LanguageFitTest::runsInTheLanguageOfTheLocale()
@@ -162,18 +227,37 @@ void LanguageFitTest::windowControlsShowTheirWholeTexts()
         Of(QStringLiteral("OK button"), qobject_cast<VelaBaseButton *>(parts.ok)),
         Of(QStringLiteral("status while converting"), status),
     };
-    m_converting = window->grab().toImage();
+    // The loading box with the longest figures it shows, then without a known length.
+    QStringList misfits;
+    QMetaObject::invokeMethod(window.get(), "SlotProgress", Q_ARG(RunProgress, LongestProgress()));
+    Settle();
+    misfits += ProgressBoxMisfits(parts.progressBox, window.get());
+    m_windows.append(window->grab().toImage());
+    RunProgress unknownLength = LongestProgress();
+    unknownLength.duration_us = -1;
+    QMetaObject::invokeMethod(window.get(), "SlotProgress", Q_ARG(RunProgress, unknownLength));
+    Settle();
+    misfits += ProgressBoxMisfits(parts.progressBox, window.get());
 
     FakeEngine::Release();
     QTRY_VERIFY(!parts.MaskShown());
     Settle();
     QVERIFY(parts.StatusShown());
-    QCOMPARE(status->FullText(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_SUCCESS));
+    QCOMPARE(status->FullText(), CompleteText(QStringLiteral("entrance_0800_converted.mp4")));
     texts.append(Of(QStringLiteral("status when complete"), status));
-    m_done = window->grab().toImage();
+    m_windows.append(window->grab().toImage());
 
-    const QStringList cut = Cut(texts);
-    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+    parts.ok->click();
+    QTRY_COMPARE(FakeEngine::Runs(), 2);
+    parts.progressBox->CancelButton()->click();
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED));
+    texts.append(Of(QStringLiteral("status when cancelled"), status));
+    m_windows.append(window->grab().toImage());
+
+    misfits += Cut(texts);
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }
 
 void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
@@ -181,26 +265,35 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
     auto window = ShownWindow();
     WindowParts parts(window.get());
     parts.sourceButton->click();
-    FakeEngine::SetStatus(-1);
 
-    const QStringList boxNames{QStringLiteral("failure box"), QStringLiteral("about box")};
     QStringList misfits;
-    QList<QImage> pictures;
     BoxAnswerer answerer;
     answerer.InspectEachWith([&](ConverterMsgBox *box) {
-        const QString name = boxNames.value(pictures.size(), QStringLiteral("another box"));
+        const QString name = QStringLiteral("box %1").arg(m_boxes.size() + 1);
         for (const QString &misfit : BoxMisfits(box))
             misfits.append(name + QStringLiteral(": ") + misfit);
-        pictures.append(box->grab().toImage());
+        m_boxes.append(box->grab().toImage());
     });
-    parts.ok->click();
-    QTRY_COMPARE(answerer.Messages().size(), 1);
+    // The failure box with each reason line.
+    FakeEngine::SetStatus(-1);
+    for (RunFailure failure : FailureKinds) {
+        FakeEngine::SetFailure(failure);
+        const int before = answerer.Messages().size();
+        parts.ok->click();
+        QTRY_COMPARE(answerer.Messages().size(), before + 1);
+        QCOMPARE(answerer.Messages().last(), FailureMessage(failure));
+    }
     parts.about->click();
-    QCOMPARE(answerer.Messages().size(), 2);
-    QCOMPARE(answerer.Messages().first(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
     QVERIFY(answerer.Messages().last().startsWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_NAME)));
-    m_failureBox = pictures.value(0);
-    m_aboutBox = pictures.value(1);
+
+    // The close question, answered with "keep converting".
+    FakeEngine::SetBlocking(true);
+    parts.ok->click();
+    QTRY_COMPARE(FakeEngine::Runs(), int(FailureKinds.size()) + 1);
+    window->close();
+    QCOMPARE(answerer.Messages().last(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION));
+    QVERIFY(window->isVisible());
+    FakeEngine::Release();
 
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }

@@ -4,11 +4,13 @@
 #include <QObject>
 
 // The window and its message box in the language of the system locale: every caption,
-// button and status text shows whole, and the box's messages wrap inside the box above
-// its button. CMakeLists.txt runs this once per shipped language, each run under a
-// locale that selects it and naming its language in WVC_FIT_LANGUAGE. Each run leaves
-// screenshots/lang/<code>.png: the window when done and while converting, the failure
-// box and the about box.
+// button and status text shows whole, the loading box's title, detail line and Cancel
+// button show whole inside the window, and the boxes' messages (each failure reason,
+// the about text, the close question) wrap inside the box above its buttons.
+// CMakeLists.txt runs this once per shipped language at pixel ratio 1 and 2, each run
+// under a locale that selects it and naming its language in WVC_FIT_LANGUAGE. Each
+// run leaves screenshots/lang[/2x]/<code>.png (the window converting, done and
+// cancelled) and <code>_boxes.png (the boxes).
 class LanguageFitTest : public QObject
 {
     Q_OBJECT
@@ -23,8 +25,6 @@ private slots:
     void messageBoxTextsFitAboveTheirButton();
 
 private:
-    QImage m_done;
-    QImage m_converting;
-    QImage m_failureBox;
-    QImage m_aboutBox;
+    QList<QImage> m_windows;
+    QList<QImage> m_boxes;
 };

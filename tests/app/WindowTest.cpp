@@ -50,22 +50,19 @@ QString Converting()
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING) + QStringLiteral("...");
 }
 
-QString Complete()
-{
-    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_SUCCESS);
-}
-
 QString FailureText()
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED);
 }
 
-// Whether a click at the widget's centre would reach something other than the mask.
+// Whether a click at the widget's centre would reach something other than the mask
+// (or the box on it).
 bool Clickable(TranscoderWin *window, QWidget *widget)
 {
     const QPoint centre = widget->mapTo(window, widget->rect().center());
     QWidget *hit = window->childAt(centre);
-    return hit && !qobject_cast<VelaLoadingMask *>(hit);
+    auto *mask = window->findChild<VelaLoadingMask *>();
+    return hit && hit != mask && !mask->isAncestorOf(hit);
 }
 
 } // namespace
@@ -302,10 +299,17 @@ void WindowTest::convertingCoversTheWindowUntilTheResultArrives()
         QVERIFY2(!Clickable(window.get(), control), control->metaObject()->className());
     SaveScreenshot(window.get(), QStringLiteral("app_converting"));
 
+    // The box over the mask shows the run's progress and a way out.
+    QVERIFY(parts.progressBox->isVisible());
+    QVERIFY(parts.progressBox->IsProgressStyle());
+    QVERIFY(parts.progressBox->CancelButton()->isVisible());
+    QVERIFY(parts.progressBox->CancelButton()->isEnabled());
+
     FakeEngine::Release();
-    QTRY_COMPARE(parts.StatusText(), Complete());
-    QCOMPARE(parts.StatusText(), QStringLiteral("Conversion complete"));
-    QCOMPARE(parts.StatusShownText(), QStringLiteral("Conversion complete"));
+    // A long name may be elided in the line (its tool tip tells it whole).
+    QTRY_COMPARE(parts.StatusText(),
+                 QStringLiteral("Conversion complete: entrance_2024-05-14_0800_converted.mp4"));
+    QVERIFY(parts.StatusShownText().startsWith(QStringLiteral("Conversion complete: entrance_2024")));
     QVERIFY(parts.StatusShown());
     QVERIFY(!parts.MaskShown());
     QVERIFY(Clickable(window.get(), parts.ok));
@@ -337,7 +341,8 @@ void WindowTest::failedConversionShowsTheBoxAndTheMaskGoesWithIt()
     QTRY_COMPARE_WITH_TIMEOUT(answerer.Messages().size(), 1, 30000);
     qInstallMessageHandler(previous);
 
-    QCOMPARE(answerer.Messages().first(), FailureText());
+    QCOMPARE(answerer.Messages().first(), FailureMessage(RunFailure::SourceUnreadable));
+    QCOMPARE(answerer.Messages().first().section('\n', 0, 0), FailureText());
     QCOMPARE(answerer.Titles().first(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_NAME));
     QCOMPARE(answerer.MaskShownBehind(), QList<bool>{true});
     {
@@ -377,7 +382,7 @@ void WindowTest::aboutBoxShowsNameVersionAndNotice()
     // A status line from an earlier conversion is cleared by the box.
     ChooseSource(s_dialogs, parts, ScratchFolder(QStringLiteral("window_about")) + QStringLiteral("/clip.ts"));
     parts.ok->click();
-    QTRY_COMPARE(parts.StatusText(), Complete());
+    QTRY_COMPARE(parts.StatusText(), CompleteText("clip_converted.mp4"));
 
     BoxAnswerer answerer;
     answerer.ScreenshotNextAs(QStringLiteral("app_about"));
@@ -403,10 +408,14 @@ void WindowTest::closingDuringAConversionStopsItAndJoinsTheThread()
     parts.ok->click();
     QTRY_COMPARE(FakeEngine::Runs(), 1);
 
-    // As after the event loop has ended: the window goes while the run blocks. The
-    // destructor returns only once the thread has ended (a running QThread cannot be
-    // destroyed), so the run has been stopped, not abandoned.
+    // As after the event loop has ended: the window goes while the run blocks (the
+    // user has agreed to stop it). The destructor returns only once the thread has
+    // ended (a running QThread cannot be destroyed), so the run has been stopped, not
+    // abandoned.
+    BoxAnswerer answerer;
+    answerer.AnswerWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP));
     window->close();
+    QCOMPARE(answerer.Messages(), QStringList{TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION)});
     window.reset();
     QVERIFY(FakeEngine::StopRequested());
     QCOMPARE(FakeEngine::FinishedRuns(), 1);
@@ -418,7 +427,7 @@ void WindowTest::closingWhenIdleEndsTheThreadAtOnce()
     WindowParts parts(window.get());
     ChooseSource(s_dialogs, parts, ScratchFolder(QStringLiteral("window_close_idle")) + QStringLiteral("/clip.ts"));
     parts.ok->click();
-    QTRY_COMPARE(parts.StatusText(), Complete());
+    QTRY_COMPARE(parts.StatusText(), CompleteText("clip_converted.mp4"));
 
     window->close();
     window.reset();

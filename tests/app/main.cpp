@@ -1,9 +1,12 @@
 // Runs the converter's test classes in one application that starts up the way the
 // converter does: a TranscoderApp, then the cursor table.
 //
-// With WVC_EXPECT_LANGUAGE set (the test run under another system language), only
-// the language check runs; with WVC_FIT_LANGUAGE set, only the check that the
-// language's texts fit the window and the message box.
+// With WVC_CHILD_SOURCE set, the process is a window converting for a test in its
+// parent (ChildWindow.h). With WVC_EXPECT_LANGUAGE set (the test run under another
+// system language), only the language check runs; with WVC_FIT_LANGUAGE set, only
+// the check that the language's texts fit the window and the message box.
+#include "ChildWindow.h"
+#include "ControlTest.h"
 #include "ConversionTest.h"
 #include "CursorMgr.h"
 #include "LanguageFitTest.h"
@@ -17,12 +20,16 @@
 
 int main(int argc, char **argv)
 {
+    if (ChildWindow::Requested() && !ChildWindow::DropPrivilegesIfAsked())
+        return ChildWindow::CannotDropPrivileges;
     TranscoderApp app(argc, argv);
     CursorMgr::Create();
     // The tests open and close one window after another; closing one must not end
     // the application's (later) event loops the way closing the converter's window does.
     app.setQuitOnLastWindowClosed(false);
 
+    if (ChildWindow::Requested())
+        return ChildWindow::Run();
     int failures = 0;
     StartupTest startup;
     if (qEnvironmentVariableIsSet("WVC_FIT_LANGUAGE")) {
@@ -31,14 +38,16 @@ int main(int argc, char **argv)
     }
     if (qEnvironmentVariableIsSet("WVC_EXPECT_LANGUAGE"))
         return QTest::qExec(&startup, QStringList{argv[0], "windowSpeaksTheSystemLanguage"}) == 0 ? 0 : 1;
-    failures += QTest::qExec(&startup, argc, argv);
     WorkerTest worker;
-    failures += QTest::qExec(&worker, argc, argv);
     MsgBoxTest msgBox;
-    failures += QTest::qExec(&msgBox, argc, argv);
     WindowTest window;
-    failures += QTest::qExec(&window, argc, argv);
+    ControlTest control;
     ConversionTest conversion;
-    failures += QTest::qExec(&conversion, argc, argv);
+    // WVC_TEST_CLASS=<name> runs that class alone (while working on it).
+    const QString only = qEnvironmentVariable("WVC_TEST_CLASS");
+    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion}) {
+        if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
+            failures += QTest::qExec(test, argc, argv);
+    }
     return failures == 0 ? 0 : 1;
 }

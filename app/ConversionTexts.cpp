@@ -1,0 +1,108 @@
+#include "ConversionTexts.h"
+
+#include "TextIds.h"
+#include "TextTable.h"
+
+#include <QLocale>
+#include <QStringList>
+
+namespace ConversionTexts {
+namespace {
+
+constexpr qint64 MicrosecondsPerSecond = 1000000;
+
+// Between the parts of the detail line: a middle dot with room around it.
+const QString PartSeparator = QStringLiteral("  \u00b7  ");
+
+QString Percent(int percent)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PERCENT).arg(percent);
+}
+
+QString Speed(double speed)
+{
+    // One decimal is what a user can compare; the locale chooses its separator.
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SPEED).arg(QLocale().toString(speed, 'f', 1));
+}
+
+int PercentDone(const RunProgress &progress)
+{
+    if (progress.duration_us <= 0)
+        return -1;
+    const qint64 done = qBound<qint64>(0, progress.out_time_us, progress.duration_us);
+    return int(done * 100 / progress.duration_us);
+}
+
+// The wall-clock time still needed at the speed so far; -1 before the speed is known.
+qint64 RemainingMicroseconds(const RunProgress &progress)
+{
+    if (progress.duration_us <= 0 || progress.speed <= 0)
+        return -1;
+    const qint64 left = qMax<qint64>(0, progress.duration_us - progress.out_time_us);
+    return qint64(double(left) / progress.speed);
+}
+
+} // namespace
+
+QString ConvertingTitle()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING) + QStringLiteral("...");
+}
+
+QString ClockText(qint64 microseconds)
+{
+    const qint64 seconds = qMax<qint64>(0, microseconds) / MicrosecondsPerSecond;
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = seconds / 60 % 60;
+    const QLatin1Char zero('0');
+    if (hours > 0)
+        return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes, 2, 10, zero).arg(seconds % 60, 2, 10, zero);
+    return QStringLiteral("%1:%2").arg(minutes).arg(seconds % 60, 2, 10, zero);
+}
+
+ProgressView DescribeProgress(const RunProgress &progress)
+{
+    ProgressView view;
+    view.percent = PercentDone(progress);
+    view.title = ConvertingTitle();
+    QStringList parts;
+    if (view.percent >= 0)
+        view.title += QLatin1Char(' ') + Percent(view.percent);
+    else
+        parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_CONVERTED)
+                         .arg(ClockText(progress.out_time_us)));
+    parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_ELAPSED).arg(ClockText(progress.elapsed_us)));
+    const qint64 remaining = RemainingMicroseconds(progress);
+    if (remaining >= 0)
+        parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_LEFT).arg(ClockText(remaining)));
+    if (progress.speed > 0)
+        parts.append(Speed(progress.speed));
+    view.detail = parts.join(PartSeparator);
+    return view;
+}
+
+QString FailureReason(RunFailure failure)
+{
+    switch (failure) {
+    case RunFailure::SourceUnreadable:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_UNREADABLE);
+    case RunFailure::SourceNoStream:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_NO_STREAM);
+    case RunFailure::DestinationMissing:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DESTINATION_MISSING);
+    case RunFailure::DestinationNotWritable:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DESTINATION_NOT_WRITABLE);
+    case RunFailure::DiskFull:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DISK_FULL);
+    case RunFailure::OutputNameRefused:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_NAME_TOO_LONG);
+    case RunFailure::EncoderRefused:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_ENCODER_REFUSED);
+    case RunFailure::None:
+    case RunFailure::Other:
+        break;
+    }
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
+}
+
+} // namespace ConversionTexts

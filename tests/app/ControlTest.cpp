@@ -1,0 +1,458 @@
+// Following and controlling a conversion from the window. The stand-in engine runs the
+// conversions: it blocks until released or stopped and, given a duration, reports
+// progress meanwhile.
+#include "ControlTest.h"
+
+#include "AppTestSupport.h"
+#include "ConversionTexts.h"
+#include "TextIds.h"
+#include "TextTable.h"
+#include "TranscodeWorker.h"
+#include "TranscoderWin.h"
+#include "VelaBottomBar.h"
+#include "VelaButtons.h"
+#include "VelaLineEdit.h"
+#include "VelaLoading.h"
+#include "VelaStatusWidget.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+ScriptedDialogs s_dialogs;
+
+constexpr qint64 Second = 1000000;
+
+QString Cancelled()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED);
+}
+
+QString Converting()
+{
+    return ConversionTexts::ConvertingTitle();
+}
+
+void Touch(const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.close();
+}
+
+// Types a key as a user does: into the window, which hands it to its focus widget.
+void TypeIntoWindow(QWidget *window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QTest::keyClick(window->windowHandle(), key, modifiers);
+}
+
+// A window whose source (folder/clip.ts) and destination are filled, converting with
+// the stand-in engine blocked.
+std::unique_ptr<TranscoderWin> ConvertingWindow(const QString &folderName, WindowParts **parts)
+{
+    auto window = ShownWindow();
+    *parts = new WindowParts(window.get());
+    ChooseSource(s_dialogs, **parts, ScratchFolder(folderName) + QStringLiteral("/clip.ts"));
+    FakeEngine::SetBlocking(true);
+    (*parts)->ok->click();
+    return window;
+}
+
+RunProgress Progress(qint64 out, qint64 duration, qint64 elapsed, double speed)
+{
+    RunProgress progress;
+    progress.out_time_us = out;
+    progress.duration_us = duration;
+    progress.elapsed_us = elapsed;
+    progress.speed = speed;
+    return progress;
+}
+
+} // namespace
+
+void ControlTest::init()
+{
+    FakeEngine::Install();
+    VelaFileButton::SetDialogProvider(&s_dialogs);
+    VelaFileButton::SetLastFolder(QString());
+    s_dialogs.file.clear();
+    s_dialogs.folder.clear();
+}
+
+void ControlTest::cleanup()
+{
+    FakeEngine::Uninstall();
+    VelaFileButton::SetDialogProvider(nullptr);
+}
+
+void ControlTest::progressTextsTellShareTimesAndSpeed_data()
+{
+    QTest::addColumn<RunProgress>("progress");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("detail");
+
+    QTest::newRow("half way") << Progress(30 * Second, 60 * Second, 12500000, 2.4) << 50
+                              << "Converting... 50%" << "0:12 elapsed  \u00b7  0:12 left  \u00b7  2.4x";
+    QTest::newRow("first event, speed not known yet")
+        << Progress(0, 60 * Second, Second / 2, 0) << 0 << "Converting... 0%" << "0:00 elapsed";
+    QTest::newRow("whole duration") << Progress(60 * Second, 60 * Second, 25 * Second, 2.4) << 100
+                                    << "Converting... 100%" << "0:25 elapsed  \u00b7  0:00 left  \u00b7  2.4x";
+    QTest::newRow("past the duration stays at 100")
+        << Progress(61 * Second, 60 * Second, 25 * Second, 2.4) << 100 << "Converting... 100%"
+        << "0:25 elapsed  \u00b7  0:00 left  \u00b7  2.4x";
+    QTest::newRow("length unknown: time converted instead")
+        << Progress(75 * Second, -1, 30 * Second, 2.5) << -1 << "Converting..."
+        << "1:15 converted  \u00b7  0:30 elapsed  \u00b7  2.5x";
+    QTest::newRow("beyond an hour") << Progress(3600 * Second, 7200 * Second, 3723 * Second, 0.97) << 50
+                                    << "Converting... 50%" << "1:02:03 elapsed  \u00b7  1:01:51 left  \u00b7  1.0x";
+}
+
+void ControlTest::progressTextsTellShareTimesAndSpeed()
+{
+    QFETCH(RunProgress, progress);
+    QFETCH(int, percent);
+    QFETCH(QString, title);
+    QFETCH(QString, detail);
+
+    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(progress);
+    QCOMPARE(view.percent, percent);
+    QCOMPARE(view.title, title);
+    QCOMPARE(view.detail, detail);
+}
+
+void ControlTest::progressBoxFollowsTheRun()
+{
+    FakeEngine::SetDuration(20 * Second);
+    WindowParts *rawParts = nullptr;
+    auto window = ConvertingWindow(QStringLiteral("control_progress"), &rawParts);
+    std::unique_ptr<WindowParts> parts(rawParts);
+    auto *bar = parts->progressBox->findChild<QProgressBar *>();
+    QVERIFY(bar);
+    QList<int> shown;
+    connect(bar, &QProgressBar::valueChanged, this, [&shown](int value) { shown.append(value); });
+    QVERIFY(parts->progressBox->isVisible());
+    QCOMPARE(parts->progressBox->Text(), Converting());
+
+    QTRY_COMPARE(parts->progressBox->Progress(), 100);
+    QVERIFY(!shown.isEmpty());
+    for (int i = 1; i < shown.size(); ++i)
+        QVERIFY2(shown[i] >= shown[i - 1], qPrintable(QString::number(shown[i])));
+    QCOMPARE(parts->progressBox->Text(), Converting() + QStringLiteral(" 100%"));
+    QVERIFY(parts->progressBox->Detail().contains(QStringLiteral("elapsed")));
+
+    // The picture for the eye: a run at 42 %, as the engine would report it.
+    QMetaObject::invokeMethod(window.get(), "SlotProgress",
+                              Q_ARG(RunProgress, Progress(42 * Second, 100 * Second, 47 * Second, 2.4)));
+    QCOMPARE(parts->progressBox->Progress(), 42);
+    SaveScreenshot(window.get(), QStringLiteral("app_progress"));
+    QMetaObject::invokeMethod(window.get(), "SlotProgress",
+                              Q_ARG(RunProgress, Progress(95 * Second, -1, 38 * Second, 2.5)));
+    QCOMPARE(parts->progressBox->Progress(), -1);
+    SaveScreenshot(window.get(), QStringLiteral("app_progress_unknown_length"));
+
+    FakeEngine::Release();
+    QTRY_VERIFY(!parts->MaskShown());
+    QCOMPARE(parts->StatusText(), CompleteText(QStringLiteral("clip_converted.mp4")));
+}
+
+void ControlTest::cancelOrEscapeEndsTheRunAsCancelled_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Cancel button") << "cancel";
+    QTest::newRow("Esc typed into the window") << "esc-window";
+    QTest::newRow("Esc sent to a covered field") << "esc-field";
+}
+
+void ControlTest::cancelOrEscapeEndsTheRunAsCancelled()
+{
+    QFETCH(QString, how);
+
+    WindowParts *rawParts = nullptr;
+    auto window = ConvertingWindow(QStringLiteral("control_cancel"), &rawParts);
+    std::unique_ptr<WindowParts> parts(rawParts);
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+    BoxAnswerer answerer;
+    if (how == QLatin1String("cancel"))
+        parts->progressBox->CancelButton()->click();
+    else if (how == QLatin1String("esc-window"))
+        TypeIntoWindow(window.get(), Qt::Key_Escape);
+    else
+        QTest::keyClick(parts->source, Qt::Key_Escape);
+
+    QTRY_VERIFY(!parts->MaskShown());
+    QVERIFY(FakeEngine::StopRequested());
+    QCOMPARE(FakeEngine::FinishedRuns(), 1);
+    QVERIFY(parts->StatusShown());
+    QCOMPARE(parts->StatusText(), Cancelled());
+    QCOMPARE(parts->bar->StatusWidget()->Style(), QStringLiteral("Warning"));
+    QVERIFY(answerer.Messages().isEmpty());    // no failure box
+    QVERIFY(!parts->bar->StatusWidget()->IsClickable());
+    if (how == QLatin1String("cancel"))
+        SaveScreenshot(window.get(), QStringLiteral("app_cancelled"));
+
+    // The next conversion is not stopped by the request of the last one.
+    FakeEngine::SetBlocking(false);
+    parts->ok->click();
+    QTRY_COMPARE(parts->StatusText(), CompleteText(QStringLiteral("clip_converted.mp4")));
+}
+
+void ControlTest::closeQuestionKeepsOrStopsTheConversion_data()
+{
+    QTest::addColumn<QString>("answer");    // a button's text, or "Esc"
+    QTest::addColumn<bool>("stops");
+
+    QTest::newRow("keep converting") << TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_KEEP) << false;
+    QTest::newRow("Esc keeps converting") << "Esc" << false;
+    QTest::newRow("stop and close") << TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP) << true;
+}
+
+void ControlTest::closeQuestionKeepsOrStopsTheConversion()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, stops);
+
+    WindowParts *rawParts = nullptr;
+    auto window = ConvertingWindow(QStringLiteral("control_close"), &rawParts);
+    std::unique_ptr<WindowParts> parts(rawParts);
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+    BoxAnswerer answerer;
+    if (answer == QLatin1String("Esc"))
+        answerer.AnswerWithKey(Qt::Key_Escape);
+    else
+        answerer.AnswerWith(answer);
+    if (stops)
+        answerer.ScreenshotNextAs(QStringLiteral("app_close_question"));
+    window->close();
+    QCOMPARE(answerer.Messages(), QStringList{TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION)});
+    QCOMPARE(window->isVisible(), !stops);
+
+    if (!stops) {
+        // Nothing changed: the run goes on under the mask and ends as usual.
+        QTest::qWait(100);
+        QVERIFY(!FakeEngine::StopRequested());
+        QVERIFY(parts->MaskShown());
+        QVERIFY(window->IsConverting());
+        FakeEngine::Release();
+        QTRY_COMPARE(parts->StatusText(), CompleteText(QStringLiteral("clip_converted.mp4")));
+        return;
+    }
+    window.reset();
+    QVERIFY(FakeEngine::StopRequested());
+    QCOMPARE(FakeEngine::FinishedRuns(), 1);
+}
+
+void ControlTest::keysUnderTheMaskChangeNothing()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_keys"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/clip.ts"));
+    FakeEngine::SetBlocking(true);
+    parts.destination->setFocus();
+    QCOMPARE(QApplication::focusWidget(), parts.destination);
+    TypeIntoWindow(window.get(), Qt::Key_Return);
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+    QVERIFY(parts.MaskShown());
+
+    // Typed into the window, sent straight to the fields, editing keys, Tab, Enter.
+    for (Qt::Key key : {Qt::Key_X, Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Tab, Qt::Key_Backtab, Qt::Key_Z,
+                        Qt::Key_Return})
+        TypeIntoWindow(window.get(), key);
+    TypeIntoWindow(window.get(), Qt::Key_A, Qt::ControlModifier);
+    TypeIntoWindow(window.get(), Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClicks(parts.destination, QStringLiteral("typed"));
+    QTest::keyClick(parts.source, Qt::Key_Backspace);
+    QCOMPARE(parts.source->text(), folder + QStringLiteral("/clip.ts"));
+    QCOMPARE(parts.destination->text(), folder);
+    QVERIFY(parts.mask->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == parts.mask);
+    QCOMPARE(FakeEngine::Runs(), 1);
+    QVERIFY(!FakeEngine::StopRequested());
+
+    // Once the mask is gone the field has the keyboard back.
+    FakeEngine::Release();
+    QTRY_VERIFY(!parts.MaskShown());
+    QCOMPARE(QApplication::focusWidget(), parts.destination);
+    TypeIntoWindow(window.get(), Qt::Key_End);
+    TypeIntoWindow(window.get(), Qt::Key_X);
+    QCOMPARE(parts.destination->text(), folder + QStringLiteral("x"));
+}
+
+void ControlTest::enterInAFieldStartsOnlyWhenOkIsEnabled()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_enter"));
+    parts.source->setFocus();
+    QTest::keyClicks(parts.source, folder + QStringLiteral("/clip.ts"));
+    TypeIntoWindow(window.get(), Qt::Key_Return);
+    QVERIFY(!parts.ok->isEnabled());
+    QCOMPARE(FakeEngine::Runs(), 0);
+
+    parts.destination->setFocus();
+    QTest::keyClicks(parts.destination, folder);
+    TypeIntoWindow(window.get(), Qt::Key_Enter);
+    QTRY_COMPARE(parts.StatusText(), CompleteText(QStringLiteral("clip_converted.mp4")));
+    QCOMPARE(FakeEngine::Runs(), 1);
+}
+
+void ControlTest::messageBoxClosesWithEnterSpaceOrEscape_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter") << int(Qt::Key_Return);
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    QTest::newRow("Space") << int(Qt::Key_Space);
+    QTest::newRow("Esc") << int(Qt::Key_Escape);
+}
+
+void ControlTest::messageBoxClosesWithEnterSpaceOrEscape()
+{
+    QFETCH(int, key);
+
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    BoxAnswerer answerer;
+    answerer.AnswerWithKey(Qt::Key(key));
+    parts.about->click();    // returns once the box is closed
+    QCOMPARE(answerer.Messages().size(), 1);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!parts.MaskShown());
+}
+
+void ControlTest::completedStatusNamesTheFileAndOpensItsFolder()
+{
+    QList<QUrl> opened;
+    const TranscoderWin::FolderOpener previous = TranscoderWin::SetFolderOpener([&opened](const QUrl &folder) {
+        opened.append(folder);
+        return true;
+    });
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_done"));
+    Touch(folder + QStringLiteral("/cam01_converted.mp4"));
+    Touch(folder + QStringLiteral("/cam01_converted_1.mp4"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/cam01.ts"));
+    parts.ok->click();
+    QTRY_VERIFY(!parts.MaskShown());
+
+    VelaStatusWidget *status = parts.bar->StatusWidget();
+    QCOMPARE(parts.StatusText(), QStringLiteral("Conversion complete: cam01_converted_2.mp4"));
+    QCOMPARE(parts.StatusShownText(), parts.StatusText());
+    QCOMPARE(status->toolTip(), folder + QStringLiteral("/cam01_converted_2.mp4"));
+    QVERIFY(status->IsClickable());
+    SaveScreenshot(window.get(), QStringLiteral("app_done_named"));
+    QTest::mouseClick(status->findChild<QWidget *>(QString(), Qt::FindDirectChildrenOnly), Qt::LeftButton);
+    QTest::mouseClick(status, Qt::LeftButton);
+    QCOMPARE(opened, (QList<QUrl>{QUrl::fromLocalFile(folder), QUrl::fromLocalFile(folder)}));
+
+    // The status speaks of the fields as they were: an edit clears it.
+    parts.source->setFocus();
+    QTest::keyClick(parts.source, Qt::Key_End);
+    QTest::keyClick(parts.source, Qt::Key_Backspace);
+    QVERIFY(!parts.StatusShown());
+    QVERIFY(!status->IsClickable());
+    TranscoderWin::SetFolderOpener(previous);
+}
+
+void ControlTest::destinationFollowsTheSourceUntilEdited_data()
+{
+    // How the destination is touched between choosing /rec/a/x.ts and /rec/b/y.ts.
+    QTest::addColumn<QString>("between");
+    QTest::addColumn<QString>("finalDestination");
+
+    QTest::newRow("untouched: follows the source") << "" << "/rec/b";
+    QTest::newRow("typed into: stays") << "type" << "/rec/a2";
+    QTest::newRow("chosen with its button: stays") << "choose" << "/exports";
+}
+
+void ControlTest::destinationFollowsTheSourceUntilEdited()
+{
+    QFETCH(QString, between);
+    QFETCH(QString, finalDestination);
+
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSource(s_dialogs, parts, QStringLiteral("/rec/a/x.ts"));
+    QCOMPARE(parts.destination->text(), QStringLiteral("/rec/a"));
+    if (between == QLatin1String("type")) {
+        parts.destination->setFocus();
+        QTest::keyClick(parts.destination, Qt::Key_End);
+        QTest::keyClick(parts.destination, Qt::Key_2);
+    } else if (between == QLatin1String("choose")) {
+        s_dialogs.folder = QStringLiteral("/exports");
+        parts.destinationButton->click();
+    }
+    ChooseSource(s_dialogs, parts, QStringLiteral("/rec/b/y.ts"));
+    QCOMPARE(parts.destination->text(), finalDestination);
+    // Each field tells its whole path, however narrow it is.
+    QCOMPARE(parts.source->toolTip(), QStringLiteral("/rec/b/y.ts"));
+    QCOMPARE(parts.destination->toolTip(), finalDestination);
+}
+
+void ControlTest::droppedRecordingBecomesTheSource()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_drop"));
+    const QString recording = folder + QStringLiteral("/door 2.ts");
+    Touch(recording);
+
+    const auto drop = [&](const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        // Onto the source field, as a user aims: the window takes it.
+        const QPoint at = parts.source->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(parts.source, &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(parts.source, &dropped);
+        return dropped.isAccepted();
+    };
+    QVERIFY(!drop({QUrl::fromLocalFile(folder)}));    // a folder is no recording
+    QVERIFY(!drop({QUrl::fromLocalFile(recording), QUrl::fromLocalFile(recording)}));
+    QVERIFY(parts.source->text().isEmpty());
+    QVERIFY(drop({QUrl::fromLocalFile(recording)}));
+    QCOMPARE(parts.source->text(), recording);
+    QCOMPARE(parts.destination->text(), folder);
+    QVERIFY(parts.ok->isEnabled());
+}
+
+void ControlTest::terminationSignalStopsTheRunAndQuits_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGINT") << SIGINT;
+}
+
+void ControlTest::terminationSignalStopsTheRunAndQuits()
+{
+    QFETCH(int, signal);
+
+    QList<int> exitCodes;
+    const TranscoderWin::QuitHook previous =
+        TranscoderWin::SetQuitHook([&exitCodes](int exitCode) { exitCodes.append(exitCode); });
+    WindowParts *rawParts = nullptr;
+    auto window = ConvertingWindow(QStringLiteral("control_signal"), &rawParts);
+    std::unique_ptr<WindowParts> parts(rawParts);
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+
+    QCOMPARE(kill(getpid(), signal), 0);
+    QTRY_COMPARE(exitCodes, QList<int>{128 + signal});
+    QTRY_VERIFY(!parts->MaskShown());
+    QVERIFY(FakeEngine::StopRequested());
+    QVERIFY(parts->StatusText() != CompleteText(QStringLiteral("clip_converted.mp4")));
+    QVERIFY(!QFile::exists(QFileInfo(parts->source->text()).path() + QStringLiteral("/clip_converted.mp4")));
+    TranscoderWin::SetQuitHook(previous);
+}

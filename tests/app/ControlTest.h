@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QObject>
+
+// Following and controlling a conversion from the window, with the stand-in engine:
+// the progress texts and box, Cancel and Esc, the close question, the keyboard under
+// the mask and in the message box, the finished file in the status line, the fields'
+// tool tips and the destination that follows the source, dropping a recording, and
+// SIGTERM/SIGINT reaching the window.
+class ControlTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void progressTextsTellShareTimesAndSpeed_data();
+    void progressTextsTellShareTimesAndSpeed();
+    void progressBoxFollowsTheRun();
+    void cancelOrEscapeEndsTheRunAsCancelled_data();
+    void cancelOrEscapeEndsTheRunAsCancelled();
+    void closeQuestionKeepsOrStopsTheConversion_data();
+    void closeQuestionKeepsOrStopsTheConversion();
+    void keysUnderTheMaskChangeNothing();
+    void enterInAFieldStartsOnlyWhenOkIsEnabled();
+    void messageBoxClosesWithEnterSpaceOrEscape_data();
+    void messageBoxClosesWithEnterSpaceOrEscape();
+    void completedStatusNamesTheFileAndOpensItsFolder();
+    void destinationFollowsTheSourceUntilEdited_data();
+    void destinationFollowsTheSourceUntilEdited();
+    void droppedRecordingBecomesTheSource();
+    void terminationSignalStopsTheRunAndQuits_data();
+    void terminationSignalStopsTheRunAndQuits();
+};
