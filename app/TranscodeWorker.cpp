@@ -54,6 +54,12 @@ void TranscodeWorker::RequestStop()
     m_engine.requestStop();
 }
 
+void TranscodeWorker::RequestEngineStop()
+{
+    // The stop function is fixed while any worker runs (SetEngine's contract).
+    s_engine.requestStop();
+}
+
 void TranscodeWorker::ClearStopRequest()
 {
     m_stopRequested = false;

@@ -62,6 +62,10 @@ public:
     // Forgets a stop request: called before each new conversion is handed over, when
     // no run is in progress.
     void ClearStopRequest();
+    // Only the engine's own request (it wakes a run blocked on input), without
+    // touching any worker: for a caller that no longer knows whether the worker
+    // still exists. Safe from any thread.
+    static void RequestEngineStop();
 
 signals:
     // The run's progress, at the pace of the engine's status line and once at its end.

@@ -258,15 +258,17 @@ void TranscoderWin::StopWorker()
     // The thread's event loop ends after the conversion in progress, if any; a
     // conversion is asked to end early so that closing the window does not wait for
     // all of it. The worker is deleted on its thread as the thread finishes.
-    m_workerThread.quit();
-    if (!m_converting) {
-        m_workerThread.wait();
-        return;
-    }
-    qDebug() << "Window closed during a conversion: stopping it";
-    do
+    if (m_converting) {
+        qDebug() << "Window closed during a conversion: stopping it";
+        // Asked before the thread is told to end, while the worker surely exists; its
+        // flag also reaches a run that has not begun yet.
         m_worker->RequestStop();
-    while (!m_workerThread.wait(StopRetryMsec));
+    }
+    m_workerThread.quit();
+    // From here on the worker may be deleted on its thread at any moment: only the
+    // engine's own request is repeated, which wakes a run blocked on input.
+    while (!m_workerThread.wait(StopRetryMsec))
+        TranscodeWorker::RequestEngineStop();
 }
 
 // ---- handlers ----------------------------------------------------------------------------
