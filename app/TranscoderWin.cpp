@@ -296,21 +296,15 @@ void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
 
 QString TranscoderWin::OutputName(const QString &sourceName, int number)
 {
-    const int dot = sourceName.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot < 0 ? sourceName : sourceName.left(dot);
-    if (number == 0)
-        return stem + QStringLiteral("_converted.mp4");
-    return stem + QStringLiteral("_converted_%1.mp4").arg(number);
+    return QFile::decodeName(converted_output_name(QFile::encodeName(sourceName).toStdString(), number).c_str());
 }
 
 QString TranscoderWin::FreeOutputPath(const QString &folder, const QString &sourceName, int maxNumber)
 {
-    for (int number = 0; number <= maxNumber; ++number) {
-        const QString path = folder + QLatin1Char('/') + OutputName(sourceName, number);
-        if (!QFile::exists(path))
-            return path;
-    }
-    return QString();
+    const std::string path = free_output_path(QFile::encodeName(folder).toStdString(),
+                                              QFile::encodeName(sourceName).toStdString(),
+                                              output_path_taken_on_disk, maxNumber);
+    return QFile::decodeName(path.c_str());
 }
 
 void TranscoderWin::OnConvertClicked()

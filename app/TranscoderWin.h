@@ -18,6 +18,7 @@
 #pragma once
 
 #include "ffmpeg_exec.h"
+#include "output_naming.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -49,7 +50,7 @@ public:
     static constexpr int WindowWidth = 550;
     static constexpr int WindowHeight = 180;
     // The highest number of an output name (<name>_converted_<n>.mp4) the search tries.
-    static constexpr int MaxOutputNumber = 9999;
+    static constexpr int MaxOutputNumber = MAX_OUTPUT_NUMBER;
 
     // Opens a folder in the desktop's file manager (QDesktopServices by default).
     using FolderOpener = std::function<bool(const QUrl &folder)>;
@@ -74,10 +75,12 @@ public:
 
     // Output name number n for a source file name: the name without its extension
     // (from its last "." on; a name without "." is kept whole) followed by
-    // "_converted.mp4" for n = 0 or "_converted_<n>.mp4" otherwise.
+    // "_converted.mp4" for n = 0 or "_converted_<n>.mp4" otherwise. The engine's
+    // rule (output_naming.h), so that the batch command names files alike.
     static QString OutputName(const QString &sourceName, int number);
     // The first output path folder + "/" + OutputName(sourceName, n), n = 0, 1, ...,
-    // maxNumber, at which nothing exists yet; empty when every one is taken.
+    // maxNumber, at which nothing exists yet (not even a dangling link); empty when
+    // every one is taken.
     static QString FreeOutputPath(const QString &folder, const QString &sourceName,
                                   int maxNumber = MaxOutputNumber);
 
