@@ -12,6 +12,8 @@
 
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace {
@@ -37,10 +39,13 @@ QWidget *ListEntryWidget(const ConverterMsgBox::ListEntry &entry, QWidget *paren
     name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     name->setToolTip(entry.name);
     // The application style's label font, as the message above has.
-    auto *line = new VelaElideLabel(entry.line, widget);
+    // Wrapping before the text comes: a text set first would be elided to the label's
+    // first width and measured so.
+    auto *line = new VelaElideLabel(widget);
     line->setObjectName(QStringLiteral("ListEntryLine"));
     line->setTextFormat(Qt::PlainText);
     line->setWordWrap(true);
+    line->setText(entry.line);
     line->setStyleSheet(QStringLiteral("QLabel{color: %1;}").arg(skin->GetString(Skin::GENERAL::SECONDARY_TEXT_COLOR)));
     // As tall as their text: the labels' usual row height would part a name from its line.
     name->setMinimumHeight(0);
@@ -115,11 +120,22 @@ void ConverterMsgBox::BuildList(const QVector<ListEntry> &entries)
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setWidgetResizable(true);
     m_list->setWidget(content);
+    // Measured in the fonts the style sheet gives the labels.
+    content->ensurePolished();
     // As tall as the entries need at the list's width, up to the limit; beyond it the
-    // list scrolls.
+    // list scrolls. The scroll bar is there from the start or never: one that came
+    // and went would change the width the lines wrap at after they were laid out.
     const int inner = ListBoxWidth - 2 * SideMargin - 2 * m_list->frameWidth();
     const int needed = content->heightForWidth(inner) + 2 * m_list->frameWidth();
+    const bool scrolls = needed > ListMaxHeight;
+    m_list->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     m_list->setFixedHeight(qMin(needed, ListMaxHeight));
+    // The scroll area sizes its widget by the size hint, which counts a wrapped line
+    // once: the entries get the height their lines need at the width they will have.
+    const int contentWidth = inner - (scrolls ? m_list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                                               m_list->verticalScrollBar())
+                                              : 0);
+    content->setMinimumHeight(content->heightForWidth(contentWidth));
 }
 
 void ConverterMsgBox::Build(const QString &text)
