@@ -6,6 +6,7 @@
 #include "AppTestSupport.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
+#include "RecordingQueue.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscodeWorker.h"
@@ -485,6 +486,60 @@ QStringList ChooseQueue(WindowParts &parts, const QString &folder, int count)
 }
 
 } // namespace
+
+void ControlTest::queueShareWeighsRecordingsByLength_data()
+{
+    // Lengths in seconds (-1: unknown); the first `finished` recordings converted, the
+    // next one at `reached` seconds (its length told by its progress when `told`).
+    QTest::addColumn<QList<int>>("lengths");
+    QTest::addColumn<int>("finished");
+    QTest::addColumn<int>("reached");
+    QTest::addColumn<int>("told");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<qint64>("leftAfter40s");    // -1: not known yet
+
+    QTest::newRow("nothing done yet") << QList<int>{10, 10} << 0 << 0 << -1 << 0 << qint64(-1);
+    QTest::newRow("a short one done, a long one half way")
+        << QList<int>{10, 30} << 1 << 15 << -1 << 62 << qint64(24 * Second);
+    QTest::newRow("unknown lengths count as the average known")
+        << QList<int>{10, -1, -1, -1} << 1 << 0 << -1 << 25 << qint64(120 * Second);
+    QTest::newRow("a length told by the run's progress")
+        << QList<int>{10, -1} << 1 << 15 << 30 << 62 << qint64(24 * Second);
+    QTest::newRow("no length known: by files")
+        << QList<int>{-1, -1, -1, -1} << 2 << 5 << -1 << 50 << qint64(40 * Second);
+}
+
+void ControlTest::queueShareWeighsRecordingsByLength()
+{
+    QFETCH(QList<int>, lengths);
+    QFETCH(int, finished);
+    QFETCH(int, reached);
+    QFETCH(int, told);
+    QFETCH(int, percent);
+    QFETCH(qint64, leftAfter40s);
+
+    RecordingList recordings;
+    for (int length : lengths) {
+        QueuedRecording recording;
+        recording.source = QStringLiteral("/rec/cam.ts");
+        recording.durationUs = length < 0 ? -1 : length * Second;
+        recordings.append(recording);
+    }
+    RecordingQueue queue;
+    queue.Set(recordings);
+    queue.Start();
+    RunOutcome converted;
+    converted.end = RunEnd::Completed;
+    for (int i = 0; i < finished; ++i) {
+        queue.Finish(converted);
+        QVERIFY(queue.Advance());
+    }
+    if (reached > 0 || told > 0)
+        queue.NoteProgress(Progress(reached * Second, told < 0 ? -1 : told * Second, Second, 1.0));
+    QCOMPARE(queue.OverallPercent(), percent);
+    const qint64 left = queue.RemainingUs(40 * Second);
+    QVERIFY2(leftAfter40s < 0 ? left < 0 : qAbs(left - leftAfter40s) < Second, qPrintable(QString::number(left)));
+}
 
 void ControlTest::queueBoxTellsPositionNameAndOverallShare()
 {

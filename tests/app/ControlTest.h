@@ -33,6 +33,8 @@ private slots:
     void droppedRecordingBecomesTheSource();
     void terminationSignalStopsTheRunAndQuits_data();
     void terminationSignalStopsTheRunAndQuits();
+    void queueShareWeighsRecordingsByLength_data();
+    void queueShareWeighsRecordingsByLength();
     void queueBoxTellsPositionNameAndOverallShare();
     void queueGoesOnPastFailuresAndSumsThemUp_data();
     void queueGoesOnPastFailuresAndSumsThemUp();
