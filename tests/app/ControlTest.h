@@ -36,7 +36,6 @@ private slots:
     void queueShareWeighsRecordingsByLength_data();
     void queueShareWeighsRecordingsByLength();
     void queueBoxTellsPositionNameAndOverallShare();
-    void queueGoesOnPastFailuresAndSumsThemUp_data();
     void queueGoesOnPastFailuresAndSumsThemUp();
     void typingIntoAQueuedSourceLeavesOnePath();
     void closeQuestionOrSignalStopsTheQueue_data();

@@ -580,6 +580,7 @@ void ConversionTest::queueOfThreeGoesOnPastAnUnreadableFile()
     QStringList entries;
     BoxAnswerer answerer;
     answerer.InspectEachWith([&entries](ConverterMsgBox *box) { entries = ListEntries(box); });
+    answerer.ScreenshotNextAs(QStringLiteral("app_queue_summary"));
     parts.ok->click();
     QTRY_COMPARE_WITH_TIMEOUT(answerer.Messages().size(), 1, ConversionTimeoutMsec);
     QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(2, 3));
