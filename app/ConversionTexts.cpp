@@ -105,4 +105,39 @@ QString FailureReason(RunFailure failure)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
 }
 
+QString QueueLine(int number, int total, const QString &fileName)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_POSITION).arg(number).arg(total) + PartSeparator
+           + fileName;
+}
+
+QString QueueOverall(int percent, qint64 remainingUs)
+{
+    QString text = TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_OVERALL).arg(percent);
+    if (remainingUs >= 0)
+        text += PartSeparator + TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_LEFT).arg(ClockText(remainingUs));
+    return text;
+}
+
+QString QueueAllConverted(int count)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_ALL_CONVERTED).arg(count);
+}
+
+QString QueueSomeConverted(int converted, int total)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SOME_CONVERTED).arg(converted).arg(total);
+}
+
+QString QueueSummary(int converted, int total)
+{
+    return QueueSomeConverted(converted, total) + QLatin1Char('\n')
+           + TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NOT_CONVERTED);
+}
+
+QString QueueCancelled(int converted, int total)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_CANCELLED).arg(converted).arg(total);
+}
+
 } // namespace ConversionTexts

@@ -37,4 +37,19 @@ QString ClockText(qint64 microseconds);
 // The failure box's second line for a failure category.
 QString FailureReason(RunFailure failure);
 
+// Several recordings in one go. The loading box's queue line: "2 of 5  ·  cam02.ts".
+QString QueueLine(int number, int total, const QString &fileName);
+// Its detail line: the share of all the recordings done and, when known, the time
+// still needed for all of them: "All recordings: 30%  ·  4:10 left".
+QString QueueOverall(int percent, qint64 remainingUs);
+// The status line when every one converted: "5 recordings converted".
+QString QueueAllConverted(int count);
+// When some failed: "3 of 5 recordings converted".
+QString QueueSomeConverted(int converted, int total);
+// The summary box's message above the list of failures: the count, then the
+// list's heading.
+QString QueueSummary(int converted, int total);
+// The status line after a stop: "Cancelled: 1 of 5 recordings converted".
+QString QueueCancelled(int converted, int total);
+
 } // namespace ConversionTexts

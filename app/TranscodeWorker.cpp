@@ -22,6 +22,7 @@ TranscodeWorker::TranscodeWorker(QObject *parent)
     // Queued connections copy the records through the meta-type system.
     qRegisterMetaType<RunProgress>("RunProgress");
     qRegisterMetaType<RunOutcome>("RunOutcome");
+    qRegisterMetaType<RecordingList>("RecordingList");
 }
 
 QStringList TranscodeWorker::ArgList(const QString &sourcePath, const QString &outputPath)
@@ -99,4 +100,9 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     const int status = m_engine.run(argc, argv.data(), &observer, &outcome);
     emit SigRunEnded(outcome);
     emit SigResultReady(status);
+}
+
+void TranscodeWorker::DoCollect(const QStringList &Paths)
+{
+    emit SigCollected(RecordingQueue::Collect(Paths));
 }

@@ -3,7 +3,9 @@
 //
 // The window owns one worker, moved to its worker thread, and talks to it only through
 // queued signals: SigTranscode(ArgList) in; SigProgress(Progress) while the run goes,
-// then SigRunEnded(Outcome) and SigResultReady(ExitCode) out. DoWork turns the list
+// then SigRunEnded(Outcome) and SigResultReady(ExitCode) out. Between conversions it
+// also looks for the recordings in dropped folders (DoCollect, SigCollected), which
+// probes every file and may take a while. DoWork turns the list
 // into the argc/argv pair the engine takes (UTF-8 bytes, because start-up sets the
 // locale codec to UTF-8), prints the words, runs the engine's observed entry to its
 // end and forwards what it reports.
@@ -16,6 +18,7 @@
 //     worker->RequestStop();      // Cancel: the run ends early, its output removed
 #pragma once
 
+#include "RecordingQueue.h"
 #include "ffmpeg_exec.h"
 
 #include <QMetaType>
@@ -73,11 +76,16 @@ signals:
     // How the run ended; emitted just before SigResultReady.
     void SigRunEnded(RunOutcome Outcome);
     void SigResultReady(int ExitCode);
+    // The recordings DoCollect found.
+    void SigCollected(RecordingList Recordings);
 
 public slots:
     // Runs one conversion to its end; emits SigRunEnded with the engine's account and
     // SigResultReady with its status. Runs ended early remove their output.
     void DoWork(const QStringList &ArgList);
+    // The recordings among files and folders (RecordingQueue::Collect); emits
+    // SigCollected with them.
+    void DoCollect(const QStringList &Paths);
 
 private:
     Engine m_engine;

@@ -69,6 +69,11 @@ QString FolderOf(const QString &path)
     return path.left(path.lastIndexOf(QLatin1Char('/')));
 }
 
+QString FileNameOf(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 } // namespace
 
 TranscoderWin::TranscoderWin(QWidget *parent)
@@ -88,12 +93,15 @@ TranscoderWin::TranscoderWin(QWidget *parent)
 TranscoderWin::~TranscoderWin()
 {
     StopWorker();
+    // The fields outlive this class's members while QWidget closes the window: their
+    // focus-out validation must not reach the queue any more.
+    disconnect(m_sourceEdit, nullptr, this, nullptr);
+    disconnect(m_destinationEdit, nullptr, this, nullptr);
 }
 
 QString TranscoderWin::SourceFileName() const
 {
-    const QString path = m_sourceEdit->text();
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return FileNameOf(m_sourceEdit->text());
 }
 
 QString TranscoderWin::VersionText() const
@@ -104,6 +112,16 @@ QString TranscoderWin::VersionText() const
 bool TranscoderWin::IsConverting() const
 {
     return m_converting;
+}
+
+QStringList TranscoderWin::QueuedSources() const
+{
+    QStringList sources;
+    if (m_queue.IsQueue()) {
+        for (const QueuedRecording &recording : m_queue.Recordings())
+            sources.append(recording.source);
+    }
+    return sources;
 }
 
 TranscoderWin::FolderOpener TranscoderWin::SetFolderOpener(FolderOpener opener)
@@ -173,7 +191,8 @@ void TranscoderWin::InitUi()
     m_sourceEdit->setAcceptDrops(false);
     m_destinationEdit->setAcceptDrops(false);
 
-    m_sourceButton = new VelaFileButton(content, false, false, false);
+    // Several recordings may be chosen at once; one keeps the single-file flow.
+    m_sourceButton = new VelaFileButton(content, false, false, true);
     m_destinationButton = new VelaFileButton(content, false, true, false);
 
     m_loadingMask = new VelaLoadingMask(this, false);
@@ -215,17 +234,23 @@ void TranscoderWin::InitUi()
 void TranscoderWin::InitConnect()
 {
     connect(m_aboutButton, &QAbstractButton::clicked, this, [this]() { OnAboutClicked(); });
-    connect(m_sourceButton, &VelaFileButton::SigFileSelected, this,
-            [this](const QString &path) { OnSourceSelected(path); });
+    connect(m_sourceButton, &VelaFileButton::SigMultiFileSelected, this,
+            [this](const QStringList &paths) { OnSourcesSelected(paths); });
     for (VelaLineEdit *field : {m_sourceEdit, m_destinationEdit}) {
         connect(field, &QLineEdit::textChanged, this, [this, field]() { OnFieldTextChanged(field); });
         connect(field, &QLineEdit::returnPressed, this, [this]() { OnConvertClicked(); });
-        // The whole path as tool tip; a field's error text takes its place while shown.
-        connect(field, &VelaLineEdit::SigValidated, this, [field](bool legal) {
-            if (legal)
-                field->setToolTip(field->text());
-        });
     }
+    // The whole path (or every queued one) as tool tip; a field's error text takes
+    // its place while shown.
+    connect(m_sourceEdit, &VelaLineEdit::SigValidated, this, [this](bool legal) {
+        if (legal)
+            RefreshSourceToolTip();
+    });
+    connect(m_destinationEdit, &VelaLineEdit::SigValidated, this, [this](bool legal) {
+        if (legal)
+            m_destinationEdit->setToolTip(m_destinationEdit->text());
+    });
+    connect(m_sourceEdit, &QLineEdit::textEdited, this, [this]() { OnSourceEdited(); });
     connect(m_destinationEdit, &QLineEdit::textEdited, this, [this]() { m_destinationFromSource = false; });
     connect(m_destinationButton, &VelaFileButton::SigFileSelected, this, [this](const QString &path) {
         m_destinationEdit->setText(path);
@@ -250,6 +275,8 @@ void TranscoderWin::InitWorker()
     connect(this, &TranscoderWin::SigTranscode, m_worker, &TranscodeWorker::DoWork);
     connect(m_worker, SIGNAL(SigProgress(RunProgress)), this, SLOT(SlotProgress(RunProgress)));
     connect(m_worker, SIGNAL(SigRunEnded(RunOutcome)), this, SLOT(SlotConvertDone(RunOutcome)));
+    connect(this, &TranscoderWin::SigCollect, m_worker, &TranscodeWorker::DoCollect);
+    connect(m_worker, SIGNAL(SigCollected(RecordingList)), this, SLOT(SlotCollected(RecordingList)));
     m_workerThread.start(QThread::InheritPriority);
 }
 
@@ -275,13 +302,58 @@ void TranscoderWin::StopWorker()
 
 void TranscoderWin::OnSourceSelected(const QString &path)
 {
+    m_queue.Clear();
     m_sourceEdit->setText(path);
+    RefreshSourceToolTip();
+    FollowSourceFolder(path);
+}
+
+void TranscoderWin::OnSourcesSelected(const QStringList &paths)
+{
+    // Files only: nothing is probed here, so this is quick.
+    SetRecordings(RecordingQueue::Collect(paths));
+}
+
+void TranscoderWin::SetRecordings(const RecordingList &recordings)
+{
+    if (recordings.isEmpty()) {
+        m_bottomBar->SlotShowWarning(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND), 0);
+        return;
+    }
+    if (recordings.size() == 1) {
+        OnSourceSelected(recordings.first().source);
+        return;
+    }
+    // The queue first: the field's validation asks it for the tool tip.
+    m_queue.Set(recordings);
+    m_sourceEdit->setText(m_queue.FieldText());
+    RefreshSourceToolTip();
+    FollowSourceFolder(recordings.first().source);
+}
+
+void TranscoderWin::FollowSourceFolder(const QString &path)
+{
     // A destination the user chose stays; one that only followed the last source
     // follows this one.
     if (m_destinationEdit->text().isEmpty() || m_destinationFromSource) {
         m_destinationEdit->setText(FolderOf(path));
         m_destinationFromSource = true;
     }
+}
+
+void TranscoderWin::OnSourceEdited()
+{
+    // Typed into by hand, the field no longer stands for the queue: what it holds is
+    // one path, as in a field that never held a queue.
+    if (!m_queue.IsQueue())
+        return;
+    m_queue.Clear();
+    RefreshSourceToolTip();
+}
+
+void TranscoderWin::RefreshSourceToolTip()
+{
+    m_sourceEdit->setToolTip(m_queue.IsQueue() ? m_queue.ToolTip() : m_sourceEdit->text());
 }
 
 void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
@@ -298,21 +370,15 @@ void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
 
 QString TranscoderWin::OutputName(const QString &sourceName, int number)
 {
-    const int dot = sourceName.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot < 0 ? sourceName : sourceName.left(dot);
-    if (number == 0)
-        return stem + QStringLiteral("_converted.mp4");
-    return stem + QStringLiteral("_converted_%1.mp4").arg(number);
+    return QFile::decodeName(converted_output_name(QFile::encodeName(sourceName).toStdString(), number).c_str());
 }
 
 QString TranscoderWin::FreeOutputPath(const QString &folder, const QString &sourceName, int maxNumber)
 {
-    for (int number = 0; number <= maxNumber; ++number) {
-        const QString path = folder + QLatin1Char('/') + OutputName(sourceName, number);
-        if (!QFile::exists(path))
-            return path;
-    }
-    return QString();
+    const std::string path = free_output_path(QFile::encodeName(folder).toStdString(),
+                                              QFile::encodeName(sourceName).toStdString(),
+                                              output_path_taken_on_disk, maxNumber);
+    return QFile::decodeName(path.c_str());
 }
 
 void TranscoderWin::OnConvertClicked()
@@ -320,6 +386,10 @@ void TranscoderWin::OnConvertClicked()
     // Enter in a field comes here too: only what OK itself would allow.
     if (m_converting || !m_bottomBar->button(VelaBottomBar::Ok)->isEnabled())
         return;
+    if (m_queue.IsQueue()) {
+        StartQueue();
+        return;
+    }
     const QString sourceName = SourceFileName();
     const QString outputPath = FreeOutputPath(m_destinationEdit->text(), sourceName);
     qDebug().noquote() << OutputName(sourceName, 0);
@@ -332,6 +402,7 @@ void TranscoderWin::OnConvertClicked()
     }
 
     m_converting = true;
+    m_stopAsked = false;
     m_outputPath = outputPath;
     m_worker->ClearStopRequest();
     emit SigTranscode(TranscodeWorker::ArgList(m_sourceEdit->text(), outputPath));
@@ -352,6 +423,11 @@ void TranscoderWin::SlotProgress(RunProgress Progress)
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
     box->SetText(view.title);
     box->SetProgress(view.percent);
+    if (m_queueRunning) {
+        m_queue.NoteProgress(Progress);
+        ShowQueueProgress();
+        return;
+    }
     box->SetDetail(view.detail);
 }
 
@@ -360,22 +436,38 @@ void TranscoderWin::OnCancelRequested()
     if (!m_converting || m_stopRepeat->isActive())
         return;
     qDebug() << "Conversion cancelled by the user";
-    m_worker->RequestStop();
+    StopConverting();
     // Further presses are ignored while the run winds down (the button keeps the
     // focus: disabled, it would hand it to a covered field).
     m_stopRepeat->start();
 }
 
+void TranscoderWin::StopConverting()
+{
+    m_stopAsked = true;
+    m_worker->RequestStop();
+}
+
 void TranscoderWin::SlotConvertDone(RunOutcome Outcome)
 {
     qDebug("ExitCode: %d", Outcome.status);
-    m_stopRepeat->stop();
-    m_converting = false;
     if (m_asking) {
+        // Handled once the close question is answered (and only if the window stays).
         m_pendingOutcome = std::make_unique<RunOutcome>(Outcome);
         return;
     }
-    ShowResult(Outcome);
+    TakeOutcome(Outcome);
+}
+
+void TranscoderWin::TakeOutcome(const RunOutcome &outcome)
+{
+    if (m_queueRunning) {
+        QueueRunEnded(outcome);
+        return;
+    }
+    m_stopRepeat->stop();
+    m_converting = false;
+    ShowResult(outcome);
 }
 
 void TranscoderWin::ShowResult(const RunOutcome &outcome)
@@ -414,9 +506,10 @@ void TranscoderWin::SlotTerminate(int Signal)
 {
     qDebug("Quitting on signal %d", Signal);
     // The engine has stopped the run already when the signal came during it; this
-    // covers one that came just before. The thread is joined as the window goes.
+    // covers one that came just before, and keeps a queue from starting another.
+    // The thread is joined as the window goes.
     if (m_converting)
-        m_worker->RequestStop();
+        StopConverting();
     s_quitHook(SignalExitBase + Signal);
 }
 
@@ -447,40 +540,69 @@ void TranscoderWin::closeEvent(QCloseEvent *e)
         // The destructor stops the run and waits for it; the unfinished file goes.
         qDebug() << "Closing: the conversion is stopped";
         if (m_converting)
-            m_worker->RequestStop();
+            StopConverting();
         e->accept();
         return;
     }
     e->ignore();
     if (pending)
-        ShowResult(*pending);
+        TakeOutcome(*pending);
 }
 
-QString TranscoderWin::DroppedFile(const QMimeData *data)
+QStringList TranscoderWin::DroppedPaths(const QMimeData *data)
 {
-    if (!data || !data->hasUrls() || data->urls().size() != 1)
-        return QString();
-    const QUrl url = data->urls().first();
-    if (!url.isLocalFile() || QFileInfo(url.toLocalFile()).isDir())
-        return QString();
-    return url.toLocalFile();
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
+bool TranscoderWin::Busy() const
+{
+    return m_converting || m_collecting || m_loadingMask->isVisible();
 }
 
 void TranscoderWin::dragEnterEvent(QDragEnterEvent *e)
 {
-    if (!m_converting && !m_loadingMask->isVisible() && !DroppedFile(e->mimeData()).isEmpty())
+    if (!Busy() && !DroppedPaths(e->mimeData()).isEmpty())
         e->acceptProposedAction();
 }
 
 void TranscoderWin::dropEvent(QDropEvent *e)
 {
-    const QString path = DroppedFile(e->mimeData());
-    if (m_converting || m_loadingMask->isVisible() || path.isEmpty())
+    const QStringList paths = DroppedPaths(e->mimeData());
+    if (Busy() || paths.isEmpty())
         return;
     e->acceptProposedAction();
     // As if chosen with the source button: its next dialog opens in this folder.
-    VelaFileButton::SetLastFolder(FolderOf(path));
-    OnSourceSelected(path);
+    const QString first = paths.first();
+    VelaFileButton::SetLastFolder(QFileInfo(first).isDir() ? first : FolderOf(first));
+    bool folder = false;
+    for (const QString &path : paths)
+        folder = folder || QFileInfo(path).isDir();
+    if (!folder) {
+        OnSourcesSelected(paths);
+        return;
+    }
+    // Every file under a folder is probed: on the worker thread, the window covered
+    // meanwhile.
+    m_collecting = true;
+    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+    box->SetProgressStyle(false);
+    box->SetText(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SCANNING));
+    m_loadingMask->ShowMask(true);
+    emit SigCollect(paths);
+}
+
+void TranscoderWin::SlotCollected(RecordingList Recordings)
+{
+    m_collecting = false;
+    m_loadingMask->HideMask();
+    SetRecordings(Recordings);
 }
 
 QString TranscoderWin::AboutText() const
@@ -500,10 +622,134 @@ void TranscoderWin::OnAboutClicked()
 
 void TranscoderWin::ShowMessageBox(const QString &text)
 {
-    auto *box = new ConverterMsgBox(this, text);
+    ShowBox(new ConverterMsgBox(this, text));
+}
+
+void TranscoderWin::ShowBox(ConverterMsgBox *box)
+{
     box->setModal(true);
     m_bottomBar->SlotClearStatus(0);
     connect(box, &QObject::destroyed, m_loadingMask, [this]() { m_loadingMask->HideMask(); });
     m_loadingMask->ShowMask();
     box->exec();
+}
+
+// ---- several recordings ------------------------------------------------------------------
+
+void TranscoderWin::StartQueue()
+{
+    m_converting = true;
+    m_queueRunning = true;
+    m_stopAsked = false;
+    m_outputPath.clear();
+    m_queue.Start();
+    m_queueClock.start();
+    m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
+    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+    box->SetProgressStyle(true);
+    box->SetQueueStyle(true);
+    m_loadingMask->ShowMask(true);
+    StartQueueItem();
+}
+
+void TranscoderWin::StartQueueItem()
+{
+    const QString folder = m_destinationEdit->text();
+    for (;;) {
+        QueuedRecording &recording = m_queue.Current();
+        const QString outputPath = FreeOutputPath(folder, FileNameOf(recording.source));
+        if (!outputPath.isEmpty()) {
+            recording.output = outputPath;
+            qDebug().noquote() << outputPath;
+            VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+            box->SetText(ConversionTexts::ConvertingTitle());
+            box->SetProgress(-1);
+            ShowQueueProgress();
+            m_worker->ClearStopRequest();
+            emit SigTranscode(TranscodeWorker::ArgList(recording.source, outputPath));
+            return;
+        }
+        // Every numbered name is taken: this one fails, the queue goes on.
+        qDebug() << "No free output name in" << folder << "for" << recording.source;
+        RunOutcome failed;
+        failed.status = -1;
+        failed.end = RunEnd::Failed;
+        failed.failure = RunFailure::Other;
+        m_queue.Finish(failed);
+        if (!m_queue.Advance()) {
+            FinishQueue(false);
+            return;
+        }
+    }
+}
+
+void TranscoderWin::ShowQueueProgress()
+{
+    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
+    const int percent = m_queue.OverallPercent();
+    box->SetQueueLine(ConversionTexts::QueueLine(m_queue.CurrentIndex() + 1, m_queue.Size(),
+                                                 FileNameOf(m_queue.Current().source)));
+    box->SetOverallProgress(percent);
+    box->SetDetail(ConversionTexts::QueueOverall(percent, m_queue.RemainingUs(m_queueClock.nsecsElapsed() / 1000)));
+}
+
+void TranscoderWin::QueueRunEnded(const RunOutcome &outcome)
+{
+    m_queue.Finish(outcome);
+    const QueuedRecording &recording = m_queue.Current();
+    if (recording.state == QueuedRecording::State::Converted)
+        m_outputPath = recording.output;
+    else if (recording.state == QueuedRecording::State::Failed)
+        qDebug("Failure: %s (%s)", run_failure_name(outcome.failure), outcome.error_text.c_str());
+    // A stop asked for while this run was finishing still keeps the next from starting.
+    if (outcome.end == RunEnd::Stopped || m_stopAsked) {
+        FinishQueue(true);
+        return;
+    }
+    if (!m_queue.Advance()) {
+        FinishQueue(false);
+        return;
+    }
+    StartQueueItem();
+}
+
+void TranscoderWin::FinishQueue(bool stopped)
+{
+    m_stopRepeat->stop();
+    m_converting = false;
+    m_queueRunning = false;
+    m_loadingMask->LoadingWidget()->SetQueueStyle(false);
+    const int converted = m_queue.ConvertedCount();
+    const int total = m_queue.Size();
+    if (m_queue.FailedCount() > 0)
+        ShowQueueSummary();
+    else
+        m_loadingMask->HideMask();
+
+    QString text;
+    if (stopped)
+        text = ConversionTexts::QueueCancelled(converted, total);
+    else if (converted == total)
+        text = ConversionTexts::QueueAllConverted(converted);
+    else
+        text = ConversionTexts::QueueSomeConverted(converted, total);
+    if (!stopped && converted == total)
+        m_bottomBar->SlotShowSuccess(text, 0);
+    else
+        m_bottomBar->SlotShowWarning(text, 0);
+    // Every output is in the destination folder, which a click opens.
+    VelaStatusWidget *status = m_bottomBar->StatusWidget();
+    status->SetClickable(converted > 0);
+    status->setToolTip(converted > 0 ? FolderOf(m_outputPath) : QString());
+}
+
+void TranscoderWin::ShowQueueSummary()
+{
+    QVector<ConverterMsgBox::ListEntry> failures;
+    for (const QueuedRecording &recording : m_queue.Recordings()) {
+        if (recording.state == QueuedRecording::State::Failed)
+            failures.append({FileNameOf(recording.source), ConversionTexts::FailureReason(recording.failure)});
+    }
+    ShowBox(new ConverterMsgBox(this, ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size()),
+                                failures));
 }

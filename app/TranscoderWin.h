@@ -10,6 +10,17 @@
 // (the mask goes when the box is closed). The about button shows name, version and
 // notice. A recording dropped on the window is taken as the source.
 //
+// Several recordings (chosen together, dropped together, or found in a dropped folder,
+// which the worker thread searches meanwhile) form a queue: the source field reads
+// "cam01.ts (+4 more)" with every path in its tool tip, and OK converts them one after
+// another into the destination folder, each named by the usual rule. The loading box
+// then also tells "2 of 5" with the file's name, and the share of all of them with the
+// time left. A failure does not stop the queue; at its end a summary box names each
+// failed file with its reason, or, with none, the status line says "5 recordings
+// converted" (a click opens the folder). Cancel, the close question and the signals
+// stop the conversion in hand (its unfinished file removed), keep the finished ones
+// and start no more. Typing into the source field makes it a single path again.
+//
 // Closing the window during a conversion asks first; stopping removes the unfinished
 // file. SIGINT and SIGTERM stop a conversion the same way and quit the program. The
 // window owns its worker and worker thread for its whole life; destroying it stops a
@@ -17,8 +28,11 @@
 // GUI thread only.
 #pragma once
 
+#include "RecordingQueue.h"
 #include "ffmpeg_exec.h"
+#include "output_naming.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -33,6 +47,7 @@ class QDragEnterEvent;
 class QDropEvent;
 class QMimeData;
 class QTimer;
+class ConverterMsgBox;
 class TranscodeWorker;
 class VelaBottomBar;
 class VelaElideLabel;
@@ -49,7 +64,7 @@ public:
     static constexpr int WindowWidth = 550;
     static constexpr int WindowHeight = 180;
     // The highest number of an output name (<name>_converted_<n>.mp4) the search tries.
-    static constexpr int MaxOutputNumber = 9999;
+    static constexpr int MaxOutputNumber = MAX_OUTPUT_NUMBER;
 
     // Opens a folder in the desktop's file manager (QDesktopServices by default).
     using FolderOpener = std::function<bool(const QUrl &folder)>;
@@ -63,8 +78,11 @@ public:
     QString SourceFileName() const;
     // The version text read at construction ("1.0.2-0011" and a line feed).
     QString VersionText() const;
-    // Whether a conversion has been handed to the worker and its result not yet handled.
+    // Whether a conversion (or a queue of them) has been handed to the worker and its
+    // result not yet handled.
     bool IsConverting() const;
+    // The recordings the source field stands for when it holds more than one.
+    QStringList QueuedSources() const;
 
     // The version text of a version file: its content up to the first NUL byte, as
     // UTF-8, with every "version=" and every double quote removed and nothing
@@ -74,10 +92,12 @@ public:
 
     // Output name number n for a source file name: the name without its extension
     // (from its last "." on; a name without "." is kept whole) followed by
-    // "_converted.mp4" for n = 0 or "_converted_<n>.mp4" otherwise.
+    // "_converted.mp4" for n = 0 or "_converted_<n>.mp4" otherwise. The engine's
+    // rule (output_naming.h), so that the batch command names files alike.
     static QString OutputName(const QString &sourceName, int number);
     // The first output path folder + "/" + OutputName(sourceName, n), n = 0, 1, ...,
-    // maxNumber, at which nothing exists yet; empty when every one is taken.
+    // maxNumber, at which nothing exists yet (not even a dangling link); empty when
+    // every one is taken.
     static QString FreeOutputPath(const QString &folder, const QString &sourceName,
                                   int maxNumber = MaxOutputNumber);
 
@@ -88,6 +108,7 @@ public:
 
 signals:
     void SigTranscode(QStringList ArgList);
+    void SigCollect(QStringList Paths);
 
 public slots:
     // SIGINT or SIGTERM reached the program: a conversion in progress is stopped (its
@@ -97,6 +118,7 @@ public slots:
 private slots:
     void SlotProgress(RunProgress Progress);
     void SlotConvertDone(RunOutcome Outcome);
+    void SlotCollected(RecordingList Recordings);
 
 protected:
     void closeEvent(QCloseEvent *e) override;
@@ -113,18 +135,38 @@ private:
 
     void OnAboutClicked();
     void OnSourceSelected(const QString &path);
+    void OnSourcesSelected(const QStringList &paths);
+    // One recording: today's single source; several: the queue; none: a warning.
+    void SetRecordings(const RecordingList &recordings);
+    void FollowSourceFolder(const QString &path);
+    void OnSourceEdited();
+    void RefreshSourceToolTip();
     void OnFieldTextChanged(VelaLineEdit *field);
     void OnConvertClicked();
     void OnCancelRequested();
+    // Asks the conversion in hand to stop; a queue starts no more.
+    void StopConverting();
     void OnStatusClicked();
     // Asks whether to stop the conversion and close; true for "stop and close".
     bool ConfirmStopAndClose();
+    // A run's outcome, once no question is open.
+    void TakeOutcome(const RunOutcome &outcome);
     void ShowResult(const RunOutcome &outcome);
     // Shows a message box over the masked window; the mask goes with the box.
     void ShowMessageBox(const QString &text);
+    void ShowBox(ConverterMsgBox *box);
     QString AboutText() const;
-    // The local file a drag carries when it is exactly one file; empty otherwise.
-    static QString DroppedFile(const QMimeData *data);
+    // The local files and folders a drag carries, in its order; empty when none.
+    static QStringList DroppedPaths(const QMimeData *data);
+    bool Busy() const;
+
+    // The queue: its start, each recording's turn, a run's end, and the end.
+    void StartQueue();
+    void StartQueueItem();
+    void ShowQueueProgress();
+    void QueueRunEnded(const RunOutcome &outcome);
+    void FinishQueue(bool stopped);
+    void ShowQueueSummary();
 
     VelaIconButton *m_aboutButton = nullptr;
     VelaLineEdit *m_sourceEdit = nullptr;
@@ -142,8 +184,17 @@ private:
     QTimer *m_stopRepeat = nullptr;
     // The file the conversion in progress (or the last completed one) writes.
     QString m_outputPath;
-    // From OK until the result has arrived.
+    // From OK until the result (of the whole queue) has arrived.
     bool m_converting = false;
+    // The recordings of the source field when it holds several; while a queue runs,
+    // what became of each.
+    RecordingQueue m_queue;
+    bool m_queueRunning = false;
+    QElapsedTimer m_queueClock;
+    // Cancel, the close question or a signal asked the conversion to stop.
+    bool m_stopAsked = false;
+    // The worker is looking for recordings in dropped folders.
+    bool m_collecting = false;
     // The destination was filled in from the source's folder and not edited since.
     bool m_destinationFromSource = false;
     // The close question is open; a result arriving meanwhile waits for its answer.

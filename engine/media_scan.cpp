@@ -4,6 +4,7 @@
 
 #include "av.h"
 #include "input_guard.h"
+#include "output_naming.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -134,7 +135,9 @@ int find_media_files(const std::string &folder, std::vector<std::string> *files,
             break;
         }
         std::error_code type_ec;
-        if (it->is_regular_file(type_ec))
+        // A second run over the same folder must not convert the first run's
+        // outputs again.
+        if (it->is_regular_file(type_ec) && !is_converted_output_name(it->path().filename().string()))
             found.push_back(it->path());
     }
     std::sort(found.begin(), found.end());

@@ -25,7 +25,9 @@ int probe_media_file(const std::string &path, MediaProbe *probe);
 bool is_media_file(const std::string &path);
 
 // Every regular file under `folder` (sub-folders too, symbolic links to folders
-// not followed) that is_media_file() accepts, appended to `files` in a stable
+// not followed) that is_media_file() accepts and whose name is not one the
+// output naming rule gives (is_converted_output_name: the converter's own
+// outputs), appended to `files` in a stable
 // order: sorted by path, component by component; their probes go to `probes`
 // alongside when it is given. Folders that cannot be read are skipped with a
 // warning. Returns 0, or a negative error when `folder` itself cannot be read.

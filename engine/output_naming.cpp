@@ -13,6 +13,27 @@ std::string converted_output_name(const std::string &source_name, int number)
     return name + ".mp4";
 }
 
+bool is_converted_output_name(const std::string &file_name)
+{
+    static const std::string suffix = ".mp4";
+    static const std::string marker = "_converted";
+    if (file_name.size() < marker.size() + suffix.size() ||
+        file_name.compare(file_name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string base = file_name.substr(0, file_name.size() - suffix.size());
+    const size_t at = base.rfind(marker);
+    if (at == std::string::npos)
+        return false;
+    const std::string rest = base.substr(at + marker.size());
+    if (rest.empty())
+        return true;
+    // "_<n>" exactly as std::to_string writes a number from 1 up: no sign, no
+    // leading zero.
+    if (rest.size() < 2 || rest[0] != '_' || rest[1] == '0')
+        return false;
+    return rest.find_first_not_of("0123456789", 1) == std::string::npos;
+}
+
 bool output_path_taken_on_disk(const std::string &path)
 {
     // lstat: a dangling symbolic link still occupies the name, and writing

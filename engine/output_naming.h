@@ -16,6 +16,10 @@ constexpr int MAX_OUTPUT_NUMBER = 9999;
 // followed by "_converted.mp4" for 0, "_converted_<number>.mp4" otherwise.
 std::string converted_output_name(const std::string &source_name, int number);
 
+// True when a file name (no folder) is one this rule gives: "<stem>_converted.mp4"
+// or "<stem>_converted_<n>.mp4" with n from 1 up, written as the rule writes it.
+bool is_converted_output_name(const std::string &file_name);
+
 // True when something (a file, a folder, a dangling link) is at `path`.
 bool output_path_taken_on_disk(const std::string &path);
 

@@ -4,6 +4,7 @@
 #include "TextIds.h"
 #include "TextTable.h"
 #include "VelaButtons.h"
+#include "VelaLabels.h"
 #include "VelaSkin.h"
 #include "VelaWidgetUtil.h"
 
@@ -78,6 +79,7 @@ VelaLoadingWidget::VelaLoadingWidget(QWidget *parent, bool transparent)
     column->setSpacing(skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_ROW_SPACING));
     column->addLayout(m_layout);
     BuildProgressParts();
+    BuildQueueParts();
     FitSize();
 }
 
@@ -124,6 +126,43 @@ void VelaLoadingWidget::BuildProgressParts()
     m_cancelButton->hide();
 }
 
+void VelaLoadingWidget::BuildQueueParts()
+{
+    // Hidden outside the queue style. The line never widens the box: a long name is
+    // elided to the room there is.
+    const VelaSkin *skin = VelaSkin::Instance();
+    m_queueLabel = new VelaElideLabel(this);
+    VelaElideLabel *line = m_queueLabel;
+    line->setObjectName(QStringLiteral("LoadingQueueLine"));
+    line->setStyleSheet(QStringLiteral("QLabel{background: transparent; color: %1; font-size: %2px;}")
+                            .arg(skin->GetString(Skin::GENERAL::PRIMARY_TEXT_COLOR))
+                            .arg(skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_DETAIL_FONT_SIZE)));
+    line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+
+    // Half as thick as the bar of the item in hand, so the two do not read as one.
+    const int barHeight = qMax(2, skin->GetInt(Skin::VELA_LOADING_MASK::PROGRESS_BAR_HEIGHT) / 2);
+    m_overallBar = new QProgressBar(this);
+    m_overallBar->setObjectName(QStringLiteral("LoadingOverallBar"));
+    m_overallBar->setTextVisible(false);
+    m_overallBar->setFixedHeight(barHeight);
+    m_overallBar->setRange(0, 100);
+    m_overallBar->setValue(0);
+    m_overallBar->setStyleSheet(
+        QStringLiteral("QProgressBar{background-color: %1; border: 0px; border-radius: %3px;}"
+                       "QProgressBar::chunk{background-color: %2; border-radius: %3px;}")
+            .arg(skin->GetString(Skin::VELA_LOADING_MASK::PROGRESS_TRACK_COLOR),
+                 skin->GetString(Skin::VELA_LOADING_MASK::PROGRESS_BAR_COLOR))
+            .arg(barHeight / 2));
+
+    // The column holds the head row, the bar and the foot row: the line goes above
+    // the bar, the overall bar below it.
+    auto *column = qobject_cast<QVBoxLayout *>(layout());
+    column->insertWidget(column->indexOf(m_progressBar), m_queueLabel);
+    column->insertWidget(column->indexOf(m_progressBar) + 1, m_overallBar);
+    m_queueLabel->hide();
+    m_overallBar->hide();
+}
+
 void VelaLoadingWidget::SetText(const QString &text)
 {
     m_titleLabel->setText(text);
@@ -159,6 +198,11 @@ void VelaLoadingWidget::SetProgressStyle(bool progress)
 {
     if (progress && m_infoStyle)
         SetInfoStyle(false);
+    if (!progress && m_queueStyle) {
+        m_queueStyle = false;
+        m_queueLabel->hide();
+        m_overallBar->hide();
+    }
     m_progressStyle = progress;
     m_progressBar->setVisible(progress);
     m_detailLabel->setVisible(progress);
@@ -201,6 +245,41 @@ QString VelaLoadingWidget::Detail() const
 QAbstractButton *VelaLoadingWidget::CancelButton() const
 {
     return m_cancelButton;
+}
+
+void VelaLoadingWidget::SetQueueStyle(bool queue)
+{
+    if (queue && !m_progressStyle)
+        SetProgressStyle(true);
+    m_queueStyle = queue;
+    m_queueLabel->setVisible(queue);
+    m_overallBar->setVisible(queue);
+    FitSize();
+}
+
+bool VelaLoadingWidget::IsQueueStyle() const
+{
+    return m_queueStyle;
+}
+
+void VelaLoadingWidget::SetQueueLine(const QString &text)
+{
+    m_queueLabel->setText(text);
+}
+
+QString VelaLoadingWidget::QueueLine() const
+{
+    return m_queueLabel->FullText();
+}
+
+void VelaLoadingWidget::SetOverallProgress(int percent)
+{
+    m_overallBar->setValue(qBound(0, percent, 100));
+}
+
+int VelaLoadingWidget::OverallProgress() const
+{
+    return m_overallBar->value();
 }
 
 QMovie *VelaLoadingWidget::Movie() const

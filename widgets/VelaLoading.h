@@ -1,6 +1,8 @@
 // The loading mask: a translucent cover that blocks a window while it waits, with an
 // optional box in its middle that shows a spinner and a text ("Loading..."), or, in the
-// progress style, a progress bar, a detail line and a Cancel button as well.
+// progress style, a progress bar, a detail line and a Cancel button as well; the queue
+// style adds a line naming the item in hand above the bar and a second, thinner bar
+// for all the items below it.
 //
 //     mask = new VelaLoadingMask(window);    // a direct child of the window; hidden
 //     mask->ShowMask();                      // covers the window, no box
@@ -26,11 +28,14 @@ class QBoxLayout;
 class QLabel;
 class QMovie;
 class QProgressBar;
+class VelaElideLabel;
 
 // The box in the middle of a mask ("LoadWidgetBg"): the loading spinner beside a title,
 // or, in the information style, the information icon above it. The progress style adds
 // a progress bar under the title and, below the bar, a detail line with a Cancel button
-// at its right.
+// at its right. The queue style (on top of the progress style) adds the queue line
+// between the title and the bar (elided at the box's width) and the overall bar under
+// the bar.
 class VelaLoadingWidget : public QWidget
 {
     Q_OBJECT
@@ -59,6 +64,16 @@ public:
     QString Detail() const;
     QAbstractButton *CancelButton() const;
 
+    // The queue style: the queue line and the overall bar (entering it enters the
+    // progress style too; leaving the progress style leaves it).
+    void SetQueueStyle(bool queue);
+    bool IsQueueStyle() const;
+    void SetQueueLine(const QString &text);
+    QString QueueLine() const;
+    // 0 to 100.
+    void SetOverallProgress(int percent);
+    int OverallProgress() const;
+
     QMovie *Movie() const;
 
 signals:
@@ -72,6 +87,7 @@ private:
     void FitSize();
 
     void BuildProgressParts();
+    void BuildQueueParts();
 
     QBoxLayout *m_layout;       // the head row: spinner or icon, and the title
     QLabel *m_movieLabel;
@@ -81,8 +97,11 @@ private:
     QProgressBar *m_progressBar = nullptr;
     QLabel *m_detailLabel = nullptr;
     QAbstractButton *m_cancelButton = nullptr;
+    VelaElideLabel *m_queueLabel = nullptr;
+    QProgressBar *m_overallBar = nullptr;
     bool m_infoStyle = false;
     bool m_progressStyle = false;
+    bool m_queueStyle = false;
 };
 
 class VelaLoadingMask : public QWidget

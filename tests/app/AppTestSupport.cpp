@@ -20,6 +20,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTest>
 #include <QWaitCondition>
 
@@ -32,6 +33,7 @@ QMutex s_mutex;
 QWaitCondition s_wake;
 int s_status = 0;
 RunFailure s_failure = RunFailure::Other;
+QList<RunFailure> s_results;
 int64_t s_duration = -1;
 bool s_blocking = false;
 bool s_released = false;
@@ -72,7 +74,12 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
     if (stopped)
         s_stopSeen = true;
     s_released = false;
-    const int status = stopped ? 0 : s_status;
+    RunFailure failure = s_failure;
+    int status = stopped ? 0 : s_status;
+    if (!stopped && s_runs <= s_results.size()) {
+        failure = s_results[s_runs - 1];
+        status = failure == RunFailure::None ? 0 : -1;
+    }
     if (status == 0 && !stopped && argc > 0) {
         QFile output(QString::fromUtf8(argv[argc - 1]));
         if (output.open(QIODevice::WriteOnly))
@@ -83,7 +90,7 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
         outcome->status = status;
         outcome->end = stopped ? RunEnd::Stopped : status == 0 ? RunEnd::Completed : RunEnd::Failed;
         outcome->stop = stopped ? StopCause::Request : StopCause::None;
-        outcome->failure = stopped || status == 0 ? RunFailure::None : s_failure;
+        outcome->failure = stopped || status == 0 ? RunFailure::None : failure;
         outcome->output_removed = stopped;
     }
     ++s_finished;
@@ -104,6 +111,7 @@ void Install()
     QMutexLocker lock(&s_mutex);
     s_status = 0;
     s_failure = RunFailure::Other;
+    s_results.clear();
     s_duration = -1;
     s_blocking = false;
     s_released = false;
@@ -131,6 +139,12 @@ void SetFailure(RunFailure failure)
 {
     QMutexLocker lock(&s_mutex);
     s_failure = failure;
+}
+
+void SetRunResults(const QList<RunFailure> &results)
+{
+    QMutexLocker lock(&s_mutex);
+    s_results = results;
 }
 
 void SetDuration(int64_t durationUs)
@@ -307,6 +321,25 @@ QString FailureMessage(RunFailure failure)
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n')
            + ConversionTexts::FailureReason(failure);
+}
+
+QStringList ListEntries(const ConverterMsgBox *box)
+{
+    QStringList entries;
+    if (!box || !box->List())
+        return entries;
+    const auto names = box->List()->widget()->findChildren<VelaElideLabel *>(QStringLiteral("ListEntryName"));
+    const auto lines = box->List()->widget()->findChildren<QLabel *>(QStringLiteral("ListEntryLine"));
+    for (int i = 0; i < names.size() && i < lines.size(); ++i)
+        entries.append(names[i]->FullText() + QStringLiteral(": ") + lines[i]->text());
+    return entries;
+}
+
+void ChooseSources(ScriptedDialogs &dialogs, WindowParts &parts, const QStringList &paths)
+{
+    dialogs.files = paths;
+    parts.sourceButton->click();
+    dialogs.files.clear();
 }
 
 // ---- files and screenshots -----------------------------------------------------------

@@ -39,6 +39,9 @@ void Uninstall();
 // The status the next runs return (0 by default) and, for a failure, its category.
 void SetStatus(int status);
 void SetFailure(RunFailure failure);
+// How the first runs end, one entry per run in order (RunFailure::None: converted);
+// later runs follow SetStatus and SetFailure.
+void SetRunResults(const QList<RunFailure> &results);
 // The source duration the progress events of blocked runs tell (-1: none sent).
 void SetDuration(int64_t durationUs);
 // Whether runs wait for Release() or a stop request before they return.
@@ -107,10 +110,16 @@ class ScriptedDialogs : public VelaFileDialogProvider
 {
 public:
     QString file;
+    QStringList files;    // when set, the multiple-files dialog answers with these
     QString folder;
 
     QString GetOpenFileName(QWidget *, const QString &, const QString &) override { return file; }
-    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &) override { return {file}; }
+    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &) override
+    {
+        if (!files.isEmpty())
+            return files;
+        return file.isEmpty() ? QStringList() : QStringList{file};
+    }
     QString GetExistingDirectory(QWidget *, const QString &) override { return folder; }
 };
 
@@ -146,6 +155,10 @@ void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &p
 QString CompleteText(const QString &fileName);
 // The failure box's message for a failure category.
 QString FailureMessage(RunFailure failure);
+// A report box's list, one "<name>: <line>" per entry; empty for other boxes.
+QStringList ListEntries(const ConverterMsgBox *box);
+// Picks several recordings at once with the window's Select button.
+void ChooseSources(ScriptedDialogs &dialogs, WindowParts &parts, const QStringList &paths);
 
 // A fresh, empty folder under the build tree for one test.
 QString ScratchFolder(const QString &name);

@@ -5,6 +5,8 @@
 
 #include "AppTestSupport.h"
 #include "ConversionTexts.h"
+#include "ConverterMsgBox.h"
+#include "RecordingQueue.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscodeWorker.h"
@@ -19,6 +21,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTest>
@@ -420,13 +425,23 @@ void ControlTest::droppedRecordingBecomesTheSource()
         QApplication::sendEvent(parts.source, &dropped);
         return dropped.isAccepted();
     };
-    QVERIFY(!drop({QUrl::fromLocalFile(folder)}));    // a folder is no recording
-    QVERIFY(!drop({QUrl::fromLocalFile(recording), QUrl::fromLocalFile(recording)}));
+    QVERIFY(!drop({QUrl(QStringLiteral("https://example.org/door.ts"))}));    // not a local file
     QVERIFY(parts.source->text().isEmpty());
     QVERIFY(drop({QUrl::fromLocalFile(recording)}));
     QCOMPARE(parts.source->text(), recording);
     QCOMPARE(parts.destination->text(), folder);
     QVERIFY(parts.ok->isEnabled());
+    // The same file twice is one recording: the single-file flow.
+    parts.source->clear();
+    QVERIFY(drop({QUrl::fromLocalFile(recording), QUrl::fromLocalFile(recording)}));
+    QCOMPARE(parts.source->text(), recording);
+    QVERIFY(window->QueuedSources().isEmpty());
+
+    // A folder is searched for recordings; the empty file in this one is none.
+    QVERIFY(drop({QUrl::fromLocalFile(folder)}));
+    QTRY_COMPARE(parts.StatusText(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND));
+    QVERIFY(!parts.MaskShown());
+    QCOMPARE(parts.source->text(), recording);
 }
 
 void ControlTest::terminationSignalStopsTheRunAndQuits_data()
@@ -454,5 +469,245 @@ void ControlTest::terminationSignalStopsTheRunAndQuits()
     QVERIFY(FakeEngine::StopRequested());
     QVERIFY(parts->StatusText() != CompleteText(QStringLiteral("clip_converted.mp4")));
     QVERIFY(!QFile::exists(QFileInfo(parts->source->text()).path() + QStringLiteral("/clip_converted.mp4")));
+    TranscoderWin::SetQuitHook(previous);
+}
+
+namespace {
+
+// A window whose source field holds `count` recordings folder/cam01.ts, cam02.ts, ...
+// (they need not exist for the stand-in engine).
+QStringList ChooseQueue(WindowParts &parts, const QString &folder, int count)
+{
+    QStringList paths;
+    for (int i = 1; i <= count; ++i)
+        paths.append(folder + QStringLiteral("/cam%1.ts").arg(i, 2, 10, QLatin1Char('0')));
+    ChooseSources(s_dialogs, parts, paths);
+    return paths;
+}
+
+} // namespace
+
+void ControlTest::queueShareWeighsRecordingsByLength_data()
+{
+    // Lengths in seconds (-1: unknown); the first `finished` recordings converted, the
+    // next one at `reached` seconds (its length told by its progress when `told`).
+    QTest::addColumn<QList<int>>("lengths");
+    QTest::addColumn<int>("finished");
+    QTest::addColumn<int>("reached");
+    QTest::addColumn<int>("told");
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<qint64>("leftAfter40s");    // -1: not known yet
+
+    QTest::newRow("nothing done yet") << QList<int>{10, 10} << 0 << 0 << -1 << 0 << qint64(-1);
+    QTest::newRow("a short one done, a long one half way")
+        << QList<int>{10, 30} << 1 << 15 << -1 << 62 << qint64(24 * Second);
+    QTest::newRow("unknown lengths count as the average known")
+        << QList<int>{10, -1, -1, -1} << 1 << 0 << -1 << 25 << qint64(120 * Second);
+    QTest::newRow("a length told by the run's progress")
+        << QList<int>{10, -1} << 1 << 15 << 30 << 62 << qint64(24 * Second);
+    QTest::newRow("no length known: by files")
+        << QList<int>{-1, -1, -1, -1} << 2 << 5 << -1 << 50 << qint64(40 * Second);
+}
+
+void ControlTest::queueShareWeighsRecordingsByLength()
+{
+    QFETCH(QList<int>, lengths);
+    QFETCH(int, finished);
+    QFETCH(int, reached);
+    QFETCH(int, told);
+    QFETCH(int, percent);
+    QFETCH(qint64, leftAfter40s);
+
+    RecordingList recordings;
+    for (int length : lengths) {
+        QueuedRecording recording;
+        recording.source = QStringLiteral("/rec/cam.ts");
+        recording.durationUs = length < 0 ? -1 : length * Second;
+        recordings.append(recording);
+    }
+    RecordingQueue queue;
+    queue.Set(recordings);
+    queue.Start();
+    RunOutcome converted;
+    converted.end = RunEnd::Completed;
+    for (int i = 0; i < finished; ++i) {
+        queue.Finish(converted);
+        QVERIFY(queue.Advance());
+    }
+    if (reached > 0 || told > 0)
+        queue.NoteProgress(Progress(reached * Second, told < 0 ? -1 : told * Second, Second, 1.0));
+    QCOMPARE(queue.OverallPercent(), percent);
+    const qint64 left = queue.RemainingUs(40 * Second);
+    QVERIFY2(leftAfter40s < 0 ? left < 0 : qAbs(left - leftAfter40s) < Second, qPrintable(QString::number(left)));
+}
+
+void ControlTest::queueBoxTellsPositionNameAndOverallShare()
+{
+    QList<QUrl> opened;
+    const TranscoderWin::FolderOpener previous = TranscoderWin::SetFolderOpener([&opened](const QUrl &folder) {
+        opened.append(folder);
+        return true;
+    });
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_queue"));
+    const QStringList paths = ChooseQueue(parts, folder, 5);
+    QCOMPARE(parts.source->text(), QStringLiteral("cam01.ts (+4 more)"));
+    QCOMPARE(parts.source->toolTip(), paths.join(QLatin1Char('\n')));
+    QCOMPARE(window->QueuedSources(), paths);
+    QCOMPARE(parts.destination->text(), folder);
+    SaveScreenshot(window.get(), QStringLiteral("app_queue_ready"));
+
+    FakeEngine::SetBlocking(true);
+    FakeEngine::SetDuration(20 * Second);
+    parts.ok->click();
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+    QVERIFY(parts.progressBox->IsQueueStyle());
+    QCOMPARE(parts.progressBox->QueueLine(), QStringLiteral("1 of 5  \u00b7  cam01.ts"));
+    QTRY_COMPARE(parts.progressBox->Progress(), 100);
+    // The first of five, all as long as each other, done: a fifth of the whole.
+    QCOMPARE(parts.progressBox->OverallProgress(), 20);
+    FakeEngine::Release();
+    QTRY_COMPARE(FakeEngine::Runs(), 2);
+    QTRY_COMPARE(parts.progressBox->QueueLine(), QStringLiteral("2 of 5  \u00b7  cam02.ts"));
+    QTRY_VERIFY(parts.progressBox->Progress() >= 40);
+    QVERIFY(parts.progressBox->OverallProgress() >= 28);
+    QVERIFY2(parts.progressBox->Detail().startsWith(QStringLiteral("All recordings: ")), qPrintable(parts.progressBox->Detail()));
+    QVERIFY2(parts.progressBox->Detail().contains(QStringLiteral(" left")), qPrintable(parts.progressBox->Detail()));
+
+    FakeEngine::SetBlocking(false);
+    FakeEngine::Release();
+    QTRY_VERIFY(!parts.MaskShown());
+    QCOMPARE(FakeEngine::Runs(), 5);
+    QCOMPARE(parts.StatusText(), QStringLiteral("5 recordings converted"));
+    QCOMPARE(parts.bar->StatusWidget()->Style(), QStringLiteral("Success"));
+    QVERIFY(!parts.progressBox->IsQueueStyle());
+    for (int i = 1; i <= 5; ++i)
+        QVERIFY(QFile::exists(folder + QStringLiteral("/cam%1_converted.mp4").arg(i, 2, 10, QLatin1Char('0'))));
+    SaveScreenshot(window.get(), QStringLiteral("app_queue_done"));
+    QTest::mouseClick(parts.bar->StatusWidget(), Qt::LeftButton);
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+
+    // Again: each recording takes the next free name.
+    parts.ok->click();
+    QTRY_COMPARE(FakeEngine::Runs(), 10);
+    QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/cam05_converted_1.mp4")));
+    TranscoderWin::SetFolderOpener(previous);
+}
+
+void ControlTest::queueGoesOnPastFailuresAndSumsThemUp()
+{
+    // Every failure kind, more than the summary's list shows at once: it scrolls.
+    const QList<RunFailure> results{RunFailure::SourceUnreadable,       RunFailure::None,
+                                    RunFailure::SourceNoStream,         RunFailure::DestinationMissing,
+                                    RunFailure::DestinationNotWritable, RunFailure::DiskFull,
+                                    RunFailure::OutputNameRefused,      RunFailure::EncoderRefused,
+                                    RunFailure::Other};
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_queue_failures"));
+    const QStringList paths = ChooseQueue(parts, folder, results.size());
+    FakeEngine::SetRunResults(results);
+    QStringList entries;
+    bool scrolls = false;
+    BoxAnswerer answerer;
+    answerer.ScreenshotNextAs(QStringLiteral("app_queue_summary_many"));
+    answerer.InspectEachWith([&](ConverterMsgBox *box) {
+        entries = ListEntries(box);
+        scrolls = box->List() && box->List()->verticalScrollBar()->maximum() > 0;
+    });
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QTRY_VERIFY(!parts.MaskShown());
+
+    QCOMPARE(FakeEngine::Runs(), results.size());
+    QStringList expected;
+    int converted = 0;
+    for (int i = 0; i < results.size(); ++i) {
+        if (results[i] == RunFailure::None)
+            ++converted;
+        else
+            expected.append(QFileInfo(paths[i]).fileName() + QStringLiteral(": ")
+                            + ConversionTexts::FailureReason(results[i]));
+    }
+    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(converted, results.size()));
+    QCOMPARE(entries, expected);
+    QVERIFY(scrolls);
+    // The converted ones stay within reach of a click.
+    QCOMPARE(parts.StatusText(), ConversionTexts::QueueSomeConverted(converted, results.size()));
+    QVERIFY(parts.bar->StatusWidget()->IsClickable());
+}
+
+void ControlTest::typingIntoAQueuedSourceLeavesOnePath()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_queue_typed"));
+    ChooseQueue(parts, folder, 3);
+    // Cleared and typed anew, as a user replacing the list does.
+    parts.source->setFocus();
+    QTest::keyClick(parts.source, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(parts.source, Qt::Key_Backspace);
+    QVERIFY(window->QueuedSources().isEmpty());
+    const QString typed = folder + QStringLiteral("/door.ts");
+    QTest::keyClicks(parts.source, typed);
+    QCOMPARE(parts.source->toolTip(), typed);
+    parts.ok->click();
+    QTRY_COMPARE(parts.StatusText(), CompleteText(QStringLiteral("door_converted.mp4")));
+    QCOMPARE(FakeEngine::Runs(), 1);
+    QCOMPARE(FakeEngine::LastArgv().value(2), QFile::encodeName(typed));
+}
+
+void ControlTest::closeQuestionOrSignalStopsTheQueue_data()
+{
+    QTest::addColumn<QString>("how");    // "keep", "stop" (the close question's answers) or "SIGTERM"
+    QTest::newRow("close, keep converting") << "keep";
+    QTest::newRow("close, stop and close") << "stop";
+    QTest::newRow("SIGTERM") << "SIGTERM";
+}
+
+void ControlTest::closeQuestionOrSignalStopsTheQueue()
+{
+    QFETCH(QString, how);
+
+    QList<int> exitCodes;
+    const TranscoderWin::QuitHook previous =
+        TranscoderWin::SetQuitHook([&exitCodes](int exitCode) { exitCodes.append(exitCode); });
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_queue_stop"));
+    ChooseQueue(parts, folder, 3);
+    FakeEngine::SetBlocking(true);
+    parts.ok->click();
+    FakeEngine::Release();    // the first converts; the second blocks
+    QTRY_COMPARE(FakeEngine::Runs(), 2);
+
+    if (how == QLatin1String("SIGTERM")) {
+        QCOMPARE(kill(getpid(), SIGTERM), 0);
+        QTRY_COMPARE(exitCodes, QList<int>{128 + SIGTERM});
+        QTRY_VERIFY(!parts.MaskShown());
+        QCOMPARE(parts.StatusText(), ConversionTexts::QueueCancelled(1, 3));
+    } else {
+        BoxAnswerer answerer;
+        answerer.AnswerWith(TextById(how == QLatin1String("keep") ? TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_KEEP
+                                                                  : TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP));
+        window->close();
+        QCOMPARE(answerer.Messages().size(), 1);
+    }
+    if (how == QLatin1String("keep")) {
+        QVERIFY(window->isVisible());
+        FakeEngine::SetBlocking(false);
+        FakeEngine::Release();
+        QTRY_COMPARE(parts.StatusText(), ConversionTexts::QueueAllConverted(3));
+        QCOMPARE(FakeEngine::Runs(), 3);
+    } else {
+        QTest::qWait(200);    // time enough for a third run to start, were it to
+        window.reset();
+        QVERIFY(FakeEngine::StopRequested());
+        QCOMPARE(FakeEngine::Runs(), 2);
+        QCOMPARE(FakeEngine::FinishedRuns(), 2);
+        QVERIFY(QFile::exists(folder + QStringLiteral("/cam01_converted.mp4")));
+        QVERIFY(!QFile::exists(folder + QStringLiteral("/cam02_converted.mp4")));
+    }
     TranscoderWin::SetQuitHook(previous);
 }

@@ -6,7 +6,8 @@
 // the progress texts and box, Cancel and Esc, the close question, the keyboard under
 // the mask and in the message box, the finished file in the status line, the fields'
 // tool tips and the destination that follows the source, dropping a recording, and
-// SIGTERM/SIGINT reaching the window.
+// SIGTERM/SIGINT reaching the window; a queue of several recordings: its field and box,
+// its summary, typing into its field, and the close question and signals during it.
 class ControlTest : public QObject
 {
     Q_OBJECT
@@ -32,4 +33,11 @@ private slots:
     void droppedRecordingBecomesTheSource();
     void terminationSignalStopsTheRunAndQuits_data();
     void terminationSignalStopsTheRunAndQuits();
+    void queueShareWeighsRecordingsByLength_data();
+    void queueShareWeighsRecordingsByLength();
+    void queueBoxTellsPositionNameAndOverallShare();
+    void queueGoesOnPastFailuresAndSumsThemUp();
+    void typingIntoAQueuedSourceLeavesOnePath();
+    void closeQuestionOrSignalStopsTheQueue_data();
+    void closeQuestionOrSignalStopsTheQueue();
 };

@@ -4,6 +4,8 @@
 
 #include "AppTestSupport.h"
 #include "ChildWindow.h"
+#include "ConversionTexts.h"
+#include "ConverterMsgBox.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscoderWin.h"
@@ -17,9 +19,11 @@
 #include "media_probe.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTest>
@@ -546,4 +550,113 @@ void ConversionTest::recordingWithNothingDecodableFailsAndLeavesNoFile()
              TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
     QVERIFY(!parts.StatusShown());
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("silent.m4a")});
+}
+
+namespace {
+
+QString WriteNotes(const QString &path)
+{
+    QFile notes(path);
+    if (!notes.open(QIODevice::WriteOnly))
+        return QString();
+    notes.write("Camera 2 was offline from 08:00 to 09:30; nothing was recorded.\n");
+    return path;
+}
+
+} // namespace
+
+void ConversionTest::queueOfThreeGoesOnPastAnUnreadableFile()
+{
+    const QString folder = ScratchFolder(QStringLiteral("queue_failure"));
+    const QStringList sources{ShortRecording(folder + QStringLiteral("/cam1.ts")),
+                              WriteNotes(folder + QStringLiteral("/cam2.ts")),
+                              ShortRecording(folder + QStringLiteral("/cam3.ts"))};
+    QVERIFY(!sources.contains(QString()));
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSources(s_dialogs, parts, sources);
+    QCOMPARE(window->QueuedSources(), sources);
+
+    QStringList entries;
+    BoxAnswerer answerer;
+    answerer.InspectEachWith([&entries](ConverterMsgBox *box) { entries = ListEntries(box); });
+    answerer.ScreenshotNextAs(QStringLiteral("app_queue_summary"));
+    parts.ok->click();
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.Messages().size(), 1, ConversionTimeoutMsec);
+    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(2, 3));
+    QCOMPARE(entries, QStringList{QStringLiteral("cam2.ts: ")
+                                  + ConversionTexts::FailureReason(RunFailure::SourceUnreadable)});
+    QTRY_VERIFY(!parts.MaskShown());
+    QCOMPARE(parts.StatusText(), ConversionTexts::QueueSomeConverted(2, 3));
+    QCOMPARE(Entries(folder), (QStringList{"cam1.ts", "cam1_converted.mp4", "cam2.ts", "cam3.ts",
+                                           "cam3_converted.mp4"}));
+    for (const char *name : {"/cam1_converted.mp4", "/cam3_converted.mp4"}) {
+        const Mp4Check check = ProbeH264BaselineMp4(folder + name, 320, 240);
+        QVERIFY2(check.ok, qPrintable(name + (": " + check.problem)));
+    }
+}
+
+void ConversionTest::cancelInTheSecondOfThreeKeepsTheFirstAndStartsNoMore()
+{
+    const QString folder = ScratchFolder(QStringLiteral("queue_cancel"));
+    const QStringList sources{ShortRecording(folder + QStringLiteral("/gate.ts")),
+                              Recording(LongRecipe(), folder + QStringLiteral("/long.avi")),
+                              ShortRecording(folder + QStringLiteral("/yard.ts"))};
+    QVERIFY(!sources.contains(QString()));
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSources(s_dialogs, parts, sources);
+    parts.ok->click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(folder + QStringLiteral("/long_converted.mp4")).size() > ConvertingBytes,
+                             ConversionTimeoutMsec);
+    // A quarter in, the estimate has settled enough to show.
+    QTRY_VERIFY_WITH_TIMEOUT(parts.progressBox->Progress() >= 25, ConversionTimeoutMsec);
+    QVERIFY(parts.progressBox->Detail().contains(QStringLiteral(" left")));
+    QCOMPARE(parts.progressBox->QueueLine(), QStringLiteral("2 of 3  \u00b7  long.avi"));
+    // The picture for the eye: a real queue in its second recording.
+    SaveScreenshot(window.get(), QStringLiteral("app_queue_progress"));
+
+    BoxAnswerer answerer;
+    parts.progressBox->CancelButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
+    QCOMPARE(parts.StatusText(), ConversionTexts::QueueCancelled(1, 3));
+    QVERIFY(answerer.Messages().isEmpty());
+    SaveScreenshot(window.get(), QStringLiteral("app_queue_cancelled"));
+    // Give a third run time to write something, were it started.
+    QTest::qWait(300);
+    QCOMPARE(Entries(folder), (QStringList{"gate.ts", "gate_converted.mp4", "long.avi", "yard.ts"}));
+    const Mp4Check check = ProbeH264BaselineMp4(folder + QStringLiteral("/gate_converted.mp4"), 320, 240);
+    QVERIFY2(check.ok, qPrintable(check.problem));
+}
+
+void ConversionTest::droppedFolderQueuesItsRecordingsOnly()
+{
+    const QString folder = ScratchFolder(QStringLiteral("queue_drop"));
+    QVERIFY(QDir(folder).mkdir(QStringLiteral("north")));
+    const QStringList expected{ShortRecording(folder + QStringLiteral("/east.ts")),
+                               Recording(fixtures::fixture_recipe(fixtures::FixtureKind::AacM4a),
+                                         folder + QStringLiteral("/intercom.m4a")),
+                               ShortRecording(folder + QStringLiteral("/north/gate.ts"))};
+    QVERIFY(!expected.contains(QString()));
+    QVERIFY(!WriteNotes(folder + QStringLiteral("/notes.txt")).isEmpty());
+    // What an earlier run over the folder wrote is not a recording to convert again.
+    QVERIFY(CopyFile(expected.first(), folder + QStringLiteral("/east_converted.mp4")));
+
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(folder)});
+    const QPoint at = parts.source->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &dropped);
+    QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
+
+    QCOMPARE(window->QueuedSources(), expected);
+    QCOMPARE(parts.source->text(), QStringLiteral("east.ts (+2 more)"));
+    QCOMPARE(parts.source->toolTip(), expected.join(QLatin1Char('\n')));
+    QCOMPARE(parts.destination->text(), folder);
+    QVERIFY(parts.ok->isEnabled());
 }

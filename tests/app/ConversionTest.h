@@ -7,7 +7,9 @@
 // and several dots, a stop request made between runs, Cancel and Esc, the close
 // question during a long conversion and during a read blocked on a named pipe,
 // SIGTERM and SIGINT to a window in a child process, each failure kind from a real
-// cause with its reason line, and a recording with nothing decodable.
+// cause with its reason line, a recording with nothing decodable, and queues: one that
+// goes on past an unreadable file, one cancelled in its second recording, and one
+// found in a dropped folder.
 class ConversionTest : public QObject
 {
     Q_OBJECT
@@ -28,4 +30,7 @@ private slots:
     void eachFailureKindShowsItsReason_data();
     void eachFailureKindShowsItsReason();
     void recordingWithNothingDecodableFailsAndLeavesNoFile();
+    void queueOfThreeGoesOnPastAnUnreadableFile();
+    void cancelInTheSecondOfThreeKeepsTheFirstAndStartsNoMore();
+    void droppedFolderQueuesItsRecordingsOnly();
 };

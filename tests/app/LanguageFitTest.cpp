@@ -4,6 +4,7 @@
 #include "LanguageFitTest.h"
 
 #include "AppTestSupport.h"
+#include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "TextIds.h"
 #include "TextTable.h"
@@ -12,14 +13,18 @@
 #include "VelaButtons.h"
 #include "VelaLabels.h"
 #include "VelaLanguage.h"
+#include "VelaLineEdit.h"
 #include "VelaLoading.h"
 #include "VelaStatusWidget.h"
 #include "TranscodeWorker.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
+#include <QScrollArea>
 #include <QTest>
 
 #include <memory>
@@ -108,6 +113,11 @@ QStringList ProgressBoxMisfits(const VelaLoadingWidget *box, const QWidget *wind
     for (const QLabel *label : box->findChildren<QLabel *>()) {
         if (!label->isVisible() || label->text().isEmpty())
             continue;
+        const auto *elided = qobject_cast<const VelaElideLabel *>(label);
+        if (elided && elided->text() != elided->FullText()) {
+            misfits.append(QStringLiteral("\"%1\" elided to \"%2\"").arg(elided->FullText(), elided->text()));
+            continue;
+        }
         const int needed = label->fontMetrics().horizontalAdvance(label->text());
         if (needed > label->contentsRect().width())
             misfits.append(QStringLiteral("\"%1\" needs %2 px, has %3 px")
@@ -123,6 +133,38 @@ QStringList ProgressBoxMisfits(const VelaLoadingWidget *box, const QWidget *wind
                            .arg(onWindow.y())
                            .arg(onWindow.width())
                            .arg(onWindow.height()));
+    return misfits;
+}
+
+// What does not fit in a report box: its message and button as in any box, an entry's
+// name cut, an entry's line wider than its label, or the list reaching the button.
+QStringList SummaryMisfits(const ConverterMsgBox *box)
+{
+    QStringList misfits = BoxMisfits(box);
+    const QScrollArea *list = box->List();
+    if (!list)
+        return misfits + QStringList{QStringLiteral("no list")};
+    for (const VelaElideLabel *name : list->widget()->findChildren<VelaElideLabel *>(QStringLiteral("ListEntryName")))
+        misfits += Cut({Of(QStringLiteral("entry name"), name)});
+    for (const QLabel *line : list->widget()->findChildren<QLabel *>(QStringLiteral("ListEntryLine"))) {
+        const QRect room = line->contentsRect();
+        const QRect needed = line->fontMetrics().boundingRect(QRect(0, 0, room.width(), 1000),
+                                                              Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                                                              line->text());
+        if (needed.width() > room.width() || needed.height() > room.height())
+            misfits.append(QStringLiteral("entry line %1x%2 in %3x%4")
+                               .arg(needed.width())
+                               .arg(needed.height())
+                               .arg(room.width())
+                               .arg(room.height()));
+    }
+    if (list->widget()->width() > list->viewport()->width())
+        misfits.append(QStringLiteral("list wider than its view"));
+    for (const VelaBaseButton *button : box->findChildren<VelaBaseButton *>()) {
+        if (list->geometry().bottom() >= button->geometry().top())
+            misfits.append(QStringLiteral("list reaches down to the buttons"));
+    }
+    misfits.removeDuplicates();
     return misfits;
 }
 
@@ -295,5 +337,114 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
     QVERIFY(window->isVisible());
     FakeEngine::Release();
 
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+
+namespace {
+
+// Five recordings, named as a recorder's export names them.
+QStringList QueueSources()
+{
+    const QString folder = ScratchFolder(QStringLiteral("fit_queue_") + Language());
+    QStringList paths;
+    for (int hour = 8; hour <= 12; ++hour)
+        paths.append(folder + QStringLiteral("/entrance_%1.ts").arg(hour * 100, 4, 10, QLatin1Char('0')));
+    return paths;
+}
+
+} // namespace
+
+void LanguageFitTest::queueTextsShowWhole()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
+    QVERIFY(status);
+    const QStringList sources = QueueSources();
+    ChooseSources(s_dialogs, parts, sources);
+    QStringList misfits;
+    const int fieldNeeds = parts.source->fontMetrics().horizontalAdvance(parts.source->text());
+    // The text margins and the frame take a few pixels of the field.
+    if (fieldNeeds > parts.source->contentsRect().width() - 8)
+        misfits.append(QStringLiteral("source field \"%1\" needs %2 px").arg(parts.source->text()).arg(fieldNeeds));
+
+    // The queue box, in its second recording, with its longest figures.
+    FakeEngine::SetBlocking(true);
+    parts.ok->click();
+    FakeEngine::Release();
+    QTRY_COMPARE(FakeEngine::Runs(), 2);
+    QMetaObject::invokeMethod(window.get(), "SlotProgress", Q_ARG(RunProgress, LongestProgress()));
+    parts.progressBox->SetQueueLine(ConversionTexts::QueueLine(10, 10, QFileInfo(sources[1]).fileName()));
+    parts.progressBox->SetDetail(ConversionTexts::QueueOverall(100, 3723LL * 1000000));
+    Settle();
+    QVERIFY(parts.progressBox->IsQueueStyle());
+    misfits += ProgressBoxMisfits(parts.progressBox, window.get());
+    m_windows.append(window->grab().toImage());
+
+    // Cancelled in the second, then all five converted.
+    parts.progressBox->CancelButton()->click();
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::QueueCancelled(1, 5));
+    QVector<ShownText> texts{Of(QStringLiteral("status when a queue is cancelled"), status)};
+    FakeEngine::SetBlocking(false);
+    parts.ok->click();
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::QueueAllConverted(5));
+    texts.append(Of(QStringLiteral("status when a queue converted"), status));
+    m_windows.append(window->grab().toImage());
+
+    // The search of a dropped folder: the box while it runs, the status when it
+    // found nothing.
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(ScratchFolder(QStringLiteral("fit_empty_") + Language()))});
+    const QPoint at = parts.source->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &dropped);
+    QCOMPARE(parts.progressBox->Text(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SCANNING));
+    Settle();
+    misfits += ProgressBoxMisfits(parts.progressBox, window.get());
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND));
+    texts.append(Of(QStringLiteral("status when no recording was found"), status));
+
+    misfits += Cut(texts);
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+
+void LanguageFitTest::queueSummaryFitsAboveItsButton()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    // Every failure reason, and one recording converted.
+    QList<RunFailure> results = FailureKinds;
+    results.insert(1, RunFailure::None);
+    QStringList sources = QueueSources();
+    while (sources.size() < results.size())
+        sources.append(QFileInfo(sources.first()).path() + QStringLiteral("/yard_%1.ts").arg(sources.size()));
+    ChooseSources(s_dialogs, parts, sources);
+    FakeEngine::SetRunResults(results);
+
+    QStringList misfits;
+    int entries = 0;
+    BoxAnswerer answerer;
+    answerer.InspectEachWith([&](ConverterMsgBox *box) {
+        misfits += SummaryMisfits(box);
+        entries = ListEntries(box).size();
+        m_boxes.append(box->grab().toImage());
+    });
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(1, results.size()));
+    QCOMPARE(entries, results.size() - 1);
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
+    QCOMPARE(status->FullText(), ConversionTexts::QueueSomeConverted(1, results.size()));
+    misfits += Cut({Of(QStringLiteral("status when some of a queue failed"), status)});
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }

@@ -6,11 +6,13 @@
 // The window and its message box in the language of the system locale: every caption,
 // button and status text shows whole, the loading box's title, detail line and Cancel
 // button show whole inside the window, and the boxes' messages (each failure reason,
-// the about text, the close question) wrap inside the box above its buttons.
+// the about text, the close question) wrap inside the box above its buttons; with
+// several recordings, the source field, the queue box's lines, the search box, the
+// queue's status lines and the summary box with every failure reason fit too.
 // CMakeLists.txt runs this once per shipped language at pixel ratio 1 and 2, each run
 // under a locale that selects it and naming its language in WVC_FIT_LANGUAGE. Each
 // run leaves screenshots/lang[/2x]/<code>.png (the window converting, done and
-// cancelled) and <code>_boxes.png (the boxes).
+// cancelled, alone and in a queue) and <code>_boxes.png (the boxes).
 class LanguageFitTest : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,8 @@ private slots:
     void runsInTheLanguageOfTheLocale();
     void windowControlsShowTheirWholeTexts();
     void messageBoxTextsFitAboveTheirButton();
+    void queueTextsShowWhole();
+    void queueSummaryFitsAboveItsButton();
 
 private:
     QList<QImage> m_windows;

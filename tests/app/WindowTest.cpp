@@ -145,7 +145,7 @@ void WindowTest::outputNameReplacesTheWholeExtension()
 void WindowTest::outputPathTakesTheFirstFreeName_data()
 {
     QTest::addColumn<QString>("sourceName");
-    QTest::addColumn<QStringList>("taken");     // names ending in "/" are folders
+    QTest::addColumn<QStringList>("taken");     // names ending in "/" are folders, in "@" dangling links
     QTest::addColumn<int>("maxNumber");
     QTest::addColumn<QString>("expected");      // empty: no free name
 
@@ -159,6 +159,8 @@ void WindowTest::outputPathTakesTheFirstFreeName_data()
                                    << "clip_converted_1.mp4";
     QTest::newRow("a folder takes the name too") << "clip.mp4" << QStringList{"clip_converted.mp4/"} << max
                                                  << "clip_converted_1.mp4";
+    QTest::newRow("a dangling link takes the name too") << "clip.mp4" << QStringList{"clip_converted.mp4@"} << max
+                                                        << "clip_converted_1.mp4";
     QTest::newRow("other extensions do not count") << "clip.mp4" << QStringList{"clip_converted.avi", "clip.mp4"}
                                                    << max << "clip_converted.mp4";
     QTest::newRow("no extension and the source beside it") << "recording" << QStringList{"recording"} << max
@@ -183,6 +185,8 @@ void WindowTest::outputPathTakesTheFirstFreeName()
     for (const QString &name : taken) {
         if (name.endsWith('/'))
             QVERIFY(QDir(folder).mkdir(name.chopped(1)));
+        else if (name.endsWith('@'))
+            QVERIFY(QFile::link(folder + QStringLiteral("/nowhere"), folder + '/' + name.chopped(1)));
         else
             Touch(folder + '/' + name);
     }

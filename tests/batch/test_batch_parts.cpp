@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -124,22 +125,52 @@ TEST(MediaProbe, PicksRecordingsByContentNotByName)
     }
 }
 
+struct ScanEntry {
+    const char *path;
+    const char *content; // "video", "audio", "text" or "" (a folder)
+    bool found;
+};
+
 TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
 {
     const std::string dir = scratch_dir("batch_parts/scan");
-    fs::create_directories(dir + "/b/deeper");
-    fs::create_directories(dir + "/a");
-    const std::string ts = fixtures::fixture_path(fixtures::FixtureKind::H264AacTs);
-    for (const char *name : {"/b/deeper/3.ts", "/a/2.ts", "/1.ts", "/b/4.ts"})
-        fs::copy_file(ts, dir + name);
-    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::AacM4a), dir + "/a/sound.m4a");
-    fixtures::write_file(dir + "/a/readme.txt", {'h', 'i', '\n'});
+    const ScanEntry entries[] = {
+        {"/1.ts", "video", true},
+        {"/a", "", false},
+        {"/a/2.ts", "video", true},
+        {"/a/readme.txt", "text", false},
+        {"/a/sound.m4a", "audio", true},
+        {"/b", "", false},
+        {"/b/4.ts", "video", true},
+        {"/b/deeper", "", false},
+        {"/b/deeper/3.ts", "video", true},
+        // The converter's own outputs (a second run over the folder): skipped.
+        {"/1_converted.mp4", "video", false},
+        {"/a/2_converted_12.mp4", "video", false},
+        // Near misses of the output naming rule are recordings like any other.
+        {"/b/4_converted_01.mp4", "video", true},
+        {"/b/4_converted_x.mp4", "video", true},
+        {"/b/4_converted.mov", "video", true},
+    };
+    std::vector<std::string> expected;
+    for (const ScanEntry &e : entries) {
+        const std::string content = e.content;
+        if (content.empty())
+            fs::create_directories(dir + e.path);
+        else if (content == "text")
+            fixtures::write_file(dir + e.path, {'h', 'i', '\n'});
+        else
+            fs::copy_file(fixtures::fixture_path(content == "video" ? fixtures::FixtureKind::H264AacTs
+                                                                    : fixtures::FixtureKind::AacM4a),
+                          dir + e.path);
+        if (e.found)
+            expected.push_back(dir + e.path);
+    }
+    std::sort(expected.begin(), expected.end());
     fs::create_directory_symlink(dir + "/b", dir + "/a/link-to-b"); // not followed
 
     std::vector<std::string> files;
     ASSERT_EQ(find_media_files(dir, &files), 0);
-    const std::vector<std::string> expected = {dir + "/1.ts", dir + "/a/2.ts", dir + "/a/sound.m4a",
-                                               dir + "/b/4.ts", dir + "/b/deeper/3.ts"};
     EXPECT_EQ(files, expected);
     EXPECT_LT(find_media_files(dir + "/missing", &files), 0);
 }

@@ -1,0 +1,87 @@
+// Several recordings converted one after another: which ones, how far along the
+// queue is, and what became of each.
+//
+//     RecordingQueue queue;
+//     queue.Set(RecordingQueue::Collect(paths));   // files as given, folders scanned
+//     queue.Start();
+//     do {
+//         queue.Current().output = ...;            // named when its turn comes
+//         ... run it, feeding queue.NoteProgress(progress) ...
+//         queue.Finish(outcome);
+//     } while (queue.Advance());
+//
+// The overall share weighs each recording by its length: lengths come from the
+// folder scan or, for a file named directly, from its run's first progress; a
+// recording of unknown length counts as long as the average known one (all the
+// same when none is known). Finished recordings, converted or not, count as done.
+// Plain data; Collect may run on any thread, the rest on one thread at a time.
+#pragma once
+
+#include "ffmpeg_exec.h"
+
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+struct QueuedRecording {
+    enum class State { Waiting, Converting, Converted, Failed, Stopped };
+
+    QString source;
+    QString output;             // empty until its conversion starts
+    qint64 durationUs = -1;     // -1 while unknown
+    qint64 convertedUs = 0;     // media time converted so far
+    State state = State::Waiting;
+    RunFailure failure = RunFailure::None;
+};
+
+using RecordingList = QVector<QueuedRecording>;
+Q_DECLARE_METATYPE(RecordingList)
+
+class RecordingQueue
+{
+public:
+    // The recordings among `paths`: a file is taken as it is (a failure to read it
+    // shows when its turn comes); a folder gives the files under it that probe as
+    // media with video or audio (media_scan.h), in sorted order, with their lengths.
+    // A file reached twice (also through a link) is taken once, where it came first.
+    static RecordingList Collect(const QStringList &paths);
+
+    void Set(const RecordingList &recordings);
+    void Clear();
+    int Size() const;
+    // True with more than one recording: the window's queue flow.
+    bool IsQueue() const;
+    const RecordingList &Recordings() const;
+
+    // The source field's text: "cam01.ts (+4 more)".
+    QString FieldText() const;
+    // Every source path, one per line.
+    QString ToolTip() const;
+
+    // Back to the first recording, every one waiting, the clock at zero.
+    void Start();
+    // The recording being converted (or about to be).
+    int CurrentIndex() const;
+    QueuedRecording &Current();
+    // Its run's progress: what it converted and, when known, its length.
+    void NoteProgress(const RunProgress &progress);
+    // How its run ended.
+    void Finish(const RunOutcome &outcome);
+    // Moves to the next recording; false when there is none.
+    bool Advance();
+
+    int ConvertedCount() const;
+    int FailedCount() const;
+    // The share of all the recordings' media done, 0 to 100.
+    int OverallPercent() const;
+    // The time still needed at the pace so far, given the time the queue has taken;
+    // -1 before anything is done.
+    qint64 RemainingUs(qint64 elapsedUs) const;
+
+private:
+    double DoneFraction() const;
+
+    RecordingList m_recordings;
+    int m_current = 0;
+};
