@@ -35,6 +35,7 @@ int64_t video_size, audio_size, subtitle_size, extra_size;
 int nb_frames_dup, nb_frames_drop;
 int run_quiet;
 int run_failed;
+int run_lost_media;
 
 uint8_t *subtitle_out;
 FILE *vstats_file;
@@ -89,6 +90,8 @@ void free_output_files(void)
             avio_closep(&s->pb);
         avformat_free_context(s);
         av_dict_free(&of->opts);
+        av_freep(&of->final_path);
+        av_freep(&of->partial_path);
         av_freep(&output_files[i]);
     }
 }
@@ -195,6 +198,7 @@ void reset_engine_state(void)
     nb_frames_dup = nb_frames_drop = 0;
     run_quiet = 0;
     run_failed = 0;
+    run_lost_media = 0;
 }
 
 // ---- the run ----------------------------------------------------------------------
@@ -242,8 +246,14 @@ int end_run(PerFileOptions *o, int status, RunOutcome *outcome)
 {
     // Options written after the last file name have no file to go to.
     reset_file_options(o, 0);
-    // A failed run leaves no half-written or empty output behind.
-    const bool removed = discard_outputs(status) && remove_created_outputs() > 0;
+    // A finished file goes under its final name; a failed run leaves no
+    // half-written or empty output behind, not even under its partial name.
+    bool discard = discard_outputs(status);
+    if (!discard && publish_outputs() < 0) {
+        status = -1;
+        discard = true;
+    }
+    const bool removed = discard && remove_created_outputs() > 0;
     engine_cleanup();
     reset_engine_state();
     if (outcome)

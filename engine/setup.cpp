@@ -64,7 +64,7 @@ int check_outputs_have_streams(void)
     for (int i = 0; i < nb_output_files; i++) {
         AVFormatContext *oc = output_files[i]->ctx;
         if (!oc->nb_streams && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
-            av_dump_format(oc, i, oc->url, 1);
+            av_dump_format(oc, i, output_display_name(output_files[i]), 1);
             av_log(nullptr, AV_LOG_ERROR, "Output file #%d does not contain any stream\n", i);
             record_run_failure(RunFailure::SourceNoStream, AVERROR(EINVAL), "The output has no stream");
             return AVERROR(EINVAL);
@@ -661,7 +661,7 @@ void write_headers(SetupError *err, bool *want_sdp)
 void dump_output_formats(void)
 {
     for (int i = 0; i < nb_output_files; i++)
-        av_dump_format(output_files[i]->ctx, i, output_files[i]->ctx->url, 1);
+        av_dump_format(output_files[i]->ctx, i, output_display_name(output_files[i]), 1);
 }
 
 bool fed_by_complex_graph(const OutStream *ost)

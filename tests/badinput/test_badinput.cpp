@@ -354,6 +354,26 @@ constexpr int64_t kHourTicks = 3600LL * 90000;
 // 2^33 ticks of 90 kHz, in microseconds: where MPEG-TS timestamps wrap.
 constexpr int64_t kTsWrapUs = int64_t((uint64_t(1) << 33) * 1000000 / 90000);
 
+// The h264_aac_ts recording in Matroska with every video packet `shift_s` later.
+ClipRecipe video_shifted(int64_t shift_s)
+{
+    ClipRecipe r = ts_clip("video_shifted");
+    r.format = "matroska";
+    r.extension = "mkv";
+    r.packet_edit_name = "video +" + std::to_string(shift_s) + " s";
+    r.packet_edit = [=](AVPacket *pkt, const PacketInfo &info) {
+        if (info.type != AVMEDIA_TYPE_VIDEO)
+            return true;
+        const int64_t shift = av_rescale_q(shift_s, AVRational{1, 1}, info.time_base);
+        if (pkt->dts != AV_NOPTS_VALUE)
+            pkt->dts += shift;
+        if (pkt->pts != AV_NOPTS_VALUE)
+            pkt->pts += shift;
+        return true;
+    };
+    return r;
+}
+
 const Row kDamagedTiming[] = {
     {"TimestampsRepeated", Expect::Converts, nullptr,
      damaged_ts(damage(FileDamage::TsRepeatTimestamps, 0, 10)), 3},
@@ -366,6 +386,9 @@ const Row kDamagedTiming[] = {
     // Kept as a gap (one long frame), not filled with hours of copied frames.
     {"JumpingForwardHoursInMatroska", Expect::Converts, nullptr, clip(jumping_clip("matroska", "mkv", 3 * 3600, 1)),
      3 * 3600 + 3},
+    // Every video packet 1000 hours after the sound: the video is rebased onto
+    // the sound's clock, never left out.
+    {"VideoStarting1000HoursAfterAudio", Expect::Converts, nullptr, clip(video_shifted(1000 * 3600)), 3, 1.9},
     {"MpegTsClockWrappingPast2To33", Expect::Converts, nullptr,
      [](const std::string &dir) {
          ClipRecipe r = ts_clip("wrap");
