@@ -258,6 +258,16 @@ extern int run_failed;
 // closed, but the run ends with -1 and removes them (note_lost_media).
 extern int run_lost_media;
 
+// Attached pictures (cover art): when one of them cannot be converted the run
+// is made again without them (leave_out_attached_pictures set for it), unless
+// the run wrote somewhere it cannot take back (a pipe, a device) or was stopped.
+enum class AttachedPictureTrouble { None, Retry, Final };
+extern AttachedPictureTrouble attached_picture_failed;
+extern int leave_out_attached_pictures;
+// Notes that output stream `ost` failed (setup or no packet at all); true when
+// its source is an attached picture.
+bool note_attached_picture_failure(const OutStream *ost);
+
 // The last termination signal of the run in progress and how many arrived; both
 // start at 0 with every run (stop.cpp; the other ways to stop are in observe.h).
 extern volatile sig_atomic_t received_signal;

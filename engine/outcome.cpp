@@ -75,6 +75,21 @@ const char *output_display_name(const OutFile *of)
     return of->final_path ? of->final_path : of->ctx->url;
 }
 
+bool note_attached_picture_failure(const OutStream *ost)
+{
+    const InStream *ist = ost->source_index >= 0 ? input_streams[ost->source_index] : nullptr;
+    if (!ist || !(ist->st->disposition & AV_DISPOSITION_ATTACHED_PIC) || leave_out_attached_pictures)
+        return false;
+    // Made again, the run writes its outputs anew: only files under their
+    // partial names can be taken back first.
+    bool retry = engine_noted_stop() == StopCause::None;
+    for (int i = 0; i < nb_output_files; i++)
+        retry &= output_files[i]->partial_path || !has_own_file(output_files[i]->ctx);
+    if (attached_picture_failed != AttachedPictureTrouble::Final)
+        attached_picture_failed = retry ? AttachedPictureTrouble::Retry : AttachedPictureTrouble::Final;
+    return true;
+}
+
 namespace {
 
 bool limited_by_user(const OutFile *of, const OutStream *ost)
@@ -97,7 +112,10 @@ void check_streams_reached_outputs(void)
             continue;
         const InStream *ist = input_streams[ost->source_index];
         const OutFile *of = output_files[ost->file_index];
-        if (!ist->frames_decoded || limited_by_user(of, ost) || of->write_error || !of->packets_written)
+        if (limited_by_user(of, ost) || of->write_error || !of->packets_written)
+            continue;
+        // A picture that decoded to nothing still leaves an empty track.
+        if (!ist->frames_decoded && !note_attached_picture_failure(ost))
             continue;
         char text[256];
         snprintf(text, sizeof(text), "Output stream #%d:%d (%s) received nothing of its input stream #%d:%d",

@@ -297,7 +297,7 @@ int pick_video_source(AVFormatContext *oc)
         if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
             continue;
         bool attached = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        if (pictures_only && !attached)
+        if ((pictures_only && !attached) || (attached && leave_out_attached_pictures))
             continue;
         int64_t area = int64_t(st->codecpar->width) * st->codecpar->height;
         if (attached && !pictures_only)

@@ -36,6 +36,8 @@ int nb_frames_dup, nb_frames_drop;
 int run_quiet;
 int run_failed;
 int run_lost_media;
+int leave_out_attached_pictures;
+AttachedPictureTrouble attached_picture_failed;
 
 uint8_t *subtitle_out;
 FILE *vstats_file;
@@ -271,7 +273,9 @@ int ffmpeg_exec(int argc, char **argv)
     return ffmpeg_exec_observed(argc, argv, nullptr, nullptr);
 }
 
-int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+namespace {
+
+int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
     // Before any file is opened: none may become standard input, output or error.
     plat_fill_closed_standard_descriptors();
@@ -357,4 +361,23 @@ int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, Run
     if (do_benchmark)
         print_run_benchmark(run_start);
     return end_run(&o, status, outcome);
+}
+
+} // namespace
+
+int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    leave_out_attached_pictures = 0;
+    int status = run_conversion(argc, argv, observer, outcome);
+    // A cover picture is no reason to lose the sound: a run that failed on its
+    // attached picture is made again without it.
+    if (status < 0 && attached_picture_failed == AttachedPictureTrouble::Retry) {
+        av_log(nullptr, AV_LOG_WARNING, "The input's attached picture (cover art) cannot be converted: "
+                                        "converting without it.\n");
+        leave_out_attached_pictures = 1;
+        status = run_conversion(argc, argv, observer, outcome);
+        leave_out_attached_pictures = 0;
+    }
+    attached_picture_failed = AttachedPictureTrouble::None;
+    return status;
 }

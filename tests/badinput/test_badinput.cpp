@@ -428,6 +428,43 @@ const Row kPictureSizes[] = {
      bytes_file("recording.y4m", [] { return y4m_claiming(30000, 30000); })},
 };
 
+// ---- cover art -------------------------------------------------------------------------
+
+// The first JPEG picture of a w x h MJPEG recording.
+std::string jpeg_picture(int width, int height)
+{
+    const Bytes avi = read_file(clip_path(sized(width, height)));
+    const std::string bytes(avi.begin(), avi.end());
+    const size_t start = bytes.find("\xff\xd8\xff"), end = bytes.find("\xff\xd9", start);
+    if (start == std::string::npos || end == std::string::npos)
+        throw FixtureError("no JPEG picture in the MJPEG recording");
+    return bytes.substr(start, end + 2 - start);
+}
+
+// Two seconds of AAC sound in Matroska with `picture` attached as its cover.
+std::function<Case(const std::string &)> sound_with_cover(const std::string &name, std::function<std::string()> picture)
+{
+    return [=](const std::string &dir) {
+        ClipRecipe r = fixture_recipe(FixtureKind::AacM4a);
+        r.name = "badinput_cover_" + name;
+        r.format = "matroska";
+        r.extension = "mka";
+        r.attachments = {Attachment{"cover.jpg", "image/jpeg", picture()}};
+        return copied(dir, clip_path(r), "recording.mka");
+    };
+}
+
+const Row kCoverArt[] = {
+    // An odd size is padded like any odd picture.
+    {"CoverOf601x601", Expect::Converts, nullptr, sound_with_cover("601", [] { return jpeg_picture(601, 601); }),
+     0, 1.9},
+    // A picture that cannot be converted: the sound alone, with a warning.
+    {"CoverThatIsNoPicture", Expect::Converts, nullptr,
+     sound_with_cover("broken", [] { return std::string(600, 'x'); }), 0, 1.9},
+    {"CoverCutShort", Expect::Converts, nullptr,
+     sound_with_cover("cut", [] { return jpeg_picture(601, 601).substr(0, 300); }), 0, 1.9},
+};
+
 // ---- sound -----------------------------------------------------------------------------
 
 const Row kSound[] = {
@@ -1082,6 +1119,7 @@ INSTANTIATE_TEST_SUITE_P(Recordings, Damaged, ::testing::ValuesIn(kDamagedRecord
 INSTANTIATE_TEST_SUITE_P(Timing, Damaged, ::testing::ValuesIn(kDamagedTiming), row_name);
 INSTANTIATE_TEST_SUITE_P(PictureSizes, Damaged, ::testing::ValuesIn(kPictureSizes), row_name);
 INSTANTIATE_TEST_SUITE_P(Sound, Damaged, ::testing::ValuesIn(kSound), row_name);
+INSTANTIATE_TEST_SUITE_P(CoverArt, Damaged, ::testing::ValuesIn(kCoverArt), row_name);
 INSTANTIATE_TEST_SUITE_P(NotRecordings, Damaged, ::testing::ValuesIn(kNotRecordings), row_name);
 INSTANTIATE_TEST_SUITE_P(Paths, Damaged, ::testing::ValuesIn(kPaths), row_name);
 
