@@ -227,7 +227,22 @@ fixtures::ClipRecipe long_recording()
     return fixtures::benchmark_1080p_recipe(8);
 }
 
-// Waits until every path exists and holds some bytes, or the process ended.
+// The size of the partial file a conversion writes before it becomes `path`
+// (hidden, named after it, ending in ".part"), 0 while there is none.
+uintmax_t partial_size(const std::string &path)
+{
+    const fs::path final_path(path);
+    const std::string prefix = "." + final_path.filename().string() + ".";
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(final_path.parent_path(), ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
+            return fs::file_size(e.path(), ec);
+    }
+    return 0;
+}
+
+// Waits until the partial file of every path holds some bytes, or the process ended.
 bool wait_for_partial_outputs(pid_t pid, const std::vector<std::string> &paths)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -236,10 +251,8 @@ bool wait_for_partial_outputs(pid_t pid, const std::vector<std::string> &paths)
         if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
             return false;
         bool all = true;
-        for (const std::string &p : paths) {
-            std::error_code ec;
-            all = all && fs::file_size(p, ec) > 0 && !ec;
-        }
+        for (const std::string &p : paths)
+            all = all && partial_size(p) > 0;
         if (all)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
