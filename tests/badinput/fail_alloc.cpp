@@ -25,12 +25,14 @@ namespace {
 long fail_at = -1; // -1: not asked to do anything
 std::atomic<long> allocations{0};
 
-// True for the allocation that is to fail.
+// True (with errno set as a real failure sets it) for the allocation that is
+// to fail.
 bool fail_this_one()
 {
-    if (fail_at < 0)
+    if (fail_at < 0 || ++allocations != fail_at)
         return false;
-    return ++allocations == fail_at;
+    errno = ENOMEM;
+    return true;
 }
 
 __attribute__((constructor)) void read_setting()
