@@ -5,6 +5,9 @@
 // fails and the number of those allocations is written to standard error at
 // exit ("allocations: <n>"), so a test can spread N over a whole run.
 //
+// With WVC_FAIL_ALLOC_PHASE=loop only allocations after the first output header
+// was written count: the conversion itself, not the opening of the files.
+//
 // Plain malloc (and so C++ operator new, which throws when it fails) is left
 // alone: a C++ program cannot go on after an allocation failure it did not
 // expect, and the libraries allocate through the calls above.
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 
 extern "C" {
 void *__libc_memalign(size_t alignment, size_t size);
@@ -24,12 +28,14 @@ namespace {
 
 long fail_at = -1; // -1: not asked to do anything
 std::atomic<long> allocations{0};
+bool loop_only = false;
+std::atomic<bool> header_written{false};
 
 // True (with errno set as a real failure sets it) for the allocation that is
 // to fail.
 bool fail_this_one()
 {
-    if (fail_at < 0 || ++allocations != fail_at)
+    if (fail_at < 0 || (loop_only && !header_written.load()) || ++allocations != fail_at)
         return false;
     errno = ENOMEM;
     return true;
@@ -40,6 +46,8 @@ __attribute__((constructor)) void read_setting()
     const char *value = getenv("WVC_FAIL_ALLOC_AT");
     if (value && *value)
         fail_at = strtol(value, nullptr, 10);
+    const char *phase = getenv("WVC_FAIL_ALLOC_PHASE");
+    loop_only = phase && !strcmp(phase, "loop");
 }
 
 __attribute__((destructor)) void report_count()
@@ -51,6 +59,19 @@ __attribute__((destructor)) void report_count()
 } // namespace
 
 extern "C" {
+
+struct AVFormatContext;
+struct AVDictionary;
+
+// The muxer's header is the last step before the loop.
+int avformat_write_header(AVFormatContext *s, AVDictionary **options)
+{
+    using WriteHeader = int (*)(AVFormatContext *, AVDictionary **);
+    static const auto real = reinterpret_cast<WriteHeader>(dlsym(RTLD_NEXT, "avformat_write_header"));
+    const int ret = real(s, options);
+    header_written = true;
+    return ret;
+}
 
 int posix_memalign(void **out, size_t alignment, size_t size)
 {
