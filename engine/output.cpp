@@ -120,6 +120,14 @@ bool written_through_partial_file(const char *local)
 // of->partial_path; the final name is kept in of->final_path.
 int create_partial_file(OutFile *of, const char *local)
 {
+    // The partial name may be valid where the final one is not: a name the
+    // folder cannot hold is refused before any work is done for it.
+    const char *base = strrchr(local, '/');
+    if (strlen(base ? base + 1 : local) > NAME_MAX || strlen(local) >= PATH_MAX) {
+        print_error(local, AVERROR(ENAMETOOLONG));
+        record_run_failure(output_failure(AVERROR(ENAMETOOLONG)), AVERROR(ENAMETOOLONG));
+        return AVERROR(ENAMETOOLONG);
+    }
     std::string partial;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
