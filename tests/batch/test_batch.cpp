@@ -286,6 +286,36 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     EXPECT_TRUE(report[2].at("seconds").is_null());
 }
 
+// The first child process of `pid` (a conversion job of the batch command).
+pid_t first_child(pid_t pid)
+{
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    long child = 0;
+    return children >> child ? pid_t(child) : 0;
+}
+
+TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
+{
+    const std::string root = scratch_dir("batch/killed_job");
+    fs::create_directories(root + "/in");
+    fs::create_directories(root + "/out");
+    fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
+    const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
+                                   root + "/in"},
+                                  root);
+    const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+    const pid_t job = first_child(pid);
+    if (job > 0)
+        kill(job, SIGKILL);
+    const BatchRun run = finish_batch(pid, root, 30);
+    ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("status"), "failed");
+}
+
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
 {
     const std::string root = scratch_dir("batch/dry_run");
