@@ -3,6 +3,7 @@
 #include "job_pool.h"
 
 #include "job_protocol.h"
+#include "output_naming.h"
 #include "single_job.h"
 
 #include <cerrno>
@@ -213,10 +214,12 @@ void settle(const Running &r, int status, int interrupt, const BatchJob &job, Jo
         }
         return;
     }
-    // The process died before its engine could clean up: whatever it wrote under
-    // the name planned for it is a partial file of ours.
+    // The process died before its engine could clean up: it left its partial
+    // file (named after its output and its process id), and whatever is under
+    // the name planned for it is ours too.
     result->status = interrupt ? JobStatus::Stopped : JobStatus::Failed;
     result->reason = interrupt ? interrupt_reason(interrupt) : describe_exit(status);
+    unlink(partial_output_path(job.output, long(r.pid)).c_str());
     unlink(job.output.c_str());
 }
 

@@ -7,6 +7,7 @@
 //
 // Called by the loop (loop.cpp) for every packet read and at the end of input.
 #include "transcode.h"
+#include "observe.h"
 
 #include "pool.h"
 
@@ -51,17 +52,69 @@ int push_flags(const InStream *ist, const GraphInput *in, const AVFrame *frame)
     return flags;
 }
 
+// A graph that failed to take a frame is in no state to take another: it is
+// given up, and what it fed has lost its media.
+void give_up_failed_graph(const InStream *ist, GraphInput *in, int err)
+{
+    char text[256], reason[AV_ERROR_MAX_STRING_SIZE];
+    av_strerror(err, reason, sizeof(reason));
+    snprintf(text, sizeof(text), "Failed to inject frame into filter network (input stream #%d:%d): %s",
+             ist->file_index, ist->st->index, reason);
+    abandon_filtergraph(in->graph);
+    note_lost_media(err == AVERROR(ENOMEM) ? RunFailure::Other : RunFailure::EncoderRefused, err, text);
+}
+
 void send_frame_to_filters(InStream *ist, AVFrame *frame)
 {
     for (int i = 0; i < ist->nb_filters; i++) {
         GraphInput *in = ist->filters[i];
         if (!in->filter) // its graph was given up
             continue;
-        if (av_buffersrc_add_frame_flags(in->filter, frame, push_flags(ist, in, frame)) < 0) {
-            av_log(nullptr, AV_LOG_FATAL, "Failed to inject frame into filter network\n");
-            break;
+        const int ret = av_buffersrc_add_frame_flags(in->filter, frame, push_flags(ist, in, frame));
+        if (ret < 0) {
+            give_up_failed_graph(ist, in, ret);
+            return;
         }
     }
+    ist->frames_refused = 0;
+}
+
+// ---- frames the graphs cannot follow ---------------------------------------------
+
+using FrameShape = decltype(InStream::refused);
+
+FrameShape current_shape(const InStream *ist)
+{
+    FrameShape shape = {};
+    shape.set = 1;
+    shape.width = ist->resample_width;
+    shape.height = ist->resample_height;
+    shape.pix_fmt = ist->resample_pix_fmt;
+    shape.sample_fmt = ist->resample_sample_fmt;
+    shape.sample_rate = ist->resample_sample_rate;
+    shape.channels = ist->resample_channels;
+    shape.channel_layout = ist->resample_channel_layout;
+    return shape;
+}
+
+void restore_shape(InStream *ist, const FrameShape &shape)
+{
+    ist->resample_width = shape.width;
+    ist->resample_height = shape.height;
+    ist->resample_pix_fmt = shape.pix_fmt;
+    ist->resample_sample_fmt = shape.sample_fmt;
+    ist->resample_sample_rate = shape.sample_rate;
+    ist->resample_channels = shape.channels;
+    ist->resample_channel_layout = shape.channel_layout;
+}
+
+// Drops a frame the graphs could not be rebuilt for; they keep serving the
+// frames they were built for.
+void drop_refused_frame(InStream *ist)
+{
+    ist->frames_refused++;
+    av_log(nullptr, AV_LOG_VERBOSE, "Input stream #%d:%d: frame dropped, the filters cannot take it\n",
+           ist->file_index, ist->st->index);
 }
 
 void send_eof_to_filters(InStream *ist)
@@ -75,9 +128,10 @@ void send_eof_to_filters(InStream *ist)
     }
 }
 
-// Rebuilds every graph the stream feeds; false when one of them failed (and was
-// given up).
-bool reconfigure_filtergraphs(InStream *ist)
+// Rebuilds every graph the stream feeds for its current frame parameters;
+// false when one of them failed. With `give_up`, a graph that failed is given up
+// (its outputs lose their media); without, it is left for another rebuild.
+bool rebuild_graphs(InStream *ist, bool give_up)
 {
     bool ok = true;
     for (int i = 0; i < ist->nb_filters; i++) {
@@ -87,7 +141,8 @@ bool reconfigure_filtergraphs(InStream *ist)
         Filtergraph *fg = in->graph;
         if (build_filtergraph(fg) < 0) {
             av_log(nullptr, AV_LOG_FATAL, "Error reinitializing filters!\n");
-            abandon_filtergraph(fg);
+            if (give_up)
+                abandon_filtergraph(fg);
             ok = false;
             continue;
         }
@@ -101,6 +156,32 @@ bool reconfigure_filtergraphs(InStream *ist)
         }
     }
     return ok;
+}
+
+// Follows new frame parameters (already noted in ist, `before` the old ones).
+// When the graphs cannot be built for them, frames like this one are dropped
+// and the graphs are built again for the old parameters, so the frames that
+// follow still get through; false drops the frame.
+bool reconfigure_filtergraphs(InStream *ist, const FrameShape &before)
+{
+    if (rebuild_graphs(ist, false)) {
+        ist->refused.set = 0;
+        return true;
+    }
+    ist->refused = current_shape(ist);
+    restore_shape(ist, before);
+    if (!rebuild_graphs(ist, true)) {
+        char text[160];
+        snprintf(text, sizeof(text), "Input stream #%d:%d: its filters can be built neither for its new frames "
+                 "nor for its earlier ones", ist->file_index, ist->st->index);
+        note_lost_media(RunFailure::EncoderRefused, 0, text);
+        return false;
+    }
+    av_log(nullptr, AV_LOG_WARNING,
+           "Input stream #%d:%d: the filters cannot follow this change; its frames are dropped until the "
+           "stream changes back\n", ist->file_index, ist->st->index);
+    drop_refused_frame(ist);
+    return false;
 }
 
 // ---- sending packets, receiving frames --------------------------------------------
@@ -134,6 +215,7 @@ int decode_frames(InStream *ist, const AVPacket *pkt, int *frames, OnFrame on_fr
                 continue;
             }
             (*frames)++;
+            ist->frames_decoded++;
             on_frame(frame);
             av_frame_unref(frame);
         }
@@ -199,6 +281,7 @@ bool ensure_channel_layout(InStream *ist, AVFrame *frame)
 // Notes new audio parameters and rebuilds the graphs; false drops the frame.
 bool follow_audio_change(InStream *ist, AVFrame *frame)
 {
+    const FrameShape before = current_shape(ist);
     char old_layout[64], new_layout[64];
     AVChannelLayout old = {};
     av_channel_layout_from_mask(&old, ist->resample_channel_layout);
@@ -217,7 +300,14 @@ bool follow_audio_change(InStream *ist, AVFrame *frame)
     ist->resample_channels = frame->ch_layout.nb_channels;
     ist->resample_channel_layout = layout_mask(frame->ch_layout);
     ist->resample_sample_rate = frame->sample_rate;
-    return reconfigure_filtergraphs(ist);
+    return reconfigure_filtergraphs(ist, before);
+}
+
+bool audio_refused(const InStream *ist, const AVFrame *frame)
+{
+    const auto &r = ist->refused;
+    return r.set && r.sample_fmt == frame->format && r.channels == frame->ch_layout.nb_channels &&
+           r.channel_layout == layout_mask(frame->ch_layout) && r.sample_rate == frame->sample_rate;
 }
 
 void handle_audio_frame(InStream *ist, AVFrame *frame)
@@ -229,8 +319,14 @@ void handle_audio_frame(InStream *ist, AVFrame *frame)
 
     if (!ensure_channel_layout(ist, frame))
         return;
-    if (audio_changed(ist, frame) && !follow_audio_change(ist, frame))
-        return;
+    if (audio_changed(ist, frame)) {
+        if (audio_refused(ist, frame)) {
+            drop_refused_frame(ist);
+            return;
+        }
+        if (!follow_audio_change(ist, frame))
+            return;
+    }
 
     // The frame's own time (the packet's, in the stream time base), else the
     // stream's running time.
@@ -321,8 +417,15 @@ bool video_changed(const InStream *ist, const AVFrame *frame)
            ist->resample_pix_fmt != frame->format;
 }
 
+bool video_refused(const InStream *ist, const AVFrame *frame)
+{
+    const auto &r = ist->refused;
+    return r.set && r.width == frame->width && r.height == frame->height && r.pix_fmt == frame->format;
+}
+
 bool follow_video_change(InStream *ist, const AVFrame *frame)
 {
+    const FrameShape before = current_shape(ist);
     av_log(nullptr, AV_LOG_INFO,
            "Input stream #%d:%d frame changed from size:%dx%d fmt:%s to size:%dx%d fmt:%s\n",
            ist->file_index, ist->st->index, ist->resample_width, ist->resample_height,
@@ -331,7 +434,7 @@ bool follow_video_change(InStream *ist, const AVFrame *frame)
     ist->resample_width = frame->width;
     ist->resample_height = frame->height;
     ist->resample_pix_fmt = frame->format;
-    return reconfigure_filtergraphs(ist);
+    return reconfigure_filtergraphs(ist, before);
 }
 
 void handle_video_frame(InStream *ist, AVFrame *frame)
@@ -348,8 +451,14 @@ void handle_video_frame(InStream *ist, AVFrame *frame)
     if (do_deinterlace && deinterlace(frame) < 0)
         av_log(nullptr, AV_LOG_WARNING, "Deinterlacing failed\n");
     pace(ist);
-    if (video_changed(ist, frame) && !follow_video_change(ist, frame))
-        return;
+    if (video_changed(ist, frame)) {
+        if (video_refused(ist, frame)) {
+            drop_refused_frame(ist);
+            return;
+        }
+        if (!follow_video_change(ist, frame))
+            return;
+    }
     if (ist->st->sample_aspect_ratio.num)
         frame->sample_aspect_ratio = ist->st->sample_aspect_ratio;
     send_frame_to_filters(ist, frame);
@@ -419,9 +528,11 @@ void sub2video_push(InStream *ist, int64_t pts)
     ist->sub2video.last_pts = pts;
     for (int i = 0; i < ist->nb_filters; i++) {
         GraphInput *in = ist->filters[i];
-        if (in->filter && av_buffersrc_add_frame_flags(in->filter, canvas,
-                                                       AV_BUFFERSRC_FLAG_KEEP_REF | AV_BUFFERSRC_FLAG_PUSH) < 0)
-            av_log(nullptr, AV_LOG_FATAL, "Failed to inject frame into filter network\n");
+        if (!in->filter)
+            continue;
+        const int ret = av_buffersrc_add_frame_flags(in->filter, canvas, AV_BUFFERSRC_FLAG_KEEP_REF | AV_BUFFERSRC_FLAG_PUSH);
+        if (ret < 0)
+            give_up_failed_graph(ist, in, ret);
     }
 }
 
@@ -664,6 +775,25 @@ void abandon_filtergraph(Filtergraph *fg)
         if (fg->outputs[i]->ost)
             finish_output_stream(fg->outputs[i]->ost);
     }
+}
+
+void check_stream_reached_its_end(InStream *ist)
+{
+    if (!ist->frames_refused || run_lost_media)
+        return;
+    bool feeds_unfinished = false;
+    for (int i = 0; i < ist->nb_filters; i++) {
+        const Filtergraph *fg = ist->filters[i]->graph;
+        for (int j = 0; j < fg->nb_outputs; j++)
+            feeds_unfinished |= fg->outputs[j]->ost && !fg->outputs[j]->ost->finished;
+    }
+    if (!feeds_unfinished) // its outputs had all they asked for
+        return;
+    char text[200];
+    snprintf(text, sizeof(text), "Input stream #%d:%d: its last %" PRId64 " frames could not be converted (the "
+             "filters cannot follow a change of its frames), so its outputs lack the end of the recording",
+             ist->file_index, ist->st->index, ist->frames_refused);
+    note_lost_media(RunFailure::EncoderRefused, 0, text);
 }
 
 void sub2video_heartbeat(InFile *ifile, const AVStream *st, int64_t pts)

@@ -8,6 +8,7 @@
 // Called by the loop (loop.cpp) and by decoding (decode.cpp: subtitles, copied
 // packets); see transcode.h.
 #include "transcode.h"
+#include "observe.h"
 
 #include <cinttypes>
 #include <climits>
@@ -48,6 +49,7 @@ void write_packet(OutFile *of, OutStream *ost, AVPacket *pkt)
     int ret = av_interleaved_write_frame(of->ctx, pkt);
     if (ret >= 0) {
         of->packets_written++;
+        ost->packets_muxed++;
         return;
     }
     print_error("av_interleaved_write_frame()", ret);
@@ -176,6 +178,17 @@ void give_up_frame(OutStream *ost, int copies, int encoded)
         nb_frames_drop++;
 }
 
+// An encoder that failed leaves a hole in its stream (and may be in no state to
+// go on): the run fails.
+void encoder_failed(const OutStream *ost, const char *kind, int err)
+{
+    char text[200], reason[AV_ERROR_MAX_STRING_SIZE];
+    av_strerror(err, reason, sizeof(reason));
+    snprintf(text, sizeof(text), "%s encoding of output stream #%d:%d failed: %s", kind, ost->file_index,
+             ost->index, reason);
+    note_lost_media(err == AVERROR(ENOMEM) ? RunFailure::Other : RunFailure::EncoderRefused, err, text);
+}
+
 } // namespace
 
 // Encodes `frame` as many times as the frame-rate synchronisation says.
@@ -198,6 +211,7 @@ void encode_video_frame(OutStream *ost, AVFrame *frame)
         if (ret < 0) {
             av_log(nullptr, AV_LOG_FATAL, "Video encoding failed\n");
             give_up_frame(ost, copies, i);
+            encoder_failed(ost, "Video", ret);
             return;
         }
         ost->sync_opts++;
@@ -222,8 +236,10 @@ void encode_audio_frame(OutStream *ost, AVFrame *frame)
     if (ret >= 0)
         ret = receive_packets(ost, &size);
     benchmark_mark("encode_audio %d.%d", ost->file_index, ost->index);
-    if (ret < 0)
+    if (ret < 0) {
         av_log(nullptr, AV_LOG_FATAL, "Audio encoding failed (avcodec_encode_audio2)\n");
+        encoder_failed(ost, "Audio", ret);
+    }
 }
 
 // Takes every frame the sink of `ost` holds and encodes it.
@@ -481,6 +497,7 @@ void drain_encoders(void)
         benchmark_mark("flush %s %d.%d", kind, ost->file_index, ost->index);
         if (ret < 0 && ret != AVERROR_EOF) {
             av_log(nullptr, AV_LOG_FATAL, "%s encoding failed\n", kind);
+            encoder_failed(ost, kind, ret);
             return;
         }
     }

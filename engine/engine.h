@@ -20,6 +20,7 @@ struct InStream;
 struct OutStream;
 struct Filtergraph;
 struct FramePool;
+enum class RunFailure; // ffmpeg_exec.h
 
 // ---- filtergraphs -----------------------------------------------------------
 
@@ -107,6 +108,23 @@ struct InStream {
     int dr1; // decoder pictures come from pool
     FramePool *pool;
 
+    // Frames decoded so far, and those the filtergraphs could not take since the
+    // last one they took: a stream whose frames stop reaching its outputs before
+    // its input ends has lost the rest (decode.cpp).
+    int64_t frames_decoded;
+    int64_t frames_refused;
+    // The frame parameters a graph rebuild failed for (frames like them are
+    // dropped; the graphs keep serving the parameters they had); valid when set.
+    struct {
+        int set;
+        int width, height, pix_fmt;
+        int sample_fmt, sample_rate, channels;
+        uint64_t channel_layout;
+    } refused;
+    // Microseconds taken off every timestamp of a stream that starts far from
+    // the file's other streams, so it plays along with them (loop.cpp).
+    int64_t ts_rebase;
+
     struct {
         int got_output;
         int ret;
@@ -131,6 +149,14 @@ struct OutFile {
     int64_t packets_written;
     int write_error;
     int created;
+    // A regular file is written under a hidden partial name in the same folder
+    // and renamed to its final name only once complete (publish_outputs), so a
+    // file under the final name is never a cut-off one. Both nullptr for
+    // outputs written directly (devices, pipes, other protocols). The device
+    // and inode of the partial file tell whether it is still the one written.
+    char *final_path;
+    char *partial_path;
+    uint64_t written_dev, written_ino;
 };
 
 constexpr int MAX_MAPPED_CHANNELS = 32;
@@ -160,6 +186,7 @@ struct OutStream {
     int64_t first_pts;
     int64_t last_mux_dts; // dts of the last packet written, in stream time base
     int64_t mux_end_us;   // end of the last packet written (microseconds), for reports
+    int64_t packets_muxed; // packets the muxer took for this stream
 
     // What the encoder said about its last packet (quality statistics side data).
     struct {
@@ -226,6 +253,20 @@ extern int run_quiet; // "-d" as first argument
 // that would replace an input, a failed output open, ...). Parsing goes on, but the
 // run then ends with -1 instead of working on a half-registered output.
 extern int run_failed;
+// Set when media was lost on the way during the loop (an encoder or filtergraph
+// failed, a stream's frames stopped reaching its output): the outputs are still
+// closed, but the run ends with -1 and removes them (note_lost_media).
+extern int run_lost_media;
+
+// Attached pictures (cover art): when one of them cannot be converted the run
+// is made again without them (leave_out_attached_pictures set for it), unless
+// the run wrote somewhere it cannot take back (a pipe, a device) or was stopped.
+enum class AttachedPictureTrouble { None, Retry, Final };
+extern AttachedPictureTrouble attached_picture_failed;
+extern int leave_out_attached_pictures;
+// Notes that output stream `ost` failed (setup or no packet at all); true when
+// its source is an attached picture.
+bool note_attached_picture_failure(const OutStream *ost);
 
 // The last termination signal of the run in progress and how many arrived; both
 // start at 0 with every run (stop.cpp; the other ways to stop are in observe.h).
@@ -238,7 +279,7 @@ extern FILE *vstats_file;     // opened at the first statistics line, closed by 
 // of every run.
 extern int64_t benchmark_clock;
 
-// Handler of SIGINT and SIGTERM while a run is in progress: records the signal and
+// Handler of SIGINT, SIGTERM and SIGHUP while a run is in progress: records the signal and
 // wakes the run's thread, never ends the process.
 void on_termination_signal(int sig);
 
@@ -318,11 +359,22 @@ int check_overwrite(const char *filename);
 const char *local_file_path(const char *url);
 
 // outcome.cpp
+// The output's name as the user gave it (its final name while it is written
+// under a partial one).
+const char *output_display_name(const OutFile *of);
 // Records the first write error of `of` (logged once) and finishes its streams.
 void note_write_error(OutFile *of, int err);
 // After the loop: closes every output file; 0 when each was written completely and
 // media reached at least one of them, else -1 (said why).
 int settle_outputs(void);
+// Media was lost on the way: logs `text` (as an error), records `failure` for
+// the outcome, ends every output stream (nothing more is worth encoding) and
+// makes the run end with -1.
+void note_lost_media(RunFailure failure, int error, const char *text);
+// After settle_outputs() of a run that keeps its files: checks that each file
+// written under its partial name is still the one written, then renames it to
+// its final name. 0, or -1 when one vanished or could not be renamed (said why).
+int publish_outputs(void);
 // Removes the files this run created (for runs that end with -1, and stopped
 // runs whose caller discards them); returns how many were removed.
 int remove_created_outputs(void);

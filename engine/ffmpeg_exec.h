@@ -47,7 +47,7 @@ std::vector<std::string> converter_arguments(const std::string &source, const st
 
 // ---- observed runs ---------------------------------------------------------------------
 //
-// SIGINT and SIGTERM belong to the engine only while a run is in progress (either
+// SIGINT, SIGTERM and SIGHUP belong to the engine only while a run is in progress (either
 // entry): a signal stops the run as "q" does, and once the run has finished its
 // files and restored the handlers that were there before, it is raised again for
 // them. The first signal also breaks off blocking input; a second one every

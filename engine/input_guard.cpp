@@ -201,12 +201,14 @@ int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags
     int ret = open_playlist_as_finished(s, pb, url);
     if (ret)
         return ret < 0 ? ret : 0;
+    // Only a local file gets here (checked above), so the protocol lists of the
+    // input are not handed on: with them, the libraries copy the lists into the
+    // new context and, should that copy find no memory, close the file twice.
+    const char *protocol = avio_find_protocol_name(url);
+    if (!protocol || strcmp(protocol, "file"))
+        return AVERROR(EPERM);
     AVDictionary *opts = nullptr;
     ret = options ? av_dict_copy(&opts, *options, 0) : 0;
-    if (ret >= 0 && s->protocol_whitelist)
-        ret = av_dict_set(&opts, "protocol_whitelist", s->protocol_whitelist, 0);
-    if (ret >= 0 && s->protocol_blacklist)
-        ret = av_dict_set(&opts, "protocol_blacklist", s->protocol_blacklist, 0);
     if (ret >= 0)
         ret = avio_open2(pb, url, flags, &s->interrupt_callback, &opts);
     av_dict_free(&opts);

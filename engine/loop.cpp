@@ -132,7 +132,8 @@ int64_t scale_timestamp(int64_t ts, double scale)
 
 void apply_offset_and_scale(const InFile *ifile, const InStream *ist, AVPacket *pkt)
 {
-    const int64_t offset = av_rescale_q(ifile->ts_offset, AV_TIME_BASE_Q, ist->st->time_base);
+    const int64_t offset =
+        av_rescale_q(av_sat_sub64(ifile->ts_offset, ist->ts_rebase), AV_TIME_BASE_Q, ist->st->time_base);
     if (pkt->dts != AV_NOPTS_VALUE)
         pkt->dts = av_sat_add64(pkt->dts, offset);
     if (pkt->pts != AV_NOPTS_VALUE)
@@ -197,8 +198,10 @@ void end_input_file(InFile *ifile)
     for (int i = 0; i < ifile->stream_count; i++) {
         const int index = ifile->first_stream + i;
         InStream *ist = input_streams[index];
-        if (ist->decoding_needed)
+        if (ist->decoding_needed) {
             decode_input_packet(ist, nullptr);
+            check_stream_reached_its_end(ist);
+        }
         for (int j = 0; j < nb_output_streams; j++) {
             OutStream *ost = output_streams[j];
             if (ost->source_index == index &&
@@ -267,6 +270,56 @@ int feed_input_packet(InFile *ifile)
     return 0;
 }
 
+// ---- streams that start far from the others ------------------------------------------
+
+int64_t stream_start_us(const InStream *ist)
+{
+    const AVStream *st = ist->st;
+    if (ist->discard || st->start_time == AV_NOPTS_VALUE)
+        return AV_NOPTS_VALUE;
+    return av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
+}
+
+// A stream whose timestamps all lie further from the file's first stream than
+// any timestamp error the loop accepts (a recorder's clock set wrong for one
+// track) would never be played with the others; its frames would even be taken
+// for damaged ones. Such streams are moved back, together, so the first of them
+// starts with the file's first stream.
+void rebase_distant_streams(InFile *ifile)
+{
+    if (copy_ts)
+        return;
+    const int64_t threshold = int64_t(double(dts_error_threshold) * AV_TIME_BASE);
+    int64_t earliest = INT64_MAX;
+    for (int i = 0; i < ifile->stream_count; i++) {
+        const int64_t start = stream_start_us(input_streams[ifile->first_stream + i]);
+        if (start != AV_NOPTS_VALUE)
+            earliest = FFMIN(earliest, start);
+    }
+    if (earliest == INT64_MAX)
+        return;
+    int64_t first_far = INT64_MAX;
+    for (int i = 0; i < ifile->stream_count; i++) {
+        const int64_t start = stream_start_us(input_streams[ifile->first_stream + i]);
+        if (start != AV_NOPTS_VALUE && av_sat_sub64(start, earliest) > threshold)
+            first_far = FFMIN(first_far, start);
+    }
+    if (first_far == INT64_MAX)
+        return;
+    const int64_t shift = av_sat_sub64(first_far, earliest);
+    for (int i = 0; i < ifile->stream_count; i++) {
+        InStream *ist = input_streams[ifile->first_stream + i];
+        const int64_t start = stream_start_us(ist);
+        if (start == AV_NOPTS_VALUE || start < first_far)
+            continue;
+        ist->ts_rebase = shift;
+        av_log(nullptr, AV_LOG_WARNING,
+               "Input stream #%d:%d starts %.0f s after the other streams of its file; its timestamps are moved "
+               "back by that much to play along with them.\n",
+               ist->file_index, ist->st->index, double(shift) / AV_TIME_BASE);
+    }
+}
+
 // ---- one step ----------------------------------------------------------------------------
 
 int run_one_step(void)
@@ -330,7 +383,7 @@ void write_trailers(void)
         AVFormatContext *oc = output_files[i]->ctx;
         int ret = av_write_trailer(oc);
         if (ret < 0) {
-            print_error(oc->url, ret);
+            print_error(output_display_name(output_files[i]), ret);
             note_write_error(output_files[i], ret); // a file without its trailer is unusable
         }
     }
@@ -371,6 +424,8 @@ void finish_run(int64_t timer_start)
 int transcode_loop(int64_t timer_start)
 {
     int ret = 0;
+    for (int i = 0; i < nb_input_files; i++)
+        rebase_distant_streams(input_files[i]);
     // A stop (request, observer, signal) ends the loop as the "q" key does.
     while (engine_stop_cause() == StopCause::None) {
         const int64_t now = av_gettime();

@@ -19,7 +19,7 @@ enum class RunPhase { Idle, Opening, Looping, Finishing };
 // ---- stop.cpp ----------------------------------------------------------------
 
 // At the start of a run on the calling thread: signal count, stop request and
-// stop cause cleared, the run's thread recorded, SIGINT/SIGTERM handlers
+// stop cause cleared, the run's thread recorded, SIGINT/SIGTERM/SIGHUP handlers
 // installed (the previous ones kept).
 void begin_run_signals(void);
 // At the very end of a run: the previous handlers back, and a signal received

@@ -12,7 +12,10 @@
 #include "engine.h"
 #include "observe.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -49,15 +52,85 @@ void note_write_error(OutFile *of, int err)
     char text[128];
     av_strerror(of->write_error, text, sizeof(text));
     av_log(nullptr, AV_LOG_ERROR, "Error writing output file '%s': %s; nothing more is written to it.\n",
-           of->ctx->url, text);
+           output_display_name(of), text);
     // Encoding the rest of the recording for a file that takes nothing is pointless.
     for (unsigned i = 0; i < of->ctx->nb_streams; i++)
         output_streams[of->first_stream + int(i)]->finished = 1;
 }
 
+void note_lost_media(RunFailure failure, int error, const char *text)
+{
+    av_log(nullptr, AV_LOG_ERROR, "%s; the conversion fails.\n", text);
+    record_run_failure(failure, error, text);
+    if (!run_lost_media) {
+        run_lost_media = 1;
+        // A file that will be removed is not worth the encoding.
+        for (int i = 0; i < nb_output_streams; i++)
+            output_streams[i]->finished = 1;
+    }
+}
+
+const char *output_display_name(const OutFile *of)
+{
+    return of->final_path ? of->final_path : of->ctx->url;
+}
+
+bool note_attached_picture_failure(const OutStream *ost)
+{
+    const InStream *ist = ost->source_index >= 0 ? input_streams[ost->source_index] : nullptr;
+    if (!ist || !(ist->st->disposition & AV_DISPOSITION_ATTACHED_PIC) || leave_out_attached_pictures)
+        return false;
+    // Made again, the run writes its outputs anew: only files under their
+    // partial names can be taken back first.
+    bool retry = engine_noted_stop() == StopCause::None;
+    for (int i = 0; i < nb_output_files; i++)
+        retry &= output_files[i]->partial_path || !has_own_file(output_files[i]->ctx);
+    if (attached_picture_failed != AttachedPictureTrouble::Final)
+        attached_picture_failed = retry ? AttachedPictureTrouble::Retry : AttachedPictureTrouble::Final;
+    return true;
+}
+
+namespace {
+
+bool limited_by_user(const OutFile *of, const OutStream *ost)
+{
+    return of->recording_time != NO_DURATION_LIMIT || of->start_time || of->size_limit != NO_SIZE_LIMIT ||
+           ost->max_frames != INT64_MAX || of->shortest;
+}
+
+// An output stream whose input gave decoded frames while not one packet of it
+// reached the file lost its whole stream (an audio-only file from a recording
+// with video, say). Streams limited by the user, and runs the user stopped, are
+// not held to it.
+void check_streams_reached_outputs(void)
+{
+    if (engine_noted_stop() != StopCause::None || run_lost_media)
+        return;
+    for (int i = 0; i < nb_output_streams; i++) {
+        const OutStream *ost = output_streams[i];
+        if (!ost->encoding_needed || ost->source_index < 0 || ost->packets_muxed)
+            continue;
+        const InStream *ist = input_streams[ost->source_index];
+        const OutFile *of = output_files[ost->file_index];
+        if (limited_by_user(of, ost) || of->write_error || !of->packets_written)
+            continue;
+        // A picture that decoded to nothing still leaves an empty track.
+        if (!ist->frames_decoded && !note_attached_picture_failure(ost))
+            continue;
+        char text[256];
+        snprintf(text, sizeof(text), "Output stream #%d:%d (%s) received nothing of its input stream #%d:%d",
+                 ost->file_index, ost->index, av_get_media_type_string(ost->enc_ctx->codec_type),
+                 ist->file_index, ist->st->index);
+        note_lost_media(RunFailure::SourceUnreadable, 0, text);
+    }
+}
+
+} // namespace
+
 int settle_outputs(void)
 {
-    int status = 0;
+    check_streams_reached_outputs();
+    int status = run_lost_media ? -1 : 0;
     int64_t packets = 0;
     for (int i = 0; i < nb_output_files; i++) {
         OutFile *of = output_files[i];
@@ -67,7 +140,7 @@ int settle_outputs(void)
             char text[128];
             av_strerror(of->write_error, text, sizeof(text));
             av_log(nullptr, AV_LOG_ERROR, "Output file #%d '%s' could not be written completely: %s\n", i,
-                   of->ctx->url, text);
+                   output_display_name(of), text);
             status = -1;
         }
     }
@@ -76,6 +149,63 @@ int settle_outputs(void)
         // Nothing in the source could be decoded into the outputs.
         record_run_failure(RunFailure::SourceUnreadable, 0, "No media reached any output file");
         status = -1;
+    }
+    return status;
+}
+
+namespace {
+
+// Fails the run for a file that is not where it was written any more (deleted,
+// its folder deleted or renamed, replaced by another file meanwhile).
+int vanished(OutFile *of, const char *path)
+{
+    char text[512];
+    snprintf(text, sizeof(text), "The output file '%s' vanished while it was written (it or its folder was "
+             "removed or moved)", path);
+    av_log(nullptr, AV_LOG_ERROR, "%s.\n", text);
+    record_run_failure(RunFailure::DestinationMissing, AVERROR(ENOENT), text);
+    of->created = 0; // whatever is at that name now is not this run's to remove
+    return -1;
+}
+
+bool is_written_file(const OutFile *of, const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && uint64_t(st.st_dev) == of->written_dev && uint64_t(st.st_ino) == of->written_ino;
+}
+
+} // namespace
+
+int publish_outputs(void)
+{
+    // Every file is checked before any is renamed: a run either puts all its
+    // files in place or none.
+    int status = 0;
+    for (int i = 0; i < nb_output_files; i++) {
+        OutFile *of = output_files[i];
+        if (of->partial_path && of->created && !is_written_file(of, of->partial_path))
+            status = vanished(of, of->final_path);
+    }
+    if (status < 0)
+        return status;
+    for (int i = 0; i < nb_output_files; i++) {
+        OutFile *of = output_files[i];
+        if (!of->partial_path || !of->created)
+            continue;
+        if (rename(of->partial_path, of->final_path) != 0) {
+            const int err = AVERROR(errno);
+            char text[512], reason[128];
+            av_strerror(err, reason, sizeof(reason));
+            snprintf(text, sizeof(text), "Could not put the finished output in place as '%s': %s",
+                     of->final_path, reason);
+            av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
+            record_run_failure(output_failure(err), err, text);
+            status = -1;
+            continue;
+        }
+        of->created = 0; // complete and in place: nothing to remove any more
+        if (!is_written_file(of, of->final_path))
+            status = vanished(of, of->final_path);
     }
     return status;
 }
@@ -90,7 +220,7 @@ int remove_created_outputs(void)
         AVFormatContext *oc = of->ctx;
         if (oc->pb)
             avio_closep(&oc->pb);
-        const char *path = local_file_path(oc->url);
+        const char *path = of->partial_path ? of->partial_path : local_file_path(oc->url);
         if (path && unlink(path) == 0) {
             av_log(nullptr, AV_LOG_INFO, "Removed the unusable output file '%s'.\n", path);
             removed++;

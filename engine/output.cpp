@@ -8,6 +8,7 @@
 // stops the walk; a failure is logged and sets run_failed so the run ends with -1.
 #include "output_internal.h"
 #include "observe.h"
+#include "output_naming.h"
 
 #include "platform.h"
 
@@ -15,8 +16,10 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -82,25 +85,119 @@ int refuse_input_as_output(const char *filename)
     return 0;
 }
 
-// An existing file of the output's name is replaced without a question. Only a
-// file, or a symbolic link, is ever removed: a directory of that name is refused,
-// and a device ("/dev/null"), a pipe or a socket stays where it is and is opened
-// as such (with the overwrite question).
-int remove_existing_output(const char *filename)
+// An existing file of the output's name is replaced without a question, but only
+// when the new one is complete (publish_outputs renames it into place). Only a
+// file, or a symbolic link, is ever replaced: a directory of that name is
+// refused, and a device ("/dev/null"), a pipe or a socket stays where it is and is
+// written directly (with the overwrite question).
+bool replaced_without_question(const char *filename)
 {
     struct stat st;
-    if (lstat(filename, &st) != 0)
+    return lstat(filename, &st) == 0 && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode));
+}
+
+int refuse_directory_output(const char *filename)
+{
+    struct stat st;
+    if (lstat(filename, &st) != 0 || !S_ISDIR(st.st_mode))
         return 0;
-    const bool directory = S_ISDIR(st.st_mode);
-    if (!directory && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        return 0;
-    if (!directory && plat_remove_file(filename) == 0)
-        return 0;
-    const int err = directory ? EISDIR : errno;
     // Going on would leave the output silently missing from the run.
-    av_log(nullptr, AV_LOG_ERROR, "Could not replace existing file '%s': %s\n", filename,
-           strerror(err));
-    return AVERROR(err);
+    av_log(nullptr, AV_LOG_ERROR, "Could not replace existing file '%s': %s\n", filename, strerror(EISDIR));
+    return AVERROR(EISDIR);
+}
+
+// Whether a local output is written under a partial name first: a new name, a
+// file or a link. Devices, pipes and sockets are written as they are.
+bool written_through_partial_file(const char *local)
+{
+    struct stat st;
+    if (lstat(local, &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+}
+
+// Creates the partial file of `local` (never one that exists) and names it in
+// of->partial_path; the final name is kept in of->final_path.
+int create_partial_file(OutFile *of, const char *local)
+{
+    // The partial name may be valid where the final one is not: a name the
+    // folder cannot hold is refused before any work is done for it.
+    const char *base = strrchr(local, '/');
+    if (strlen(base ? base + 1 : local) > NAME_MAX || strlen(local) >= PATH_MAX) {
+        print_error(local, AVERROR(ENAMETOOLONG));
+        record_run_failure(output_failure(AVERROR(ENAMETOOLONG)), AVERROR(ENAMETOOLONG));
+        return AVERROR(ENAMETOOLONG);
+    }
+    std::string partial;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
+        partial = partial_output_path(local, long(getpid()), attempt);
+        fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const int err = AVERROR(errno);
+        print_error(local, err);
+        record_run_failure(output_failure(err), err);
+        return err;
+    }
+    close(fd);
+    of->final_path = av_strdup(local);
+    of->partial_path = av_strdup(partial.c_str());
+    if (!of->final_path || !of->partial_path) {
+        unlink(partial.c_str());
+        av_freep(&of->partial_path);
+        return AVERROR(ENOMEM);
+    }
+    of->created = 1; // from here on a failed run removes it
+    return 0;
+}
+
+// Opens the output's file for writing: a regular file under its partial name
+// (the muxer is told that name, as muxers that read back what they wrote reopen
+// it), anything else directly.
+int open_output_io(OutFile *of, const char *filename)
+{
+    AVFormatContext *oc = of->ctx;
+    const char *local = local_file_path(filename);
+    if (!replaced_without_question(filename)) {
+        int ret = check_overwrite(filename);
+        if (ret < 0)
+            return ret;
+    }
+    const char *target = filename;
+    std::string partial_url;
+    bool existed = true;
+    if (local && written_through_partial_file(local)) {
+        int ret = create_partial_file(of, local);
+        if (ret < 0)
+            return ret;
+        partial_url = (local != filename ? "file:" : "") + std::string(of->partial_path);
+        target = partial_url.c_str();
+        av_freep(&oc->url);
+        if (!(oc->url = av_strdup(target)))
+            return AVERROR(ENOMEM);
+    } else {
+        // Only a file this run brings into being may be removed again if the run
+        // fails; a device or pipe that was there already stays.
+        struct stat st;
+        existed = !local || lstat(local, &st) == 0;
+    }
+    int ret = avio_open2(&oc->pb, target, AVIO_FLAG_WRITE, &oc->interrupt_callback, &of->opts);
+    if (ret < 0) {
+        print_error(filename, ret);
+        record_run_failure(output_failure(ret), ret);
+        return ret;
+    }
+    struct stat st;
+    if (of->partial_path && stat(of->partial_path, &st) == 0) {
+        of->written_dev = uint64_t(st.st_dev);
+        of->written_ino = uint64_t(st.st_ino);
+    }
+    if (!of->partial_path)
+        of->created = !existed;
+    return 0;
 }
 
 // ---- complex filtergraph outputs ------------------------------------------------
@@ -208,7 +305,7 @@ int pick_video_source(AVFormatContext *oc)
         if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
             continue;
         bool attached = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        if (pictures_only && !attached)
+        if ((pictures_only && !attached) || (attached && leave_out_attached_pictures))
             continue;
         int64_t area = int64_t(st->codecpar->width) * st->codecpar->height;
         if (attached && !pictures_only)
@@ -474,21 +571,9 @@ int open_for_writing(PerFileOptions *o, OutFile *of, const char *filename)
         return AVERROR(EINVAL);
     }
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
-        int ret = check_overwrite(filename);
+        int ret = open_output_io(of, filename);
         if (ret < 0)
             return ret;
-        // Only a file this run brings into being may be removed again if the run
-        // fails; a device or pipe that was there already stays.
-        const char *local = local_file_path(filename);
-        struct stat st;
-        const bool existed = !local || lstat(local, &st) == 0;
-        ret = avio_open2(&oc->pb, filename, AVIO_FLAG_WRITE, &oc->interrupt_callback, &of->opts);
-        if (ret < 0) {
-            print_error(filename, ret);
-            record_run_failure(output_failure(ret), ret);
-            return ret;
-        }
-        of->created = !existed;
     }
     if (o->preload_seconds) {
         char preload[32];
@@ -519,8 +604,7 @@ int build_output(PerFileOptions *o, const char *filename, int first_stream,
         av_log(nullptr, AV_LOG_FATAL, "Error configuring filters.\n");
         return ret;
     }
-    if ((ret = refuse_input_as_output(filename)) < 0 ||
-        (ret = remove_existing_output(filename)) < 0)
+    if ((ret = refuse_input_as_output(filename)) < 0 || (ret = refuse_directory_output(filename)) < 0)
         return ret;
 
     ret = avformat_alloc_output_context2(ocp, nullptr, o->forced_format, filename);

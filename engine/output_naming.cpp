@@ -55,3 +55,22 @@ std::string free_output_path(const std::string &folder, const std::string &sourc
     }
     return "";
 }
+
+std::string partial_output_path(const std::string &final_path, long pid, int attempt)
+{
+    const size_t slash = final_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : final_path.substr(0, slash);
+    std::string name = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
+    // A file name holds at most 255 bytes; the marks take up to about 30.
+    constexpr size_t kMaxKept = 200;
+    if (name.size() > kMaxKept) {
+        size_t cut = kMaxKept;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            cut--; // not inside a UTF-8 sequence
+        name.resize(cut);
+    }
+    std::string mark = "." + std::to_string(pid);
+    if (attempt > 0)
+        mark += "-" + std::to_string(attempt);
+    return folder + "/." + name + mark + ".part";
+}

@@ -32,3 +32,11 @@ using OutputTakenFn = std::function<bool(const std::string &path)>;
 std::string free_output_path(const std::string &folder, const std::string &source_name,
                              const OutputTakenFn &taken = output_path_taken_on_disk,
                              int max_number = MAX_OUTPUT_NUMBER);
+
+// Where a conversion writes the file that becomes `final_path` once complete: a
+// hidden name in the same folder (a rename there replaces the final name in one
+// step), marked as partial: "<folder>/.<name>.<pid>.part", "<folder>/.<name>.<pid>-<n>.part"
+// for attempt n > 0. Only a process killed outright (or a power cut) leaves one
+// behind; whoever knows the process id can remove it. Long names are shortened
+// (at a character boundary) so the result stays a valid file name.
+std::string partial_output_path(const std::string &final_path, long pid, int attempt = 0);

@@ -35,6 +35,9 @@ int64_t video_size, audio_size, subtitle_size, extra_size;
 int nb_frames_dup, nb_frames_drop;
 int run_quiet;
 int run_failed;
+int run_lost_media;
+int leave_out_attached_pictures;
+AttachedPictureTrouble attached_picture_failed;
 
 uint8_t *subtitle_out;
 FILE *vstats_file;
@@ -89,6 +92,8 @@ void free_output_files(void)
             avio_closep(&s->pb);
         avformat_free_context(s);
         av_dict_free(&of->opts);
+        av_freep(&of->final_path);
+        av_freep(&of->partial_path);
         av_freep(&output_files[i]);
     }
 }
@@ -195,6 +200,7 @@ void reset_engine_state(void)
     nb_frames_dup = nb_frames_drop = 0;
     run_quiet = 0;
     run_failed = 0;
+    run_lost_media = 0;
 }
 
 // ---- the run ----------------------------------------------------------------------
@@ -242,8 +248,14 @@ int end_run(PerFileOptions *o, int status, RunOutcome *outcome)
 {
     // Options written after the last file name have no file to go to.
     reset_file_options(o, 0);
-    // A failed run leaves no half-written or empty output behind.
-    const bool removed = discard_outputs(status) && remove_created_outputs() > 0;
+    // A finished file goes under its final name; a failed run leaves no
+    // half-written or empty output behind, not even under its partial name.
+    bool discard = discard_outputs(status);
+    if (!discard && publish_outputs() < 0) {
+        status = -1;
+        discard = true;
+    }
+    const bool removed = discard && remove_created_outputs() > 0;
     engine_cleanup();
     reset_engine_state();
     if (outcome)
@@ -261,7 +273,9 @@ int ffmpeg_exec(int argc, char **argv)
     return ffmpeg_exec_observed(argc, argv, nullptr, nullptr);
 }
 
-int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+namespace {
+
+int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
     // Before any file is opened: none may become standard input, output or error.
     plat_fill_closed_standard_descriptors();
@@ -347,4 +361,23 @@ int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, Run
     if (do_benchmark)
         print_run_benchmark(run_start);
     return end_run(&o, status, outcome);
+}
+
+} // namespace
+
+int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    leave_out_attached_pictures = 0;
+    int status = run_conversion(argc, argv, observer, outcome);
+    // A cover picture is no reason to lose the sound: a run that failed on its
+    // attached picture is made again without it.
+    if (status < 0 && attached_picture_failed == AttachedPictureTrouble::Retry) {
+        av_log(nullptr, AV_LOG_WARNING, "The input's attached picture (cover art) cannot be converted: "
+                                        "converting without it.\n");
+        leave_out_attached_pictures = 1;
+        status = run_conversion(argc, argv, observer, outcome);
+        leave_out_attached_pictures = 0;
+    }
+    attached_picture_failed = AttachedPictureTrouble::None;
+    return status;
 }

@@ -64,7 +64,7 @@ int check_outputs_have_streams(void)
     for (int i = 0; i < nb_output_files; i++) {
         AVFormatContext *oc = output_files[i]->ctx;
         if (!oc->nb_streams && !(oc->oformat->flags & AVFMT_NOSTREAMS)) {
-            av_dump_format(oc, i, oc->url, 1);
+            av_dump_format(oc, i, output_display_name(output_files[i]), 1);
             av_log(nullptr, AV_LOG_ERROR, "Output file #%d does not contain any stream\n", i);
             record_run_failure(RunFailure::SourceNoStream, AVERROR(EINVAL), "The output has no stream");
             return AVERROR(EINVAL);
@@ -398,6 +398,8 @@ int set_stream_parameters(SetupError *err)
             ret = setup_stream_copy(of, ost, ist);
         else
             ret = setup_encoding(of, ost, ist, i, err);
+        if (ret < 0 || err->code)
+            note_attached_picture_failure(ost);
         if (ret < 0)
             return ret;
     }
@@ -539,15 +541,19 @@ int open_encoder(OutStream *ost, SetupError *err)
 void open_encoders(SetupError *err)
 {
     for (int i = 0; i < nb_output_streams && !err->code; i++)
-        if (output_streams[i]->encoding_needed)
-            open_encoder(output_streams[i], err);
+        if (output_streams[i]->encoding_needed && open_encoder(output_streams[i], err) < 0)
+            note_attached_picture_failure(output_streams[i]);
 }
 
 void open_decoders(SetupError *err)
 {
-    for (int i = 0; i < nb_input_streams && !err->code; i++)
-        if (input_streams[i]->decoding_needed)
-            open_decoder(input_streams[i], err);
+    for (int i = 0; i < nb_input_streams && !err->code; i++) {
+        if (!input_streams[i]->decoding_needed || open_decoder(input_streams[i], err) >= 0)
+            continue;
+        for (int j = 0; j < nb_output_streams; j++)
+            if (output_streams[j]->source_index == i)
+                note_attached_picture_failure(output_streams[j]);
+    }
     for (int i = 0; i < nb_input_streams; i++)
         input_streams[i]->next_pts = input_streams[i]->next_dts = AV_NOPTS_VALUE;
 }
@@ -661,7 +667,7 @@ void write_headers(SetupError *err, bool *want_sdp)
 void dump_output_formats(void)
 {
     for (int i = 0; i < nb_output_files; i++)
-        av_dump_format(output_files[i]->ctx, i, output_files[i]->ctx->url, 1);
+        av_dump_format(output_files[i]->ctx, i, output_display_name(output_files[i]), 1);
 }
 
 bool fed_by_complex_graph(const OutStream *ost)

@@ -2,7 +2,8 @@
 // wish (RunObserver), the "q" key and the termination signals, and waking a run
 // that sits in a blocking system call so it can notice them.
 //
-// SIGINT and SIGTERM are the engine's only while a run is in progress: the
+// SIGINT, SIGTERM and SIGHUP are the engine's only while a run is in progress
+// (SIGPIPE is ignored meanwhile, so a closed pipe fails a write): the
 // handlers in force before are kept and put back at the end of the run, and a
 // signal that arrived meanwhile is then raised again for them, once the run has
 // finished its files (the command-line program then ends as users expect, a
@@ -47,7 +48,7 @@ pthread_t run_thread;
 std::atomic<bool> run_thread_known{false};
 bool waker_running = false; // guarded by run_thread_lock
 
-struct sigaction previous_sigint, previous_sigterm;
+struct sigaction previous_sigint, previous_sigterm, previous_sighup, previous_sigpipe;
 
 void wake_up(int) {}
 
@@ -188,6 +189,14 @@ void begin_run_signals(void)
     sa.sa_flags = 0; // no SA_RESTART: a blocked read of the run's thread returns
     sigaction(SIGINT, &sa, &previous_sigint);
     sigaction(SIGTERM, &sa, &previous_sigterm);
+    // A closed terminal stops the run as a termination request does.
+    sigaction(SIGHUP, &sa, &previous_sighup);
+    // A reader that went away (a pipe output, standard error into a closed
+    // pipe) makes that write fail instead of ending the process mid-file.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &previous_sigpipe);
 }
 
 void end_run_signals(void)
@@ -199,6 +208,8 @@ void end_run_signals(void)
     }
     sigaction(SIGINT, &previous_sigint, nullptr);
     sigaction(SIGTERM, &previous_sigterm, nullptr);
+    sigaction(SIGHUP, &previous_sighup, nullptr);
+    sigaction(SIGPIPE, &previous_sigpipe, nullptr);
     const int sig = first_signal;
     // Nothing of this run may stop the next one, nor be reported again at exit.
     received_signal = received_nb_signals = first_signal = 0;

@@ -28,6 +28,11 @@ int decode_input_packet(InStream *ist, const AVPacket *pkt);
 // of stream `st` of that file).
 void sub2video_heartbeat(InFile *ifile, const AVStream *st, int64_t pts);
 
+// At the end of `ist`'s input: when its last frames could not be given to its
+// filtergraphs (a change they cannot follow), the outputs it feeds lost the end
+// of their stream and the run fails (note_lost_media).
+void check_stream_reached_its_end(InStream *ist);
+
 // Frees the graph of `fg` after a failed rebuild so nothing is fed to it again,
 // and finishes the output streams it fed.
 void abandon_filtergraph(Filtergraph *fg);

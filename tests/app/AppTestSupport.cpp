@@ -16,6 +16,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
@@ -352,6 +353,17 @@ QString ScratchFolder(const QString &name)
     folder.removeRecursively();
     QDir().mkpath(folder.path());
     return folder.path();
+}
+
+qint64 OutputBytesSoFar(const QString &finalPath)
+{
+    const QFileInfo final(finalPath);
+    qint64 bytes = final.size();
+    const QStringList partials = final.dir().entryList({QLatin1Char('.') + final.fileName() + QStringLiteral(".*.part")},
+                                                       QDir::Files | QDir::Hidden);
+    for (const QString &name : partials)
+        bytes = qMax(bytes, QFileInfo(final.dir(), name).size());
+    return bytes;
 }
 
 bool CopyFile(const QString &from, const QString &to)

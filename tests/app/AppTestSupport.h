@@ -162,6 +162,11 @@ void ChooseSources(ScriptedDialogs &dialogs, WindowParts &parts, const QStringLi
 
 // A fresh, empty folder under the build tree for one test.
 QString ScratchFolder(const QString &name);
+
+// Bytes written so far for the output `finalPath`: the engine writes a file under a
+// hidden partial name in the same folder (".<name>.<pid>.part") and gives it its
+// final name only when it is complete. The largest of the two, 0 for neither.
+qint64 OutputBytesSoFar(const QString &finalPath);
 // Copies a file; false when that fails.
 bool CopyFile(const QString &from, const QString &to);
 

@@ -59,7 +59,7 @@ int Run()
     bool converting = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&]() {
-        if (!converting && QFileInfo(output).size() > ConvertingBytes) {
+        if (!converting && OutputBytesSoFar(output) > ConvertingBytes) {
             converting = true;
             Say(QStringLiteral("converting"));
         }

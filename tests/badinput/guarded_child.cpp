@@ -97,6 +97,8 @@ void set_standard_descriptors(const ChildLimits &limits, int err_fd)
 #endif
     if (!limits.cwd.empty() && chdir(limits.cwd.c_str()) != 0)
         _exit(126);
+    for (const std::string &entry : limits.env)
+        putenv(const_cast<char *>(entry.c_str())); // the child's own copy of the strings
     if (limits.as_nobody && geteuid() == 0) {
         if (!become_nobody())
             _exit(124);
@@ -147,6 +149,8 @@ ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &li
     }
     close(err_pipe[1]);
     run.started = true;
+    run.pid = int(pid);
+    bool signal_sent = limits.signal == 0;
 
     // Standard error is read until the child closes it; the time limit holds
     // also for a child that closed it at once.
@@ -171,6 +175,10 @@ ChildRun run_guarded(const std::vector<std::string> &args, const ChildLimits &li
             while ((done = wait4(pid, &status, WNOHANG, &usage)) < 0 && errno == EINTR) {
             }
             running = done == 0;
+        }
+        if (running && !signal_sent && seconds_since(start) * 1000 >= limits.signal_after_ms) {
+            kill(pid, limits.signal);
+            signal_sent = true;
         }
         if (running && seconds_since(start) > limits.timeout_s) {
             run.timed_out = true;

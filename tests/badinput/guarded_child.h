@@ -16,10 +16,15 @@ struct ChildLimits {
     // Standard descriptors (bit n: descriptor n) closed when the program starts;
     // with 2 among them nothing it logs is seen.
     unsigned closed_descriptors = 0;
+    std::vector<std::string> env; // NAME=value entries added to the environment
+    // Sent to the child once, this long after it started (0: none).
+    int signal = 0;
+    int signal_after_ms = 0;
 };
 
 struct ChildRun {
     bool started = false;
+    int pid = 0;
     int exit_code = -1; // when it exited
     int signal = 0;     // when a signal ended it
     bool timed_out = false;

@@ -227,7 +227,22 @@ fixtures::ClipRecipe long_recording()
     return fixtures::benchmark_1080p_recipe(8);
 }
 
-// Waits until every path exists and holds some bytes, or the process ended.
+// The size of the partial file a conversion writes before it becomes `path`
+// (hidden, named after it, ending in ".part"), 0 while there is none.
+uintmax_t partial_size(const std::string &path)
+{
+    const fs::path final_path(path);
+    const std::string prefix = "." + final_path.filename().string() + ".";
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(final_path.parent_path(), ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0 && name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0)
+            return fs::file_size(e.path(), ec);
+    }
+    return 0;
+}
+
+// Waits until the partial file of every path holds some bytes, or the process ended.
 bool wait_for_partial_outputs(pid_t pid, const std::vector<std::string> &paths)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -236,10 +251,8 @@ bool wait_for_partial_outputs(pid_t pid, const std::vector<std::string> &paths)
         if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0)
             return false;
         bool all = true;
-        for (const std::string &p : paths) {
-            std::error_code ec;
-            all = all && fs::file_size(p, ec) > 0 && !ec;
-        }
+        for (const std::string &p : paths)
+            all = all && partial_size(p) > 0;
         if (all)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -271,6 +284,36 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     EXPECT_EQ(report[1].at("status"), "stopped");
     EXPECT_EQ(report[2].at("status"), "not started");
     EXPECT_TRUE(report[2].at("seconds").is_null());
+}
+
+// The first child process of `pid` (a conversion job of the batch command).
+pid_t first_child(pid_t pid)
+{
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    long child = 0;
+    return children >> child ? pid_t(child) : 0;
+}
+
+TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
+{
+    const std::string root = scratch_dir("batch/killed_job");
+    fs::create_directories(root + "/in");
+    fs::create_directories(root + "/out");
+    fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
+    const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
+                                   root + "/in"},
+                                  root);
+    const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+    const pid_t job = first_child(pid);
+    if (job > 0)
+        kill(job, SIGKILL);
+    const BatchRun run = finish_batch(pid, root, 30);
+    ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("status"), "failed");
 }
 
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)

@@ -355,6 +355,12 @@ TEST(ObservedRun, EachFailureKindFromARealCause)
         {{"ffmpeg", "-i", clip, "-c:v", "libx264", "-level", "99", dir + "/g.mp4"}, RunFailure::EncoderRefused,
          nullptr, false},
         {{"ffmpeg", "-y", "-i", clip, dir + "/taken.mp4"}, RunFailure::Other, nullptr, false}, // a folder in the way
+        // Media lost on the way: a filter failing on a frame, pictures the encoder refuses.
+        {{"ffmpeg", "-i", clip, "-vf", "scale=eval=frame:w='if(gt(n,24),sqrt(-1),320)':h=240", dir + "/h.mp4"},
+         RunFailure::EncoderRefused, nullptr, false},
+        {{"ffmpeg", "-i", clip, "-vf", "scale=eval=frame:w='if(gt(n,24),16,320)':h='if(gt(n,24),16,240)'",
+          dir + "/i.mp4"},
+         RunFailure::EncoderRefused, nullptr, false},
     };
     for (const auto &[words, failure, prepare, needs_nobody] : cases) {
         SCOPED_TRACE(run_failure_name(failure));
@@ -366,7 +372,10 @@ TEST(ObservedRun, EachFailureKindFromARealCause)
         ASSERT_GE(told, 0);
         EXPECT_STREQ(told == 100 ? "not failed" : run_failure_name(RunFailure(told)), run_failure_name(failure));
     }
-    EXPECT_FALSE(std::filesystem::exists(dir + "/e.mp4")) << "the file begun is not left behind";
+    for (const char *name : {"/e.mp4", "/h.mp4", "/i.mp4"})
+        EXPECT_FALSE(std::filesystem::exists(dir + name)) << "the file begun is not left behind";
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        EXPECT_NE(entry.path().extension(), ".part") << "nor its partial file";
     std::filesystem::remove_all(dir);
 }
 

@@ -69,7 +69,10 @@ TEST_P(ConverterVector, CreatesTheSelectedStreamsWithTheNamedEncoders)
     ASSERT_EQ(nb_output_files, 1);
     EXPECT_EQ(streams_text(), GetParam().streams);
     EXPECT_NE(output_files[0]->ctx->pb, nullptr);
-    EXPECT_TRUE(fs::exists(path("out.mp4")));
+    // Written under a partial name until the run has finished it.
+    EXPECT_FALSE(fs::exists(path("out.mp4")));
+    ASSERT_NE(output_files[0]->partial_path, nullptr);
+    EXPECT_TRUE(fs::exists(output_files[0]->partial_path));
     for (int i = 0; i < nb_output_streams; i++) {
         const OutStream *s = ost(i);
         EXPECT_EQ(s->file_index, 0);
@@ -215,7 +218,10 @@ TEST_F(Output, ExistingOutputIsReplacedWithoutAQuestion)
     ASSERT_EQ(parse(converter_args(fx(FixtureKind::H264AacTs), path("out.mp4"))), 0);
     EXPECT_FALSE(run_failed) << log.all_text();
     EXPECT_EQ(nb_output_files, 1);
-    EXPECT_EQ(fs::file_size(path("out.mp4")), 0u); // a new, still empty file
+    // The older file stays until the new one is complete; the new one is still empty.
+    EXPECT_EQ(file_bytes(path("out.mp4")), "an older conversion");
+    ASSERT_NE(output_files[0]->partial_path, nullptr);
+    EXPECT_EQ(fs::file_size(output_files[0]->partial_path), 0u);
     EXPECT_FALSE(log.has("already exists"));
 }
 
@@ -338,7 +344,9 @@ TEST_F(Output, AllowedOverwriteReplacesTheFile)
     std::ofstream(path("out.mp4")) << "replace me";
     ASSERT_EQ(parse({"-y", "-i", fx(FixtureKind::H264AacTs), "file:" + path("out.mp4")}), 0);
     EXPECT_FALSE(run_failed) << log.all_text();
-    EXPECT_EQ(fs::file_size(path("out.mp4")), 0u);
+    EXPECT_EQ(file_bytes(path("out.mp4")), "replace me"); // until the new one is complete
+    ASSERT_NE(output_files[0]->partial_path, nullptr);
+    EXPECT_EQ(fs::file_size(output_files[0]->partial_path), 0u);
 }
 
 struct AnswerCase {

@@ -450,19 +450,45 @@ TEST(DamagedTiming, JumpingTimestampsNeitherStretchNorStopTheConversion)
     }
 }
 
-TEST(FilterRebuild, AFailedRebuildEndsThatStreamAndTheRunStillSucceeds)
+TEST(FilterRebuild, FramesTheFiltersCannotTakeAreDroppedAndALostEndFailsTheRun)
 {
-    // 320x240 pictures fit the crop, the 160x120 ones after the change do not.
-    const std::string out = scratch_dir("transcode_rebuild") + "/crop.mp4";
-    LogCapture log;
-    ASSERT_EQ(run_engine({"-i", fixture_path(FixtureKind::H264SizeChangeRaw), "-vf",
-                          "crop=200:200:0:0", "-c:v", "libx264", out}),
-              0);
-    EXPECT_TRUE(log.has("Error reinitializing filters!\n", AV_LOG_FATAL));
-    const FileFacts dst = inspect(out);
-    ASSERT_NE(dst.first(AVMEDIA_TYPE_VIDEO), nullptr);
-    EXPECT_EQ(dst.first(AVMEDIA_TYPE_VIDEO)->width, 200);
-    EXPECT_EQ(luma_sums(out).size(), 25u) << "the frames before the change";
+    // 320x240 pictures fit the crop, the 160x120 ones after the change do not:
+    // those are dropped and the graph goes on serving 320x240 ones.
+    const std::string dir = scratch_dir("transcode_rebuild");
+    const std::string changing = fixture_path(FixtureKind::H264SizeChangeRaw);
+    ClipRecipe steady = fixture_recipe(FixtureKind::H264SizeChangeRaw);
+    steady.name = "h264_steady_raw";
+    steady.duration = 1;
+    steady.video[0].change_at_frame = -1;
+    const std::string changing_back = dir + "/back.h264";
+    std::ofstream(changing_back, std::ios::binary)
+        << read_file(changing) + read_file(clip_path(steady)); // 320x240, 160x120, 320x240
+
+    // input, status, frames in the output
+    const std::tuple<std::string, int, size_t> cases[] = {
+        {changing, -1, 0},       // the small pictures last to the end: the end is lost
+        // The recording goes on after them: kept, the second without pictures held
+        // on the last one before it (25 + 24 repeated + 25 at a constant rate).
+        {changing_back, 0, 74},
+    };
+    for (const auto &[in, status, frames] : cases) {
+        SCOPED_TRACE(in);
+        const std::string out = dir + "/crop.mp4";
+        LogCapture log;
+        ASSERT_EQ(run_engine({"-i", in, "-vf", "crop=200:200:0:0", "-c:v", "libx264", out}), status);
+        EXPECT_TRUE(log.has("Error reinitializing filters!\n", AV_LOG_FATAL));
+        EXPECT_TRUE(log.has("the filters cannot follow this change", AV_LOG_WARNING));
+        if (status < 0) {
+            EXPECT_TRUE(log.has("frames could not be converted", AV_LOG_ERROR)) << log.all_text();
+            EXPECT_FALSE(std::filesystem::exists(out));
+            continue;
+        }
+        const FileFacts dst = inspect(out);
+        ASSERT_NE(dst.first(AVMEDIA_TYPE_VIDEO), nullptr);
+        EXPECT_EQ(dst.first(AVMEDIA_TYPE_VIDEO)->width, 200);
+        EXPECT_EQ(luma_sums(out).size(), frames);
+        std::filesystem::remove(out);
+    }
 }
 
 TEST(FilterRebuild, AudioWhoseRateChangesIsResampledForTheEncoderItHas)
