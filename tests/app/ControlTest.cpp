@@ -34,6 +34,24 @@
 
 namespace {
 
+// Records the folders the window asks to open instead of opening them, and puts
+// the opener before it back when it goes (also when a check ends the test early).
+struct FolderOpenings {
+    FolderOpenings()
+        : previous(TranscoderWin::SetFolderOpener([this](const QUrl &folder) {
+            folders.append(folder);
+            return true;
+        }))
+    {
+    }
+    ~FolderOpenings() { TranscoderWin::SetFolderOpener(previous); }
+    FolderOpenings(const FolderOpenings &) = delete;
+    FolderOpenings &operator=(const FolderOpenings &) = delete;
+
+    QList<QUrl> folders;
+    TranscoderWin::FolderOpener previous;
+};
+
 ScriptedDialogs s_dialogs;
 
 constexpr qint64 Second = 1000000;
@@ -336,11 +354,7 @@ void ControlTest::messageBoxClosesWithEnterSpaceOrEscape()
 
 void ControlTest::completedStatusNamesTheFileAndOpensItsFolder()
 {
-    QList<QUrl> opened;
-    const TranscoderWin::FolderOpener previous = TranscoderWin::SetFolderOpener([&opened](const QUrl &folder) {
-        opened.append(folder);
-        return true;
-    });
+    FolderOpenings opened;
     auto window = ShownWindow();
     WindowParts parts(window.get());
     const QString folder = ScratchFolder(QStringLiteral("control_done"));
@@ -358,7 +372,7 @@ void ControlTest::completedStatusNamesTheFileAndOpensItsFolder()
     SaveScreenshot(window.get(), QStringLiteral("app_done_named"));
     QTest::mouseClick(status->findChild<QWidget *>(QString(), Qt::FindDirectChildrenOnly), Qt::LeftButton);
     QTest::mouseClick(status, Qt::LeftButton);
-    QCOMPARE(opened, (QList<QUrl>{QUrl::fromLocalFile(folder), QUrl::fromLocalFile(folder)}));
+    QCOMPARE(opened.folders, (QList<QUrl>{QUrl::fromLocalFile(folder), QUrl::fromLocalFile(folder)}));
 
     // The status speaks of the fields as they were: an edit clears it.
     parts.source->setFocus();
@@ -366,7 +380,6 @@ void ControlTest::completedStatusNamesTheFileAndOpensItsFolder()
     QTest::keyClick(parts.source, Qt::Key_Backspace);
     QVERIFY(!parts.StatusShown());
     QVERIFY(!status->IsClickable());
-    TranscoderWin::SetFolderOpener(previous);
 }
 
 void ControlTest::destinationFollowsTheSourceUntilEdited_data()
@@ -543,11 +556,7 @@ void ControlTest::queueShareWeighsRecordingsByLength()
 
 void ControlTest::queueBoxTellsPositionNameAndOverallShare()
 {
-    QList<QUrl> opened;
-    const TranscoderWin::FolderOpener previous = TranscoderWin::SetFolderOpener([&opened](const QUrl &folder) {
-        opened.append(folder);
-        return true;
-    });
+    FolderOpenings opened;
     auto window = ShownWindow();
     WindowParts parts(window.get());
     const QString folder = ScratchFolder(QStringLiteral("control_queue"));
@@ -586,13 +595,12 @@ void ControlTest::queueBoxTellsPositionNameAndOverallShare()
         QVERIFY(QFile::exists(folder + QStringLiteral("/cam%1_converted.mp4").arg(i, 2, 10, QLatin1Char('0'))));
     SaveScreenshot(window.get(), QStringLiteral("app_queue_done"));
     QTest::mouseClick(parts.bar->StatusWidget(), Qt::LeftButton);
-    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(folder)});
+    QCOMPARE(opened.folders, QList<QUrl>{QUrl::fromLocalFile(folder)});
 
     // Again: each recording takes the next free name.
     parts.ok->click();
     QTRY_COMPARE(FakeEngine::Runs(), 10);
     QTRY_VERIFY(QFile::exists(folder + QStringLiteral("/cam05_converted_1.mp4")));
-    TranscoderWin::SetFolderOpener(previous);
 }
 
 void ControlTest::queueGoesOnPastFailuresAndSumsThemUp()
