@@ -694,6 +694,8 @@ TEST(ProcessEndingErrors, LeaveNoOutputTheRunCreated)
         EXPECT_EQ(r.exit_status, 1) << r.err;
         EXPECT_NE(r.err.find("Invalid duration"), std::string::npos) << r.err;
         EXPECT_FALSE(std::filesystem::exists(output));
+        // Nor the hidden partial file the output was being written under.
+        EXPECT_TRUE(std::filesystem::is_empty(dir));
     }
 }
 
