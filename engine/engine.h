@@ -157,6 +157,9 @@ struct OutFile {
     char *final_path;
     char *partial_path;
     uint64_t written_dev, written_ino;
+    // No file had the final name when the run began: nobody agreed to replace
+    // one, so a file another program puts there meanwhile is not overwritten.
+    int final_was_free;
 };
 
 constexpr int MAX_MAPPED_CHANNELS = 32;

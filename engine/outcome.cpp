@@ -11,6 +11,7 @@
 // end the process. Each failure here is also recorded for the outcome.
 #include "engine.h"
 #include "observe.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -174,6 +175,16 @@ bool is_written_file(const OutFile *of, const char *path)
     return stat(path, &st) == 0 && uint64_t(st.st_dev) == of->written_dev && uint64_t(st.st_ino) == of->written_ino;
 }
 
+// Renames the partial file to the final name. A name that was free when the
+// run began must still be free: two conversions that chose the same name (two
+// batch runs into one folder) must not silently replace one another's file.
+int move_into_place(const OutFile *of)
+{
+    if (of->final_was_free)
+        return plat_rename_no_replace(of->partial_path, of->final_path);
+    return rename(of->partial_path, of->final_path);
+}
+
 } // namespace
 
 int publish_outputs(void)
@@ -192,10 +203,13 @@ int publish_outputs(void)
         OutFile *of = output_files[i];
         if (!of->partial_path || !of->created)
             continue;
-        if (rename(of->partial_path, of->final_path) != 0) {
+        if (move_into_place(of) != 0) {
             const int err = AVERROR(errno);
             char text[512], reason[128];
-            av_strerror(err, reason, sizeof(reason));
+            if (err == AVERROR(EEXIST))
+                snprintf(reason, sizeof(reason), "another file took that name during the conversion");
+            else
+                av_strerror(err, reason, sizeof(reason));
             snprintf(text, sizeof(text), "Could not put the finished output in place as '%s': %s",
                      of->final_path, reason);
             av_log(nullptr, AV_LOG_ERROR, "%s\n", text);

@@ -143,6 +143,8 @@ int create_partial_file(OutFile *of, const char *local)
         return err;
     }
     close(fd);
+    struct stat st;
+    of->final_was_free = lstat(local, &st) != 0 && errno == ENOENT;
     of->final_path = av_strdup(local);
     of->partial_path = av_strdup(partial.c_str());
     if (!of->final_path || !of->partial_path) {

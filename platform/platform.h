@@ -51,6 +51,11 @@ int plat_path_exists(const char *path);
 // Removes a file; 0 on success, -1 on failure (errno set).
 int plat_remove_file(const char *path);
 
+// Renames a file to a name that must not exist: 0 on success, -1 with errno
+// EEXIST when something has that name, or another errno. Atomic where the file
+// system can do it.
+int plat_rename_no_replace(const char *from, const char *to);
+
 // Folder of the running executable, without a trailing slash. Writes at most
 // size bytes (including the terminator); returns 0, or -1 when unknown.
 int plat_executable_dir(char *buf, size_t size);

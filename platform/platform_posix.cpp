@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
@@ -160,6 +161,28 @@ int plat_path_exists(const char *path)
 int plat_remove_file(const char *path)
 {
     return remove(path) == 0 ? 0 : -1;
+}
+
+int plat_rename_no_replace(const char *from, const char *to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // A file system without no-replace renames: a hard link is just as
+    // exclusive where it can be made.
+    if (link(from, to) == 0) {
+        unlink(from);
+        return 0;
+    }
+    if (errno == EEXIST)
+        return -1;
+    // Neither (FAT, some network shares): only a check, then a plain rename.
+    if (access(to, F_OK) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return rename(from, to);
 }
 
 int plat_executable_dir(char *buf, size_t size)

@@ -229,6 +229,24 @@ TEST(FinalName, AnOutputThatVanishesWhileWrittenFailsTheRun)
     }
 }
 
+TEST(FinalName, AFileThatTakesTheNameMeanwhileIsNeverReplaced)
+{
+    // Another conversion (a second batch run into the same folder) finishes
+    // first under the name this one chose when it was still free.
+    const std::string dir = scratch("FinalNameTaken");
+    Case c = slow_run(dir);
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        write_file(c.output, Bytes(100, 'o'));
+    });
+    const ChildRun run = run_guarded(converter_args(c), c.limits);
+    other.join();
+    EXPECT_EQ(run.exit_code, 1) << run.describe() << run.err;
+    EXPECT_NE(run.err.find("another file took that name during the conversion"), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(c.output), Bytes(100, 'o')) << "the other program's file was replaced";
+    EXPECT_EQ(partial_files(dir), std::vector<std::string>());
+}
+
 // ---- memory running out ------------------------------------------------------------------
 
 TEST(AllocationFailures, NeverCrashAndNeverGiveAnUnusableFile)
