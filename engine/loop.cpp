@@ -405,10 +405,11 @@ void close_codecs(void)
 
 void finish_run(int64_t timer_start)
 {
-    // A stopped run whose files are thrown away needs no ending: draining the
-    // encoders' look-ahead and writing trailers would only keep a user who
-    // pressed Cancel waiting.
-    if (engine_noted_stop() != StopCause::None && observer_discards_stopped_output()) {
+    // A run whose files are thrown away needs no ending: draining the encoders'
+    // look-ahead and writing trailers would only keep a user who pressed Cancel
+    // waiting, and an encoder that already failed (an allocation inside libx264)
+    // may never come back from being drained.
+    if (run_lost_media || (engine_noted_stop() != StopCause::None && observer_discards_stopped_output())) {
         report_progress(1, timer_start, av_gettime());
         close_codecs();
         return;

@@ -76,6 +76,23 @@ const char *output_display_name(const OutFile *of)
     return of->final_path ? of->final_path : of->ctx->url;
 }
 
+namespace {
+
+// Inputs a second run can read from the start again: files, not pipes or
+// standard input (a named pipe's writer is gone; reopening it would wait for
+// ever).
+bool inputs_can_be_read_again(void)
+{
+    for (int i = 0; i < nb_input_files; i++) {
+        const AVIOContext *pb = input_files[i]->ctx->pb;
+        if (pb && !(pb->seekable & AVIO_SEEKABLE_NORMAL))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool note_attached_picture_failure(const OutStream *ost)
 {
     const InStream *ist = ost->source_index >= 0 ? input_streams[ost->source_index] : nullptr;
@@ -84,6 +101,12 @@ bool note_attached_picture_failure(const OutStream *ost)
     // Made again, the run writes its outputs anew: only files under their
     // partial names can be taken back first.
     bool retry = engine_noted_stop() == StopCause::None;
+    if (retry && !inputs_can_be_read_again()) {
+        if (attached_picture_failed == AttachedPictureTrouble::None)
+            av_log(nullptr, AV_LOG_ERROR, "The input's attached picture (cover art) cannot be converted, and the "
+                                          "input cannot be read again without it; leave it out with -map 0:a.\n");
+        retry = false;
+    }
     for (int i = 0; i < nb_output_files; i++)
         retry &= output_files[i]->partial_path || !has_own_file(output_files[i]->ctx);
     if (attached_picture_failed != AttachedPictureTrouble::Final)
