@@ -118,6 +118,23 @@ bool inside_input_folder(const char *input, const char *url)
            target[folder.size()] == '/';
 }
 
+// True when `url` names a local file that does not exist, in a folder that is
+// the input's or below it: a segment missing from an export, not a reference
+// out of the folder.
+bool missing_inside_input_folder(const char *input, const char *url)
+{
+    const char *protocol = avio_find_protocol_name(url);
+    struct stat st;
+    if (!protocol || strcmp(protocol, "file") || lstat(local_path(url), &st) == 0 || errno != ENOENT)
+        return false;
+    const std::string folder = real_path(folder_of(input));
+    const std::string parent = real_path(folder_of(local_path(url)));
+    if (folder.empty() || parent.empty())
+        return false;
+    return parent == folder || folder == "/" ||
+           (parent.size() > folder.size() && !parent.compare(0, folder.size(), folder) && parent[folder.size()] == '/');
+}
+
 // ---- playlists that never end -------------------------------------------------------
 
 bool has_line_starting(const std::string &text, const char *tag)
@@ -192,6 +209,10 @@ int open_playlist_as_finished(AVFormatContext *s, AVIOContext **pb, const char *
 
 int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **options)
 {
+    if (!(flags & AVIO_FLAG_WRITE) && missing_inside_input_folder(s->url, url)) {
+        av_log(s, AV_LOG_ERROR, "'%s', which '%s' refers to, does not exist\n", url, s->url);
+        return AVERROR(ENOENT);
+    }
     if ((flags & AVIO_FLAG_WRITE) || !inside_input_folder(s->url, url)) {
         av_log(s, AV_LOG_ERROR,
                "Refusing to open '%s' for '%s': a recording may only refer to files in its own folder\n",

@@ -144,6 +144,12 @@ const Row kReferences[] = {
          fs::create_symlink("../secret/private.ts", f.recording + "/link.ts");
          return std::string("link.ts");
      })},
+    // A segment missing from the export is told as missing; one missing from
+    // another folder is refused all the same.
+    {"PlaylistEntryMissingFromItsFolder", Expect::Fails, "does not exist",
+     playlist([](const Folders &) { return "below/gone.ts"; })},
+    {"PlaylistEntryMissingFromASiblingFolder", Expect::Fails, "Refusing to open",
+     playlist([](const Folders &) { return "../secret/gone.ts"; })},
     {"PlaylistEntryOnTheNetwork", Expect::Fails, "Refusing to open",
      playlist([](const Folders &) { return network().url("segment.ts"); })},
     // Caught by the playlist reader itself: a segment must be media that its
