@@ -7,6 +7,7 @@
 // file replaces for plain-path inputs; the demuxers' own nested contexts inherit
 // the protocol and format white lists. Called by input.cpp when it opens a file.
 #include "input_guard.h"
+#include "observe.h"
 
 #include <cerrno>
 #include <climits>
@@ -238,16 +239,48 @@ int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags
 
 } // namespace
 
+namespace {
+
+// The reader a regular file would be read with, when it is one of those that
+// open files unwatched; nullptr otherwise. Pipes and devices are not looked at:
+// what is read from them here would be lost to the real reading.
+const char *unwatched_format_of_file(const char *filename)
+{
+    struct stat st;
+    if (stat(filename, &st) != 0 || !S_ISREG(st.st_mode))
+        return nullptr;
+    AVIOContext *pb = nullptr;
+    if (avio_open2(&pb, filename, AVIO_FLAG_READ, nullptr, nullptr) < 0)
+        return nullptr;
+    const AVInputFormat *fmt = nullptr;
+    const bool probed = av_probe_input_buffer2(pb, &fmt, filename, nullptr, 0, 0) >= 0 && fmt;
+    avio_closep(&pb);
+    return probed && unwatched(fmt->name) ? fmt->name : nullptr;
+}
+
+int refuse_unwatched(const char *filename, const char *format)
+{
+    char text[1024];
+    snprintf(text, sizeof(text),
+             "%s: a '%s' file opens other files on its own and is not read from a plain path "
+             "(a \"file:\" prefix reads it anyway)", filename, format);
+    av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
+    record_run_failure(RunFailure::SourceUnreadable, AVERROR(EPERM), text);
+    return AVERROR(EPERM);
+}
+
+} // namespace
+
 int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFormat *forced)
 {
     if (has_protocol_prefix(filename))
         return 0;
-    if (forced && unwatched(forced->name)) {
-        av_log(nullptr, AV_LOG_ERROR,
-               "%s: a '%s' file opens other files on its own and is not read from a plain path "
-               "(a \"file:\" prefix reads it anyway)\n", filename, forced->name);
-        return AVERROR(EPERM);
-    }
+    if (forced && unwatched(forced->name))
+        return refuse_unwatched(filename, forced->name);
+    // Found before the libraries open it, whose own refusal would only list
+    // every reader that is allowed.
+    if (const char *format = forced ? nullptr : unwatched_format_of_file(filename))
+        return refuse_unwatched(filename, format);
     ic->io_open = open_nested;
     if (!(ic->protocol_whitelist = av_strdup("file")))
         return AVERROR(ENOMEM);
