@@ -64,8 +64,9 @@ public:
     // The recording being converted (or about to be).
     int CurrentIndex() const;
     QueuedRecording &Current();
-    // Its run's progress: what it converted and, when known, its length.
-    void NoteProgress(const RunProgress &progress);
+    // Its run's progress: what it converted and, when known, its length. Whole only
+    // once `reachedEnd` (the last event of a run not asked to stop).
+    void NoteProgress(const RunProgress &progress, bool reachedEnd = false);
     // How its run ended.
     void Finish(const RunOutcome &outcome);
     // Moves to the next recording; false when there is none.

@@ -419,12 +419,14 @@ void TranscoderWin::SlotProgress(RunProgress Progress)
 {
     if (!m_converting)
         return;
-    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress);
+    // Every stop the window asks for sets m_stopAsked; the engine's own (a signal)
+    // ends the program anyway.
+    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress, m_stopAsked);
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
     box->SetText(view.title);
     box->SetProgress(view.percent);
     if (m_queueRunning) {
-        m_queue.NoteProgress(Progress);
+        m_queue.NoteProgress(Progress, Progress.last && !m_stopAsked);
         ShowQueueProgress();
         return;
     }

@@ -74,6 +74,13 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
     const bool stopped = s_stopRequested || stopAsked();
     if (stopped)
         s_stopSeen = true;
+    // As the engine, a last event once the loop is over, whether stopped or not.
+    if (observer && observer->on_progress && s_duration > 0) {
+        progress.last = true;
+        lock.unlock();
+        observer->on_progress(progress);
+        lock.relock();
+    }
     s_released = false;
     RunFailure failure = s_failure;
     int status = stopped ? 0 : s_status;

@@ -30,7 +30,8 @@ class VelaIconButton;
 // empty file at its last argument when it succeeds (so the window's next output name
 // moves on), and, while blocking is on, waits until it is released or asked to stop
 // (by the engine's request or the observer), sending progress meanwhile when a
-// duration is set. A stopped run ends as RunEnd::Stopped and writes nothing.
+// duration is set, and then, as the engine does, a last event. A stopped run ends as
+// RunEnd::Stopped and writes nothing.
 // Install() makes new workers use it; Uninstall() restores the real engine.
 namespace FakeEngine {
 
@@ -42,7 +43,7 @@ void SetFailure(RunFailure failure);
 // How the first runs end, one entry per run in order (RunFailure::None: converted);
 // later runs follow SetStatus and SetFailure.
 void SetRunResults(const QList<RunFailure> &results);
-// The source duration the progress events of blocked runs tell (-1: none sent).
+// The source duration the progress events tell (-1: none sent).
 void SetDuration(int64_t durationUs);
 // Whether runs wait for Release() or a stop request before they return.
 void SetBlocking(bool blocking);

@@ -80,6 +80,25 @@ fixtures::ClipRecipe LongRecipe()
     return recipe;
 }
 
+// MPEG-2 video with MPEG audio in a transport stream, as older recorders write it: the
+// length probed from the container runs a few microseconds past the streams' end.
+fixtures::ClipRecipe Mpeg2TsRecipe()
+{
+    fixtures::ClipRecipe recipe;
+    recipe.name = "app_mpeg2_mp2_ts";
+    recipe.format = "mpegts";
+    recipe.extension = "ts";
+    recipe.duration = 3.0;
+    fixtures::VideoTrack video;
+    video.encoder = "mpeg2video";
+    recipe.video.push_back(video);
+    fixtures::AudioTrack audio;
+    audio.encoder = "mp2";
+    audio.sample_rate = 48000;
+    recipe.audio.push_back(audio);
+    return recipe;
+}
+
 // Pictures are in the output once it is past its header.
 constexpr qint64 ConvertingBytes = 4096;
 
@@ -281,6 +300,24 @@ void ConversionTest::eachConversionWritesTheNextH264BaselineMp4()
     }
     QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
              (QStringList{"clip.ts", "clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"}));
+}
+
+void ConversionTest::shareReaches100OnlyAtTheEndOfARun()
+{
+    const QString folder = ScratchFolder(QStringLiteral("convert_mpeg2_ts"));
+    const QString source = Recording(Mpeg2TsRecipe(), folder + QStringLiteral("/dvr.ts"));
+    QVERIFY(!source.isEmpty());
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSource(s_dialogs, parts, source);
+    auto *bar = parts.progressBox->findChild<QProgressBar *>();
+    QVERIFY(bar);
+    QList<int> shown;
+    connect(bar, &QProgressBar::valueChanged, this, [&shown](int value) { shown.append(value); });
+
+    QVERIFY(ConvertAndWait(parts, QStringLiteral("dvr_converted.mp4")));
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.indexOf(100), shown.size() - 1);
 }
 
 void ConversionTest::accentedNameWithSeveralDotsConverts()
