@@ -393,15 +393,26 @@ QString ScreenshotPath(const QString &name, qreal devicePixelRatio)
 
 } // namespace
 
+void WriteScreenshot(const QImage &image, const QString &name)
+{
+    // Read back: a write cut short (a full disk, a file-size limit) can still report
+    // success, since the last buffered bytes are lost only when the file is closed.
+    const QString path = ScreenshotPath(name, image.devicePixelRatio());
+    const bool saved = image.save(path);
+    const QImage written(path);
+    QVERIFY2(saved && !written.isNull() && written.size() == image.size(),
+             qPrintable(QStringLiteral("screenshot not saved whole: ") + path));
+}
+
 QImage SaveScreenshot(QWidget *widget, const QString &name)
 {
     QApplication::processEvents();
     const QImage image = widget->grab().toImage();
-    image.save(ScreenshotPath(name, image.devicePixelRatio()));
+    WriteScreenshot(image, name);
     return image;
 }
 
-QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
+QImage CompositeScreenshot(QWidget *behind, QWidget *box)
 {
     QImage back = behind->grab().toImage();
     QImage front = box->grab().toImage();
@@ -424,7 +435,15 @@ QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &nam
     painter.drawRect(frame.adjusted(-1, -1, 0, 0));
     painter.drawImage(frame.topLeft(), front);
     painter.end();
-    image.save(ScreenshotPath(name, ratio));
+    // Saved at the window's pixel ratio (the 2x folder on a doubled display).
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
+{
+    const QImage image = CompositeScreenshot(behind, box);
+    WriteScreenshot(image, name);
     return image;
 }
 

@@ -171,7 +171,12 @@ qint64 OutputBytesSoFar(const QString &finalPath);
 // Copies a file; false when that fails.
 bool CopyFile(const QString &from, const QString &to);
 
+// Saves a picture as screenshots/<name>.png (screenshots/2x/ for a pixel ratio of 2);
+// fails the test when the file does not read back whole.
+void WriteScreenshot(const QImage &image, const QString &name);
 // Saves a widget's picture as screenshots/<name>.png and returns it.
 QImage SaveScreenshot(QWidget *widget, const QString &name);
-// Saves `box` drawn centred over `behind` as screenshots/<name>.png.
+// `box` drawn centred over `behind`, at the pixel ratio of `behind`.
+QImage CompositeScreenshot(QWidget *behind, QWidget *box);
+// Saves CompositeScreenshot(behind, box) as screenshots/<name>.png.
 QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name);

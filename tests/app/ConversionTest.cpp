@@ -539,7 +539,12 @@ void ConversionTest::eachFailureKindShowsItsReason()
     if (cause == QLatin1String("removed"))
         QVERIFY(QDir(destination).removeRecursively());
     BoxAnswerer answerer;
-    answerer.ScreenshotNextAs(QStringLiteral("app_failure_") + cause);
+    // Drawn while the box is open, saved once no file-size limit is in force.
+    QImage boxPicture;
+    answerer.InspectEachWith([&boxPicture](ConverterMsgBox *box) {
+        if (boxPicture.isNull())
+            boxPicture = CompositeScreenshot(box->parentWidget(), box);
+    });
     rlimit previousLimit = {};
     if (cause == QLatin1String("fsize")) {
         // A few kilobytes: the header fits, the pictures do not. The signal that the
@@ -557,6 +562,7 @@ void ConversionTest::eachFailureKindShowsItsReason()
         signal(SIGXFSZ, SIG_DFL);
     }
     QVERIFY(answered);
+    WriteScreenshot(boxPicture, QStringLiteral("app_failure_") + cause);
     QCOMPARE(answerer.Messages().first(), FailureMessage(RunFailure(failure)));
     QVERIFY(!parts.StatusShown());
     QTRY_VERIFY(!parts.MaskShown());
