@@ -119,6 +119,11 @@ QString FailureReason(RunFailure failure)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
 }
 
+QString NamesTakenReason()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_NAMES_TAKEN);
+}
+
 QString QueueLine(int number, int total, const QString &fileName)
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_POSITION).arg(number).arg(total) + PartSeparator

@@ -37,6 +37,9 @@ QString ClockText(qint64 microseconds);
 
 // The failure box's second line for a failure category.
 QString FailureReason(RunFailure failure);
+// Its second line when every output name is taken in the destination folder (the
+// window then runs no conversion at all).
+QString NamesTakenReason();
 
 // Several recordings in one go. The loading box's queue line: "2 of 5  ·  cam02.ts".
 QString QueueLine(int number, int total, const QString &fileName);

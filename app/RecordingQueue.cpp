@@ -120,6 +120,7 @@ void RecordingQueue::Start()
         recording.convertedUs = 0;
         recording.state = QueuedRecording::State::Waiting;
         recording.failure = RunFailure::None;
+        recording.namesTaken = false;
     }
     m_current = 0;
 }
@@ -158,6 +159,14 @@ void RecordingQueue::Finish(const RunOutcome &outcome)
         recording.state = QueuedRecording::State::Failed;
         recording.failure = outcome.failure == RunFailure::None ? RunFailure::Other : outcome.failure;
     }
+}
+
+void RecordingQueue::FinishNamesTaken()
+{
+    QueuedRecording &recording = Current();
+    recording.state = QueuedRecording::State::Failed;
+    recording.failure = RunFailure::Other;
+    recording.namesTaken = true;
 }
 
 bool RecordingQueue::Advance()

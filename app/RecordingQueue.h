@@ -33,6 +33,7 @@ struct QueuedRecording {
     qint64 convertedUs = 0;     // media time converted so far
     State state = State::Waiting;
     RunFailure failure = RunFailure::None;
+    bool namesTaken = false;    // failed before its run: every output name was taken
 };
 
 using RecordingList = QVector<QueuedRecording>;
@@ -69,6 +70,8 @@ public:
     void NoteProgress(const RunProgress &progress, bool reachedEnd = false);
     // How its run ended.
     void Finish(const RunOutcome &outcome);
+    // It failed without a run: every output name is taken.
+    void FinishNamesTaken();
     // Moves to the next recording; false when there is none.
     bool Advance();
 

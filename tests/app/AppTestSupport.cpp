@@ -373,6 +373,16 @@ qint64 OutputBytesSoFar(const QString &finalPath)
     return bytes;
 }
 
+bool TakeEveryOutputName(const QString &folder, const QString &sourceName)
+{
+    for (int n = 0; n <= TranscoderWin::MaxOutputNumber; ++n) {
+        QFile file(folder + QLatin1Char('/') + TranscoderWin::OutputName(sourceName, n));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+    }
+    return true;
+}
+
 bool CopyFile(const QString &from, const QString &to)
 {
     QFile::remove(to);

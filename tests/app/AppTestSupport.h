@@ -168,6 +168,9 @@ QString ScratchFolder(const QString &name);
 // hidden partial name in the same folder (".<name>.<pid>.part") and gives it its
 // final name only when it is complete. The largest of the two, 0 for neither.
 qint64 OutputBytesSoFar(const QString &finalPath);
+// Creates an empty file under every output name the window may give `sourceName` in
+// `folder`, up to TranscoderWin::MaxOutputNumber; false when one cannot be made.
+bool TakeEveryOutputName(const QString &folder, const QString &sourceName);
 // Copies a file; false when that fails.
 bool CopyFile(const QString &from, const QString &to);
 

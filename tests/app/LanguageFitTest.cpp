@@ -325,6 +325,18 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
         QTRY_COMPARE(answerer.Messages().size(), before + 1);
         QCOMPARE(answerer.Messages().last(), FailureMessage(failure));
     }
+    // The reason the window gives without a run: every output name taken.
+    const QString source = s_dialogs.file;
+    const QString full = ScratchFolder(QStringLiteral("fit_full_") + Language());
+    QVERIFY(TakeEveryOutputName(full, QStringLiteral("gate.ts")));
+    ChooseSource(s_dialogs, parts, full + QStringLiteral("/gate.ts"));
+    const int before = answerer.Messages().size();
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), before + 1);
+    QCOMPARE(answerer.Messages().last(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED)
+                                             + QLatin1Char('\n') + ConversionTexts::NamesTakenReason());
+    QDir(full).removeRecursively();
+    ChooseSource(s_dialogs, parts, source);
     parts.about->click();
     QVERIFY(answerer.Messages().last().startsWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_NAME)));
 
@@ -424,8 +436,12 @@ void LanguageFitTest::queueSummaryFitsAboveItsButton()
     QList<RunFailure> results = FailureKinds;
     results.insert(1, RunFailure::None);
     QStringList sources = QueueSources();
+    const QString folder = QFileInfo(sources.first()).path();
     while (sources.size() < results.size())
-        sources.append(QFileInfo(sources.first()).path() + QStringLiteral("/yard_%1.ts").arg(sources.size()));
+        sources.append(folder + QStringLiteral("/yard_%1.ts").arg(sources.size()));
+    // And the one that fails without a run, last, so that the runs keep their results.
+    QVERIFY(TakeEveryOutputName(folder, QStringLiteral("gate.ts")));
+    sources.append(folder + QStringLiteral("/gate.ts"));
     ChooseSources(s_dialogs, parts, sources);
     FakeEngine::SetRunResults(results);
 
@@ -439,12 +455,13 @@ void LanguageFitTest::queueSummaryFitsAboveItsButton()
     });
     parts.ok->click();
     QTRY_COMPARE(answerer.Messages().size(), 1);
-    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(1, results.size()));
-    QCOMPARE(entries, results.size() - 1);
+    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(1, sources.size()));
+    QCOMPARE(entries, sources.size() - 1);
     QTRY_VERIFY(!parts.MaskShown());
     Settle();
+    QDir(folder).removeRecursively();
     const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
-    QCOMPARE(status->FullText(), ConversionTexts::QueueSomeConverted(1, results.size()));
+    QCOMPARE(status->FullText(), ConversionTexts::QueueSomeConverted(1, sources.size()));
     misfits += Cut({Of(QStringLiteral("status when some of a queue failed"), status)});
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }
