@@ -25,19 +25,33 @@ QString Speed(double speed)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SPEED).arg(QLocale().toString(speed, 'f', 1));
 }
 
-int PercentDone(const RunProgress &progress)
+// Whether an event tells the end of a run that converted all of its source: its last
+// event, unless the run was asked to stop (a stopped run also sends one).
+bool ReachedEnd(const RunProgress &progress, bool stopAsked)
+{
+    return progress.last && !stopAsked;
+}
+
+int PercentDone(const RunProgress &progress, bool stopAsked)
 {
     if (progress.duration_us <= 0)
         return -1;
+    // The probed length and the time the streams reach differ by a few microseconds
+    // either way (an MPEG-TS source ends at 30.014694 s of 30.014700 s), so the time
+    // alone would leave a finished run at 99 % or show 100 % while it still drains.
+    if (ReachedEnd(progress, stopAsked))
+        return 100;
     const qint64 done = qBound<qint64>(0, progress.out_time_us, progress.duration_us);
-    return int(done * 100 / progress.duration_us);
+    return qMin(99, int(done * 100 / progress.duration_us));
 }
 
 // The wall-clock time still needed at the speed so far; -1 before the speed is known.
-qint64 RemainingMicroseconds(const RunProgress &progress)
+qint64 RemainingMicroseconds(const RunProgress &progress, bool stopAsked)
 {
     if (progress.duration_us <= 0 || progress.speed <= 0)
         return -1;
+    if (ReachedEnd(progress, stopAsked))
+        return 0;
     const qint64 left = qMax<qint64>(0, progress.duration_us - progress.out_time_us);
     return qint64(double(left) / progress.speed);
 }
@@ -60,10 +74,10 @@ QString ClockText(qint64 microseconds)
     return QStringLiteral("%1:%2").arg(minutes).arg(seconds % 60, 2, 10, zero);
 }
 
-ProgressView DescribeProgress(const RunProgress &progress)
+ProgressView DescribeProgress(const RunProgress &progress, bool stopAsked)
 {
     ProgressView view;
-    view.percent = PercentDone(progress);
+    view.percent = PercentDone(progress, stopAsked);
     view.title = ConvertingTitle();
     QStringList parts;
     if (view.percent >= 0)
@@ -72,7 +86,7 @@ ProgressView DescribeProgress(const RunProgress &progress)
         parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_CONVERTED)
                          .arg(ClockText(progress.out_time_us)));
     parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_ELAPSED).arg(ClockText(progress.elapsed_us)));
-    const qint64 remaining = RemainingMicroseconds(progress);
+    const qint64 remaining = RemainingMicroseconds(progress, stopAsked);
     if (remaining >= 0)
         parts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_LEFT).arg(ClockText(remaining)));
     if (progress.speed > 0)
@@ -103,6 +117,11 @@ QString FailureReason(RunFailure failure)
         break;
     }
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
+}
+
+QString NamesTakenReason()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_NAMES_TAKEN);
 }
 
 QString QueueLine(int number, int total, const QString &fileName)

@@ -25,8 +25,9 @@ struct ProgressView {
 // The loading box's texts for one progress event. With a known duration: the share
 // done in the title; elapsed time, the time still needed (once the speed is known)
 // and the speed in the detail. Without: the video time converted so far, the
-// elapsed time and the speed.
-ProgressView DescribeProgress(const RunProgress &progress);
+// elapsed time and the speed. The share is 100 % only on the last event of a run
+// that was not asked to stop (`stopAsked`), and at most 99 % before.
+ProgressView DescribeProgress(const RunProgress &progress, bool stopAsked = false);
 
 // The title before the first progress event: "Converting...".
 QString ConvertingTitle();
@@ -36,6 +37,9 @@ QString ClockText(qint64 microseconds);
 
 // The failure box's second line for a failure category.
 QString FailureReason(RunFailure failure);
+// Its second line when every output name is taken in the destination folder (the
+// window then runs no conversion at all).
+QString NamesTakenReason();
 
 // Several recordings in one go. The loading box's queue line: "2 of 5  ·  cam02.ts".
 QString QueueLine(int number, int total, const QString &fileName);

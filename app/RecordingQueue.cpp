@@ -120,6 +120,7 @@ void RecordingQueue::Start()
         recording.convertedUs = 0;
         recording.state = QueuedRecording::State::Waiting;
         recording.failure = RunFailure::None;
+        recording.namesTaken = false;
     }
     m_current = 0;
 }
@@ -134,13 +135,17 @@ QueuedRecording &RecordingQueue::Current()
     return m_recordings[m_current];
 }
 
-void RecordingQueue::NoteProgress(const RunProgress &progress)
+void RecordingQueue::NoteProgress(const RunProgress &progress, bool reachedEnd)
 {
     QueuedRecording &recording = Current();
     recording.state = QueuedRecording::State::Converting;
     if (progress.duration_us > 0)
         recording.durationUs = progress.duration_us;
     recording.convertedUs = qMax<qint64>(0, progress.out_time_us);
+    // The probed length and the time reached differ by a few microseconds either way:
+    // the recording counts whole at its run's end, and never before.
+    if (recording.durationUs > 0)
+        recording.convertedUs = reachedEnd ? recording.durationUs : qMin(recording.convertedUs, recording.durationUs - 1);
 }
 
 void RecordingQueue::Finish(const RunOutcome &outcome)
@@ -154,6 +159,14 @@ void RecordingQueue::Finish(const RunOutcome &outcome)
         recording.state = QueuedRecording::State::Failed;
         recording.failure = outcome.failure == RunFailure::None ? RunFailure::Other : outcome.failure;
     }
+}
+
+void RecordingQueue::FinishNamesTaken()
+{
+    QueuedRecording &recording = Current();
+    recording.state = QueuedRecording::State::Failed;
+    recording.failure = RunFailure::Other;
+    recording.namesTaken = true;
 }
 
 bool RecordingQueue::Advance()

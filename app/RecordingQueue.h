@@ -33,6 +33,7 @@ struct QueuedRecording {
     qint64 convertedUs = 0;     // media time converted so far
     State state = State::Waiting;
     RunFailure failure = RunFailure::None;
+    bool namesTaken = false;    // failed before its run: every output name was taken
 };
 
 using RecordingList = QVector<QueuedRecording>;
@@ -64,10 +65,13 @@ public:
     // The recording being converted (or about to be).
     int CurrentIndex() const;
     QueuedRecording &Current();
-    // Its run's progress: what it converted and, when known, its length.
-    void NoteProgress(const RunProgress &progress);
+    // Its run's progress: what it converted and, when known, its length. Whole only
+    // once `reachedEnd` (the last event of a run not asked to stop).
+    void NoteProgress(const RunProgress &progress, bool reachedEnd = false);
     // How its run ended.
     void Finish(const RunOutcome &outcome);
+    // It failed without a run: every output name is taken.
+    void FinishNamesTaken();
     // Moves to the next recording; false when there is none.
     bool Advance();
 

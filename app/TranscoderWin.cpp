@@ -397,7 +397,7 @@ void TranscoderWin::OnConvertClicked()
     if (outputPath.isEmpty()) {
         // Every numbered name up to the limit is taken: say so rather than overwrite.
         qDebug() << "No free output name in" << m_destinationEdit->text();
-        ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
+        ShowFailure(ConversionTexts::NamesTakenReason());
         return;
     }
 
@@ -419,12 +419,14 @@ void TranscoderWin::SlotProgress(RunProgress Progress)
 {
     if (!m_converting)
         return;
-    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress);
+    // Every stop the window asks for sets m_stopAsked; the engine's own (a signal)
+    // ends the program anyway.
+    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress, m_stopAsked);
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
     box->SetText(view.title);
     box->SetProgress(view.percent);
     if (m_queueRunning) {
-        m_queue.NoteProgress(Progress);
+        m_queue.NoteProgress(Progress, Progress.last && !m_stopAsked);
         ShowQueueProgress();
         return;
     }
@@ -489,8 +491,12 @@ void TranscoderWin::ShowResult(const RunOutcome &outcome)
         return;
     }
     qDebug("Failure: %s (%s)", run_failure_name(outcome.failure), outcome.error_text.c_str());
-    ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n')
-                   + ConversionTexts::FailureReason(outcome.failure));
+    ShowFailure(ConversionTexts::FailureReason(outcome.failure));
+}
+
+void TranscoderWin::ShowFailure(const QString &reason)
+{
+    ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n') + reason);
 }
 
 void TranscoderWin::OnStatusClicked()
@@ -671,11 +677,7 @@ void TranscoderWin::StartQueueItem()
         }
         // Every numbered name is taken: this one fails, the queue goes on.
         qDebug() << "No free output name in" << folder << "for" << recording.source;
-        RunOutcome failed;
-        failed.status = -1;
-        failed.end = RunEnd::Failed;
-        failed.failure = RunFailure::Other;
-        m_queue.Finish(failed);
+        m_queue.FinishNamesTaken();
         if (!m_queue.Advance()) {
             FinishQueue(false);
             return;
@@ -747,8 +749,11 @@ void TranscoderWin::ShowQueueSummary()
 {
     QVector<ConverterMsgBox::ListEntry> failures;
     for (const QueuedRecording &recording : m_queue.Recordings()) {
-        if (recording.state == QueuedRecording::State::Failed)
-            failures.append({FileNameOf(recording.source), ConversionTexts::FailureReason(recording.failure)});
+        if (recording.state != QueuedRecording::State::Failed)
+            continue;
+        const QString reason = recording.namesTaken ? ConversionTexts::NamesTakenReason()
+                                                    : ConversionTexts::FailureReason(recording.failure);
+        failures.append({FileNameOf(recording.source), reason});
     }
     ShowBox(new ConverterMsgBox(this, ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size()),
                                 failures));

@@ -152,6 +152,8 @@ private:
     // A run's outcome, once no question is open.
     void TakeOutcome(const RunOutcome &outcome);
     void ShowResult(const RunOutcome &outcome);
+    // The failure box: what failed, then why.
+    void ShowFailure(const QString &reason);
     // Shows a message box over the masked window; the mask goes with the box.
     void ShowMessageBox(const QString &text);
     void ShowBox(ConverterMsgBox *box);

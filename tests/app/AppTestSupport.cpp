@@ -74,6 +74,13 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
     const bool stopped = s_stopRequested || stopAsked();
     if (stopped)
         s_stopSeen = true;
+    // As the engine, a last event once the loop is over, whether stopped or not.
+    if (observer && observer->on_progress && s_duration > 0) {
+        progress.last = true;
+        lock.unlock();
+        observer->on_progress(progress);
+        lock.relock();
+    }
     s_released = false;
     RunFailure failure = s_failure;
     int status = stopped ? 0 : s_status;
@@ -366,6 +373,16 @@ qint64 OutputBytesSoFar(const QString &finalPath)
     return bytes;
 }
 
+bool TakeEveryOutputName(const QString &folder, const QString &sourceName)
+{
+    for (int n = 0; n <= TranscoderWin::MaxOutputNumber; ++n) {
+        QFile file(folder + QLatin1Char('/') + TranscoderWin::OutputName(sourceName, n));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+    }
+    return true;
+}
+
 bool CopyFile(const QString &from, const QString &to)
 {
     QFile::remove(to);
@@ -386,15 +403,26 @@ QString ScreenshotPath(const QString &name, qreal devicePixelRatio)
 
 } // namespace
 
+void WriteScreenshot(const QImage &image, const QString &name)
+{
+    // Read back: a write cut short (a full disk, a file-size limit) can still report
+    // success, since the last buffered bytes are lost only when the file is closed.
+    const QString path = ScreenshotPath(name, image.devicePixelRatio());
+    const bool saved = image.save(path);
+    const QImage written(path);
+    QVERIFY2(saved && !written.isNull() && written.size() == image.size(),
+             qPrintable(QStringLiteral("screenshot not saved whole: ") + path));
+}
+
 QImage SaveScreenshot(QWidget *widget, const QString &name)
 {
     QApplication::processEvents();
     const QImage image = widget->grab().toImage();
-    image.save(ScreenshotPath(name, image.devicePixelRatio()));
+    WriteScreenshot(image, name);
     return image;
 }
 
-QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
+QImage CompositeScreenshot(QWidget *behind, QWidget *box)
 {
     QImage back = behind->grab().toImage();
     QImage front = box->grab().toImage();
@@ -417,7 +445,15 @@ QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &nam
     painter.drawRect(frame.adjusted(-1, -1, 0, 0));
     painter.drawImage(frame.topLeft(), front);
     painter.end();
-    image.save(ScreenshotPath(name, ratio));
+    // Saved at the window's pixel ratio (the 2x folder on a doubled display).
+    image.setDevicePixelRatio(ratio);
+    return image;
+}
+
+QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name)
+{
+    const QImage image = CompositeScreenshot(behind, box);
+    WriteScreenshot(image, name);
     return image;
 }
 

@@ -30,7 +30,8 @@ class VelaIconButton;
 // empty file at its last argument when it succeeds (so the window's next output name
 // moves on), and, while blocking is on, waits until it is released or asked to stop
 // (by the engine's request or the observer), sending progress meanwhile when a
-// duration is set. A stopped run ends as RunEnd::Stopped and writes nothing.
+// duration is set, and then, as the engine does, a last event. A stopped run ends as
+// RunEnd::Stopped and writes nothing.
 // Install() makes new workers use it; Uninstall() restores the real engine.
 namespace FakeEngine {
 
@@ -42,7 +43,7 @@ void SetFailure(RunFailure failure);
 // How the first runs end, one entry per run in order (RunFailure::None: converted);
 // later runs follow SetStatus and SetFailure.
 void SetRunResults(const QList<RunFailure> &results);
-// The source duration the progress events of blocked runs tell (-1: none sent).
+// The source duration the progress events tell (-1: none sent).
 void SetDuration(int64_t durationUs);
 // Whether runs wait for Release() or a stop request before they return.
 void SetBlocking(bool blocking);
@@ -167,10 +168,18 @@ QString ScratchFolder(const QString &name);
 // hidden partial name in the same folder (".<name>.<pid>.part") and gives it its
 // final name only when it is complete. The largest of the two, 0 for neither.
 qint64 OutputBytesSoFar(const QString &finalPath);
+// Creates an empty file under every output name the window may give `sourceName` in
+// `folder`, up to TranscoderWin::MaxOutputNumber; false when one cannot be made.
+bool TakeEveryOutputName(const QString &folder, const QString &sourceName);
 // Copies a file; false when that fails.
 bool CopyFile(const QString &from, const QString &to);
 
+// Saves a picture as screenshots/<name>.png (screenshots/2x/ for a pixel ratio of 2);
+// fails the test when the file does not read back whole.
+void WriteScreenshot(const QImage &image, const QString &name);
 // Saves a widget's picture as screenshots/<name>.png and returns it.
 QImage SaveScreenshot(QWidget *widget, const QString &name);
-// Saves `box` drawn centred over `behind` as screenshots/<name>.png.
+// `box` drawn centred over `behind`, at the pixel ratio of `behind`.
+QImage CompositeScreenshot(QWidget *behind, QWidget *box);
+// Saves CompositeScreenshot(behind, box) as screenshots/<name>.png.
 QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name);

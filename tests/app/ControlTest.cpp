@@ -91,14 +91,22 @@ std::unique_ptr<TranscoderWin> ConvertingWindow(const QString &folderName, Windo
     return window;
 }
 
-RunProgress Progress(qint64 out, qint64 duration, qint64 elapsed, double speed)
+RunProgress Progress(qint64 out, qint64 duration, qint64 elapsed, double speed, bool last = false)
 {
     RunProgress progress;
     progress.out_time_us = out;
     progress.duration_us = duration;
     progress.elapsed_us = elapsed;
     progress.speed = speed;
+    progress.last = last;
     return progress;
+}
+
+// The last event of an MPEG-2/MP2 transport stream's run: its streams end 6 us short
+// of the length probed from the container.
+RunProgress TsEndProgress()
+{
+    return Progress(30014694, 30014700, 12 * Second, 2.5, true);
 }
 
 } // namespace
@@ -121,34 +129,45 @@ void ControlTest::cleanup()
 void ControlTest::progressTextsTellShareTimesAndSpeed_data()
 {
     QTest::addColumn<RunProgress>("progress");
+    QTest::addColumn<bool>("stopAsked");
     QTest::addColumn<int>("percent");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("detail");
 
-    QTest::newRow("half way") << Progress(30 * Second, 60 * Second, 12500000, 2.4) << 50
+    QTest::newRow("half way") << Progress(30 * Second, 60 * Second, 12500000, 2.4) << false << 50
                               << "Converting... 50%" << "0:12 elapsed  \u00b7  0:12 left  \u00b7  2.4x";
     QTest::newRow("first event, speed not known yet")
-        << Progress(0, 60 * Second, Second / 2, 0) << 0 << "Converting... 0%" << "0:00 elapsed";
-    QTest::newRow("whole duration") << Progress(60 * Second, 60 * Second, 25 * Second, 2.4) << 100
-                                    << "Converting... 100%" << "0:25 elapsed  \u00b7  0:00 left  \u00b7  2.4x";
-    QTest::newRow("past the duration stays at 100")
-        << Progress(61 * Second, 60 * Second, 25 * Second, 2.4) << 100 << "Converting... 100%"
+        << Progress(0, 60 * Second, Second / 2, 0) << false << 0 << "Converting... 0%" << "0:00 elapsed";
+    QTest::newRow("whole duration before the last event stays below 100")
+        << Progress(60 * Second, 60 * Second, 25 * Second, 2.4) << false << 99 << "Converting... 99%"
         << "0:25 elapsed  \u00b7  0:00 left  \u00b7  2.4x";
+    QTest::newRow("past the duration before the last event stays below 100")
+        << Progress(61 * Second, 60 * Second, 25 * Second, 2.4) << false << 99 << "Converting... 99%"
+        << "0:25 elapsed  \u00b7  0:00 left  \u00b7  2.4x";
+    QTest::newRow("last event just short of the probed length is 100")
+        << TsEndProgress() << false << 100 << "Converting... 100%" << "0:12 elapsed  \u00b7  0:00 left  \u00b7  2.5x";
+    QTest::newRow("last event well short of the probed length is 100")
+        << Progress(28 * Second, 30 * Second, 12 * Second, 2.3, true) << false << 100 << "Converting... 100%"
+        << "0:12 elapsed  \u00b7  0:00 left  \u00b7  2.3x";
+    QTest::newRow("last event of a stopped run keeps its share")
+        << Progress(12 * Second, 30 * Second, 5 * Second, 2.4, true) << true << 40 << "Converting... 40%"
+        << "0:05 elapsed  \u00b7  0:07 left  \u00b7  2.4x";
     QTest::newRow("length unknown: time converted instead")
-        << Progress(75 * Second, -1, 30 * Second, 2.5) << -1 << "Converting..."
+        << Progress(75 * Second, -1, 30 * Second, 2.5) << false << -1 << "Converting..."
         << "1:15 converted  \u00b7  0:30 elapsed  \u00b7  2.5x";
-    QTest::newRow("beyond an hour") << Progress(3600 * Second, 7200 * Second, 3723 * Second, 0.97) << 50
+    QTest::newRow("beyond an hour") << Progress(3600 * Second, 7200 * Second, 3723 * Second, 0.97) << false << 50
                                     << "Converting... 50%" << "1:02:03 elapsed  \u00b7  1:01:51 left  \u00b7  1.0x";
 }
 
 void ControlTest::progressTextsTellShareTimesAndSpeed()
 {
     QFETCH(RunProgress, progress);
+    QFETCH(bool, stopAsked);
     QFETCH(int, percent);
     QFETCH(QString, title);
     QFETCH(QString, detail);
 
-    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(progress);
+    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(progress, stopAsked);
     QCOMPARE(view.percent, percent);
     QCOMPARE(view.title, title);
     QCOMPARE(view.detail, detail);
@@ -167,11 +186,12 @@ void ControlTest::progressBoxFollowsTheRun()
     QVERIFY(parts->progressBox->isVisible());
     QCOMPARE(parts->progressBox->Text(), Converting());
 
-    QTRY_COMPARE(parts->progressBox->Progress(), 100);
+    // Converted up to the whole length, but the run has not ended yet.
+    QTRY_COMPARE(parts->progressBox->Progress(), 99);
     QVERIFY(!shown.isEmpty());
     for (int i = 1; i < shown.size(); ++i)
         QVERIFY2(shown[i] >= shown[i - 1], qPrintable(QString::number(shown[i])));
-    QCOMPARE(parts->progressBox->Text(), Converting() + QStringLiteral(" 100%"));
+    QCOMPARE(parts->progressBox->Text(), Converting() + QStringLiteral(" 99%"));
     QVERIFY(parts->progressBox->Detail().contains(QStringLiteral("elapsed")));
 
     // The picture for the eye: a run at 42 %, as the engine would report it.
@@ -184,9 +204,39 @@ void ControlTest::progressBoxFollowsTheRun()
     QCOMPARE(parts->progressBox->Progress(), -1);
     SaveScreenshot(window.get(), QStringLiteral("app_progress_unknown_length"));
 
+    // The run's last event: the box says 100 % as the mask goes.
     FakeEngine::Release();
     QTRY_VERIFY(!parts->MaskShown());
     QCOMPARE(parts->StatusText(), CompleteText(QStringLiteral("clip_converted.mp4")));
+    QCOMPARE(shown.last(), 100);
+    QCOMPARE(parts->progressBox->Text(), Converting() + QStringLiteral(" 100%"));
+}
+
+void ControlTest::lastEventIsWholeUnlessTheRunWasStopped_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<int>("percent");
+    QTest::newRow("run not stopped") << false << 100;
+    QTest::newRow("run cancelled") << true << 99;
+}
+
+void ControlTest::lastEventIsWholeUnlessTheRunWasStopped()
+{
+    QFETCH(bool, cancel);
+    QFETCH(int, percent);
+
+    WindowParts *rawParts = nullptr;
+    auto window = ConvertingWindow(QStringLiteral("control_last_event"), &rawParts);
+    std::unique_ptr<WindowParts> parts(rawParts);
+    QTRY_COMPARE(FakeEngine::Runs(), 1);
+    if (cancel)
+        parts->progressBox->CancelButton()->click();
+    // The figures the engine's last event brings, as the worker forwards them.
+    QMetaObject::invokeMethod(window.get(), "SlotProgress", Q_ARG(RunProgress, TsEndProgress()));
+    QCOMPARE(parts->progressBox->Progress(), percent);
+    QCOMPARE(parts->progressBox->Text(), Converting() + QStringLiteral(" %1%").arg(percent));
+    FakeEngine::Release();
+    QTRY_VERIFY(!window->IsConverting());
 }
 
 void ControlTest::cancelOrEscapeEndsTheRunAsCancelled_data()
@@ -573,9 +623,10 @@ void ControlTest::queueBoxTellsPositionNameAndOverallShare()
     QTRY_COMPARE(FakeEngine::Runs(), 1);
     QVERIFY(parts.progressBox->IsQueueStyle());
     QCOMPARE(parts.progressBox->QueueLine(), QStringLiteral("1 of 5  \u00b7  cam01.ts"));
-    QTRY_COMPARE(parts.progressBox->Progress(), 100);
-    // The first of five, all as long as each other, done: a fifth of the whole.
-    QCOMPARE(parts.progressBox->OverallProgress(), 20);
+    // The first of five, all as long as each other, converted to its whole length but
+    // not ended yet: just under a fifth of the whole.
+    QTRY_COMPARE(parts.progressBox->Progress(), 99);
+    QCOMPARE(parts.progressBox->OverallProgress(), 19);
     FakeEngine::Release();
     QTRY_COMPARE(FakeEngine::Runs(), 2);
     QTRY_COMPARE(parts.progressBox->QueueLine(), QStringLiteral("2 of 5  \u00b7  cam02.ts"));

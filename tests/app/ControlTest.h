@@ -19,6 +19,8 @@ private slots:
     void progressTextsTellShareTimesAndSpeed_data();
     void progressTextsTellShareTimesAndSpeed();
     void progressBoxFollowsTheRun();
+    void lastEventIsWholeUnlessTheRunWasStopped_data();
+    void lastEventIsWholeUnlessTheRunWasStopped();
     void cancelOrEscapeEndsTheRunAsCancelled_data();
     void cancelOrEscapeEndsTheRunAsCancelled();
     void closeQuestionKeepsOrStopsTheConversion_data();

@@ -80,6 +80,25 @@ fixtures::ClipRecipe LongRecipe()
     return recipe;
 }
 
+// MPEG-2 video with MPEG audio in a transport stream, as older recorders write it: the
+// length probed from the container runs a few microseconds past the streams' end.
+fixtures::ClipRecipe Mpeg2TsRecipe()
+{
+    fixtures::ClipRecipe recipe;
+    recipe.name = "app_mpeg2_mp2_ts";
+    recipe.format = "mpegts";
+    recipe.extension = "ts";
+    recipe.duration = 3.0;
+    fixtures::VideoTrack video;
+    video.encoder = "mpeg2video";
+    recipe.video.push_back(video);
+    fixtures::AudioTrack audio;
+    audio.encoder = "mp2";
+    audio.sample_rate = 48000;
+    recipe.audio.push_back(audio);
+    return recipe;
+}
+
 // Pictures are in the output once it is past its header.
 constexpr qint64 ConvertingBytes = 4096;
 
@@ -153,10 +172,11 @@ bool ConvertAndWait(WindowParts &parts, const QString &fileName)
     return parts.StatusText() == CompleteText(fileName) && parts.StatusShown();
 }
 
-// Every file and folder name in a folder.
+// Every file and folder name in a folder, hidden ones too (the engine writes under a
+// hidden partial name).
 QStringList Entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden, QDir::Name);
 }
 
 // Writes the first bytes of a recording into a named pipe once a reader has opened
@@ -279,8 +299,26 @@ void ConversionTest::eachConversionWritesTheNextH264BaselineMp4()
         const Mp4Check check = ProbeH264BaselineMp4(folder + '/' + name, 320, 240);
         QVERIFY2(check.ok, qPrintable(QString(name) + ": " + check.problem));
     }
-    QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name),
+    QCOMPARE(Entries(folder),
              (QStringList{"clip.ts", "clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"}));
+}
+
+void ConversionTest::shareReaches100OnlyAtTheEndOfARun()
+{
+    const QString folder = ScratchFolder(QStringLiteral("convert_mpeg2_ts"));
+    const QString source = Recording(Mpeg2TsRecipe(), folder + QStringLiteral("/dvr.ts"));
+    QVERIFY(!source.isEmpty());
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSource(s_dialogs, parts, source);
+    auto *bar = parts.progressBox->findChild<QProgressBar *>();
+    QVERIFY(bar);
+    QList<int> shown;
+    connect(bar, &QProgressBar::valueChanged, this, [&shown](int value) { shown.append(value); });
+
+    QVERIFY(ConvertAndWait(parts, QStringLiteral("dvr_converted.mp4")));
+    QVERIFY(!shown.isEmpty());
+    QCOMPARE(shown.indexOf(100), shown.size() - 1);
 }
 
 void ConversionTest::accentedNameWithSeveralDotsConverts()
@@ -502,7 +540,12 @@ void ConversionTest::eachFailureKindShowsItsReason()
     if (cause == QLatin1String("removed"))
         QVERIFY(QDir(destination).removeRecursively());
     BoxAnswerer answerer;
-    answerer.ScreenshotNextAs(QStringLiteral("app_failure_") + cause);
+    // Drawn while the box is open, saved once no file-size limit is in force.
+    QImage boxPicture;
+    answerer.InspectEachWith([&boxPicture](ConverterMsgBox *box) {
+        if (boxPicture.isNull())
+            boxPicture = CompositeScreenshot(box->parentWidget(), box);
+    });
     rlimit previousLimit = {};
     if (cause == QLatin1String("fsize")) {
         // A few kilobytes: the header fits, the pictures do not. The signal that the
@@ -520,10 +563,13 @@ void ConversionTest::eachFailureKindShowsItsReason()
         signal(SIGXFSZ, SIG_DFL);
     }
     QVERIFY(answered);
+    WriteScreenshot(boxPicture, QStringLiteral("app_failure_") + cause);
     QCOMPARE(answerer.Messages().first(), FailureMessage(RunFailure(failure)));
     QVERIFY(!parts.StatusShown());
     QTRY_VERIFY(!parts.MaskShown());
-    QVERIFY(!QFile::exists(destination + QLatin1Char('/') + TranscoderWin::OutputName(window->SourceFileName(), 0)));
+    // Neither the output nor its partial file: only the source, if it is there.
+    const QStringList left = Entries(destination);
+    QVERIFY2(left.isEmpty() || left == QStringList{QFileInfo(source).fileName()}, qPrintable(left.join(", ")));
 }
 
 void ConversionTest::recordingWithNothingDecodableFailsAndLeavesNoFile()
@@ -549,7 +595,7 @@ void ConversionTest::recordingWithNothingDecodableFailsAndLeavesNoFile()
     QCOMPARE(answerer.Messages().first().section(QLatin1Char('\n'), 0, 0),
              TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED));
     QVERIFY(!parts.StatusShown());
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("silent.m4a")});
+    QCOMPARE(Entries(folder), QStringList{QStringLiteral("silent.m4a")});
 }
 
 namespace {

@@ -185,6 +185,20 @@ const QList<RunFailure> FailureKinds{RunFailure::SourceUnreadable,       RunFail
                                      RunFailure::DiskFull,               RunFailure::OutputNameRefused,
                                      RunFailure::EncoderRefused,         RunFailure::Other};
 
+// A folder in which every output name of "gate.ts" is taken: ten thousand files, made
+// once per run and removed at its end.
+QString s_fullFolder;
+
+QString FullFolder()
+{
+    if (s_fullFolder.isEmpty()) {
+        const QString folder = ScratchFolder(QStringLiteral("fit_full_") + Language());
+        if (TakeEveryOutputName(folder, QStringLiteral("gate.ts")))
+            s_fullFolder = folder;
+    }
+    return s_fullFolder;
+}
+
 // Pictures in rows of `perRow`, on grey.
 QImage Sheet(const QList<QImage> &pictures, int perRow)
 {
@@ -225,6 +239,8 @@ void LanguageFitTest::cleanup()
 
 void LanguageFitTest::cleanupTestCase()
 {
+    if (!s_fullFolder.isEmpty())
+        QDir(s_fullFolder).removeRecursively();
     // Two pictures per language: the window's states (converting, done, cancelled,
     // and the plain status line while the box is up), and the boxes (each failure
     // reason, the about box, the close question).
@@ -325,6 +341,16 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
         QTRY_COMPARE(answerer.Messages().size(), before + 1);
         QCOMPARE(answerer.Messages().last(), FailureMessage(failure));
     }
+    // The reason the window gives without a run: every output name taken.
+    const QString source = s_dialogs.file;
+    QVERIFY(!FullFolder().isEmpty());
+    ChooseSource(s_dialogs, parts, FullFolder() + QStringLiteral("/gate.ts"));
+    const int before = answerer.Messages().size();
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), before + 1);
+    QCOMPARE(answerer.Messages().last(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED)
+                                             + QLatin1Char('\n') + ConversionTexts::NamesTakenReason());
+    ChooseSource(s_dialogs, parts, source);
     parts.about->click();
     QVERIFY(answerer.Messages().last().startsWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_NAME)));
 
@@ -424,9 +450,15 @@ void LanguageFitTest::queueSummaryFitsAboveItsButton()
     QList<RunFailure> results = FailureKinds;
     results.insert(1, RunFailure::None);
     QStringList sources = QueueSources();
+    const QString folder = QFileInfo(sources.first()).path();
     while (sources.size() < results.size())
-        sources.append(QFileInfo(sources.first()).path() + QStringLiteral("/yard_%1.ts").arg(sources.size()));
+        sources.append(folder + QStringLiteral("/yard_%1.ts").arg(sources.size()));
+    // And the one that fails without a run, last, so that the runs keep their results:
+    // into the folder where all its names are taken.
+    QVERIFY(!FullFolder().isEmpty());
+    sources.append(FullFolder() + QStringLiteral("/gate.ts"));
     ChooseSources(s_dialogs, parts, sources);
+    parts.destination->setText(FullFolder());
     FakeEngine::SetRunResults(results);
 
     QStringList misfits;
@@ -439,12 +471,12 @@ void LanguageFitTest::queueSummaryFitsAboveItsButton()
     });
     parts.ok->click();
     QTRY_COMPARE(answerer.Messages().size(), 1);
-    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(1, results.size()));
-    QCOMPARE(entries, results.size() - 1);
+    QCOMPARE(answerer.Messages().first(), ConversionTexts::QueueSummary(1, sources.size()));
+    QCOMPARE(entries, sources.size() - 1);
     QTRY_VERIFY(!parts.MaskShown());
     Settle();
     const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
-    QCOMPARE(status->FullText(), ConversionTexts::QueueSomeConverted(1, results.size()));
+    QCOMPARE(status->FullText(), ConversionTexts::QueueSomeConverted(1, sources.size()));
     misfits += Cut({Of(QStringLiteral("status when some of a queue failed"), status)});
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }

@@ -4,6 +4,7 @@
 #include "WindowTest.h"
 
 #include "AppTestSupport.h"
+#include "ConversionTexts.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscoderWin.h"
@@ -364,19 +365,28 @@ void WindowTest::noFreeOutputNameFailsWithoutRunningTheEngine()
     auto window = ShownWindow();
     WindowParts parts(window.get());
     const QString folder = ScratchFolder(QStringLiteral("window_full"));
-    Touch(folder + QStringLiteral("/clip_converted.mp4"));
-    for (int n = 1; n <= TranscoderWin::MaxOutputNumber; ++n)
-        Touch(folder + QStringLiteral("/clip_converted_%1.mp4").arg(n));
+    QVERIFY(TakeEveryOutputName(folder, QStringLiteral("clip.mp4")));
     ChooseSource(s_dialogs, parts, folder + QStringLiteral("/clip.mp4"));
 
+    QStringList entries;
     BoxAnswerer answerer;
+    answerer.InspectEachWith([&entries](ConverterMsgBox *box) { entries = ListEntries(box); });
     parts.ok->click();
     QTRY_COMPARE(answerer.Messages().size(), 1);
-    QCOMPARE(answerer.Messages().first(), FailureText());
+    QCOMPARE(answerer.Messages().first(), FailureText() + QLatin1Char('\n') + ConversionTexts::NamesTakenReason());
     QCOMPARE(answerer.MaskShownBehind(), QList<bool>{true});
     QCOMPARE(FakeEngine::Runs(), 0);
     QVERIFY(!parts.MaskShown());
     QVERIFY(!parts.StatusShown());
+
+    // In a queue, the summary gives the same reason, and the others still convert.
+    ChooseSources(s_dialogs, parts, {folder + QStringLiteral("/clip.mp4"), folder + QStringLiteral("/door.mp4")});
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 2);
+    QCOMPARE(answerer.Messages().last(), ConversionTexts::QueueSummary(1, 2));
+    QCOMPARE(entries, QStringList{QStringLiteral("clip.mp4: ") + ConversionTexts::NamesTakenReason()});
+    QCOMPARE(FakeEngine::Runs(), 1);
+    QVERIFY(QFile::exists(folder + QStringLiteral("/door_converted.mp4")));
 }
 
 void WindowTest::aboutBoxShowsNameVersionAndNotice()
