@@ -194,7 +194,9 @@ TEST(BatchCommand, DamagedRecordingFailsWithItsReasonAndTheOthersStillConvert)
     EXPECT_EQ(broken->at("status"), "failed");
     EXPECT_NE(broken->at("reason").get<std::string>().find("source unreadable"), std::string::npos)
         << broken->dump();
-    EXPECT_TRUE(broken->at("duration").is_null());
+    // No file was written; the length the probe found still is reported.
+    EXPECT_TRUE(broken->at("output").is_null()) << broken->dump();
+    EXPECT_GT(broken->at("duration").get<double>(), 1.5) << broken->dump();
     const std::vector<std::string> outputs = {"cam01_converted.mp4", "cam02_converted.mp4", "intercom_converted.mp4"};
     EXPECT_EQ(files_in(root + "/out"), outputs);
     EXPECT_NE(run.out.find("failed: " + in + "/broken.m4a: source unreadable"), std::string::npos) << run.out;
@@ -284,6 +286,8 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     EXPECT_EQ(report[1].at("status"), "stopped");
     EXPECT_EQ(report[2].at("status"), "not started");
     EXPECT_TRUE(report[2].at("seconds").is_null());
+    for (const json &entry : report)
+        EXPECT_TRUE(entry.at("output").is_null()) << entry.dump();
 }
 
 // The first child process of `pid` (a conversion job of the batch command).
@@ -328,6 +332,12 @@ TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
                            "/out/cam02_converted.mp4\n");
     EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(root + "/report.json"));
+
+    // A report of an earlier run under that name is left as it was.
+    const std::vector<uint8_t> earlier = {'[', ']', '\n'};
+    fixtures::write_file(root + "/report.json", earlier);
+    EXPECT_EQ(run_batch({"--dry-run", "--output", root + "/out", "--report", root + "/report.json", in}, root).status, 0);
+    EXPECT_EQ(fixtures::read_file(root + "/report.json"), earlier);
 }
 
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
@@ -344,10 +354,14 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         {"unknown option", {"--fast", clip}, "--fast"},
         {"missing source", {root + "/missing.ts"}, "missing.ts"},
         {"zero jobs", {"--jobs", "0", clip}, "--jobs"},
-        {"jobs not a number", {"--jobs", "many", clip}, "--jobs"},
+        {"jobs not a number", {"--jobs", "many", clip}, "--jobs: many is not a number"},
+        {"jobs a fraction", {"--jobs", "1.5", clip}, "--jobs: 1.5 is not a whole number"},
         {"output folder missing", {"--output", root + "/nowhere", clip}, "--output"},
         {"output is a file", {"--output", clip, clip}, "--output"},
         {"report folder missing", {"--report", root + "/nowhere/r.json", clip}, "--report"},
+        {"report is a folder", {"--report", root, clip}, "is a folder"},
+        {"report names a folder", {"--report", root + "/new/", clip}, "names a folder"},
+        {"report is a device", {"--report", "/dev/null", clip}, "not a regular file"},
     };
     for (const Case &c : cases) {
         const BatchRun run = run_batch(c.args, root);
