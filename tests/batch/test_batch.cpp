@@ -320,6 +320,33 @@ TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
     EXPECT_EQ(report[0].at("status"), "failed");
 }
 
+// Another run writing into the same folder may take the name this job chose
+// while it converts: that file is kept, and this job fails and says why.
+TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobFails)
+{
+    const std::string root = scratch_dir("batch/name_taken");
+    fs::create_directories(root + "/in");
+    fs::create_directories(root + "/out");
+    fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
+    const pid_t pid = start_batch({"--output", root + "/out", "--report", root + "/report.json", root + "/in"}, root);
+    const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    fixtures::write_file(root + "/out/1_converted.mp4", other);
+    const BatchRun run = finish_batch(pid, root);
+    ASSERT_TRUE(running) << "the job ended before the name was taken: " << run.out;
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"1_converted.mp4"});
+    EXPECT_EQ(fixtures::read_file(root + "/out/1_converted.mp4"), other);
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("status"), "failed");
+    EXPECT_TRUE(report[0].at("output").is_null());
+    EXPECT_NE(report[0].at("reason").get<std::string>().find("another file took that name during the conversion"),
+              std::string::npos)
+        << report[0].dump();
+}
+
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
 {
     const std::string root = scratch_dir("batch/dry_run");
