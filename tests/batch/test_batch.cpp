@@ -298,26 +298,38 @@ pid_t first_child(pid_t pid)
     return children >> child ? pid_t(child) : 0;
 }
 
+// A file that another run put under the job's name meanwhile is not the
+// killed job's to remove.
 TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
 {
-    const std::string root = scratch_dir("batch/killed_job");
-    fs::create_directories(root + "/in");
-    fs::create_directories(root + "/out");
-    fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
-    const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
-                                   root + "/in"},
-                                  root);
-    const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
-    const pid_t job = first_child(pid);
-    if (job > 0)
-        kill(job, SIGKILL);
-    const BatchRun run = finish_batch(pid, root, 30);
-    ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
-    const json report = read_report(root + "/report.json");
-    ASSERT_EQ(report.size(), 1u);
-    EXPECT_EQ(report[0].at("status"), "failed");
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    for (const bool name_taken : {false, true}) {
+        const std::string root = scratch_dir(name_taken ? "batch/killed_job_name_taken" : "batch/killed_job");
+        fs::create_directories(root + "/in");
+        fs::create_directories(root + "/out");
+        fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
+        const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
+                                       root + "/in"},
+                                      root);
+        const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+        if (name_taken)
+            fixtures::write_file(root + "/out/1_converted.mp4", other);
+        const pid_t job = first_child(pid);
+        if (job > 0)
+            kill(job, SIGKILL);
+        const BatchRun run = finish_batch(pid, root, 30);
+        ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
+        EXPECT_NE(run.status, 0);
+        if (name_taken) {
+            EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"1_converted.mp4"});
+            EXPECT_EQ(fixtures::read_file(root + "/out/1_converted.mp4"), other);
+        } else {
+            EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+        }
+        const json report = read_report(root + "/report.json");
+        ASSERT_EQ(report.size(), 1u);
+        EXPECT_EQ(report[0].at("status"), "failed");
+    }
 }
 
 // Another run writing into the same folder may take the name this job chose
