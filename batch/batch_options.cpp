@@ -129,7 +129,7 @@ int positive_count(int value)
 
 } // namespace
 
-int default_job_count()
+int usable_cores()
 {
     cpu_set_t set;
     int cores = 0;
@@ -137,7 +137,12 @@ int default_job_count()
         cores = CPU_COUNT(&set);
     if (cores <= 0)
         cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-    return positive_count(cores / 2);
+    return positive_count(cores);
+}
+
+int default_job_count()
+{
+    return positive_count(usable_cores() / 2);
 }
 
 int parse_batch_options(int argc, char **argv, BatchOptions *options)
