@@ -405,6 +405,14 @@ void close_codecs(void)
 
 void finish_run(int64_t timer_start)
 {
+    // A stopped run whose files are thrown away needs no ending: draining the
+    // encoders' look-ahead and writing trailers would only keep a user who
+    // pressed Cancel waiting.
+    if (engine_noted_stop() != StopCause::None && observer_discards_stopped_output()) {
+        report_progress(1, timer_start, av_gettime());
+        close_codecs();
+        return;
+    }
     // Inputs still open (the loop was stopped) give out what their decoders hold.
     for (int i = 0; i < nb_input_streams; i++) {
         InStream *ist = input_streams[i];

@@ -1,6 +1,12 @@
 // Output names of conversions; see output_naming.h.
 #include "output_naming.h"
 
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include <dirent.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 std::string converted_output_name(const std::string &source_name, int number)
@@ -34,12 +40,59 @@ bool is_converted_output_name(const std::string &file_name)
     return rest.find_first_not_of("0123456789", 1) == std::string::npos;
 }
 
+namespace {
+
+// The process id in a partial file name's mark ("<pid>" or "<pid>-<n>"), or 0.
+long partial_mark_pid(const std::string &mark)
+{
+    const size_t digits = mark.find_first_not_of("0123456789");
+    if (digits == 0 || mark.empty())
+        return 0;
+    if (digits != std::string::npos &&
+        (mark[digits] != '-' || digits + 1 == mark.size() ||
+         mark.find_first_not_of("0123456789", digits + 1) != std::string::npos))
+        return 0;
+    return std::strtol(mark.substr(0, digits).c_str(), nullptr, 10);
+}
+
+bool process_alive(long pid)
+{
+    return pid > 0 && (kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
+} // namespace
+
+bool live_partial_file_exists(const std::string &final_path)
+{
+    // partial_output_path with a process id of 0 gives "<folder>/.<name>.0.part":
+    // everything up to the mark is what every partial file of this name begins with.
+    const std::string sample = partial_output_path(final_path, 0);
+    const size_t slash = sample.rfind('/');
+    const std::string folder = sample.substr(0, slash);
+    const std::string begin = sample.substr(slash + 1, sample.size() - slash - 1 - std::string("0.part").size());
+    static const std::string end = ".part";
+    std::unique_ptr<DIR, int (*)(DIR *)> dir(opendir(folder.c_str()), closedir);
+    if (!dir)
+        return false;
+    while (const dirent *entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name.size() <= begin.size() + end.size() || name.compare(0, begin.size(), begin) != 0 ||
+            name.compare(name.size() - end.size(), end.size(), end) != 0)
+            continue;
+        const std::string mark = name.substr(begin.size(), name.size() - begin.size() - end.size());
+        if (process_alive(partial_mark_pid(mark)))
+            return true;
+    }
+    return false;
+}
+
 bool output_path_taken_on_disk(const std::string &path)
 {
     // lstat: a dangling symbolic link still occupies the name, and writing
-    // through it would create a file somewhere else.
+    // through it would create a file somewhere else. A name another conversion
+    // is writing right now is taken too: it will be there when that one ends.
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return lstat(path.c_str(), &st) == 0 || live_partial_file_exists(path);
 }
 
 std::string free_output_path(const std::string &folder, const std::string &source_name,

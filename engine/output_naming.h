@@ -20,8 +20,14 @@ std::string converted_output_name(const std::string &source_name, int number);
 // or "<stem>_converted_<n>.mp4" with n from 1 up, written as the rule writes it.
 bool is_converted_output_name(const std::string &file_name);
 
-// True when something (a file, a folder, a dangling link) is at `path`.
+// True when something (a file, a folder, a dangling link) is at `path`, or when a
+// running conversion is writing the file that will get that name (a partial
+// file of it whose process is alive; those of killed processes do not count).
 bool output_path_taken_on_disk(const std::string &path);
+
+// True when the folder of `final_path` holds a partial file for it (see
+// partial_output_path) whose process is still running.
+bool live_partial_file_exists(const std::string &final_path);
 
 using OutputTakenFn = std::function<bool(const std::string &path)>;
 

@@ -40,6 +40,11 @@ std::atomic<int> stop_cause{int(StopCause::None)};
 
 std::atomic<int> run_phase{int(RunPhase::Idle)};
 std::atomic<bool> reading_input{false};
+// The caller throws away what a stopped run made (the window, the batch
+// command): nothing is left to finish after a stop, so writes may be broken off
+// too. Copied from the observer at the start of the run, as the waker thread
+// reads it.
+std::atomic<bool> discarding_when_stopped{false};
 
 // The run's thread while a run is in progress; the lock keeps it from ending the
 // run while another thread is about to wake it.
@@ -66,10 +71,13 @@ void install_wake_handler(void)
 
 // True while a stop may break off blocking I/O: opening the files, and reading
 // input during the loop. Never while the outputs are finished: their trailers
-// must still be written.
+// must still be written. When the caller discards a stopped run, any time: a
+// write blocked on a hung destination must not hold the stop up either.
 bool interruptible(void)
 {
     const RunPhase phase = RunPhase(run_phase.load());
+    if (discarding_when_stopped.load())
+        return phase != RunPhase::Idle;
     return phase == RunPhase::Opening || (phase == RunPhase::Looping && reading_input.load());
 }
 
@@ -84,7 +92,7 @@ void keep_waking(void)
             // A new run clears the request before it records its thread, so a
             // waker left over from the run before never disturbs it.
             if (!run_thread_known.load() || !stop_request.load() ||
-                RunPhase(run_phase.load()) == RunPhase::Finishing) {
+                (RunPhase(run_phase.load()) == RunPhase::Finishing && !discarding_when_stopped.load())) {
                 waker_running = false;
                 return;
             }
@@ -177,6 +185,7 @@ void begin_run_signals(void)
     received_signal = received_nb_signals = first_signal = 0;
     stop_request.store(false);
     stop_cause.store(int(StopCause::None));
+    discarding_when_stopped.store(observer_discards_stopped_output());
     install_wake_handler();
     {
         std::lock_guard<std::mutex> hold(run_thread_lock);
@@ -202,6 +211,7 @@ void begin_run_signals(void)
 void end_run_signals(void)
 {
     set_run_phase(RunPhase::Idle);
+    discarding_when_stopped.store(false);
     {
         std::lock_guard<std::mutex> hold(run_thread_lock);
         run_thread_known.store(false);

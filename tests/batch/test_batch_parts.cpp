@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <set>
 
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -74,6 +76,12 @@ TEST(OutputNaming, OnDiskCheckCountsFilesFoldersAndDanglingLinks)
     fs::create_directory(dir + "/cam_converted_1.mp4");
     fs::create_symlink(dir + "/nowhere", dir + "/cam_converted_2.mp4");
     EXPECT_EQ(free_output_path(dir, "cam.ts"), dir + "/cam_converted_3.mp4");
+    // A conversion still writing _3 (this process) holds its name; one killed
+    // outright (no such process) does not hold _4.
+    const long dead = 4194304 + 1; // above the largest process id Linux hands out
+    fixtures::write_file(partial_output_path(dir + "/cam_converted_3.mp4", long(getpid()), 2), {1});
+    fixtures::write_file(partial_output_path(dir + "/cam_converted_4.mp4", dead), {1});
+    EXPECT_EQ(free_output_path(dir, "cam.ts"), dir + "/cam_converted_4.mp4");
 }
 
 struct ProbeCase {

@@ -228,6 +228,50 @@ TEST(ObservedRun, ARunBlockedOnANamedPipeEndsSoonAfterAStopOrASignalOnAnotherThr
     signal(SIGTERM, SIG_DFL);
 }
 
+TEST(ObservedRun, AStopBreaksOffAWriteBlockedOnAHungDestinationWhenTheOutputIsDiscarded)
+{
+    // A reader that takes nothing after opening: the engine's writes fill the
+    // pipe and then wait, as they would on a hung network folder.
+    const std::string dir = scratch_dir("observed_stalled_output");
+    const std::string fifo = dir + "/hung.ts";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        int fd = -1;
+        while (!done && (fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK)) < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (!done)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (fd >= 0)
+            close(fd);
+    });
+    Clock::time_point stopped_at;
+    std::atomic<bool> ended_run{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+        stopped_at = Clock::now();
+        ffmpeg_request_stop();
+        // Should the stop not work, the reader goes after a while so the test
+        // fails instead of waiting for ever.
+        for (int i = 0; i < 100 && !ended_run; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        done = true;
+    });
+    LogCapture quiet(AV_LOG_FATAL);
+    RunObserver observer;
+    observer.discard_when_stopped = true;
+    const Observed r = run_observed({"ffmpeg", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25", "-c:v",
+                                     "libx264", "-preset", "ultrafast", "-f", "mpegts", fifo},
+                                    observer);
+    const Clock::time_point ended = Clock::now();
+    ended_run = done = true;
+    stopper.join();
+    reader.join();
+    EXPECT_GT(ended, stopped_at) << "the run ended before the stop: the pipe never filled";
+    EXPECT_LT(std::chrono::duration<double>(ended - stopped_at).count(), 1.0);
+    EXPECT_TRUE(r.outcome.end == RunEnd::Stopped && r.outcome.stop == StopCause::Request);
+}
+
 TEST(ObservedRun, ASignalStopsOneRunOnlyAndReachesThePreviousHandlerOnce)
 {
     const std::string dir = scratch_dir("observed_signal");

@@ -2,6 +2,7 @@
 // picture size and rate actually encoded, and odd sizes padded for encoders of
 // subsampled chroma. Sources are made by the engine's lavfi input.
 #include "engine_harness.h"
+#include "ffmpeg_exec.h"
 #include "media_facts.h"
 #include "media_probe.h"
 
@@ -13,11 +14,15 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// The converter's arguments over a short synthetic source, kept fast.
+// The converter's arguments over a short synthetic source, kept fast: the
+// source read as a lavfi graph, three frames encoded at the fastest preset.
 Args converter_args_over(const std::string &source, const std::string &out)
 {
-    return {"-f", "lavfi", "-i", source, "-frames:v", "3", "-preset", "ultrafast", "-c:v", "libx264",
-            "-profile:v", "baseline", "-level", "3", "-strict", "-2", out};
+    Args words = converter_arguments(source, out);
+    words.erase(words.begin()); // run_engine names the program itself
+    words.insert(words.begin(), {"-f", "lavfi"});
+    words.insert(words.end() - 1, {"-frames:v", "3", "-preset", "ultrafast"});
+    return words;
 }
 
 TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
