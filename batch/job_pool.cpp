@@ -262,9 +262,10 @@ void signal_all(const std::vector<Running> &running, int signal_number)
 
 } // namespace
 
-int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<JobResult> *results,
-                   JobListener *listener)
+int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int parallel,
+                   std::vector<JobResult> *results, JobListener *listener)
 {
+    const std::vector<BatchJob> &jobs = *all_jobs;
     results->assign(jobs.size(), JobResult());
     SignalWatch signals;
     std::vector<Running> running;
@@ -276,6 +277,7 @@ int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<
             JobResult &result = (*results)[index];
             Running r;
             r.index = index;
+            recheck_output(&(*all_jobs)[index], planned);
             if (jobs[index].output.empty()) {
                 result.status = JobStatus::Failed;
                 result.reason = "no free output name";

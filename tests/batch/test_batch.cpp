@@ -359,6 +359,45 @@ TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobFails)
     EXPECT_NE(reason.find("another file took that name during the conversion"), std::string::npos) << reason;
 }
 
+// Two runs into one folder, the second started while the first converts its
+// long 1.ts: the second sees that name held and takes the next; its 2.ts is done
+// before the first run reaches its own 2.ts, whose planned name is then taken:
+// the first run's job looks again as it starts and takes the next name. Every
+// conversion ends under a name of its own; nothing fails, nothing is replaced.
+TEST(BatchCommand, ConcurrentRunsIntoOneFolderEndWithDistinctOutputs)
+{
+    const std::string root = scratch_dir("batch/concurrent");
+    for (const char *dir : {"/first", "/second", "/out", "/a"})
+        fs::create_directories(root + dir);
+    fs::copy_file(fixtures::clip_path(long_recording()), root + "/a/1.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/a/2.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/b/1.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/b/2.ts");
+    const std::string out = root + "/out";
+    const pid_t first = start_batch({"--jobs", "1", "--output", out, "--report", root + "/first.json", root + "/a"},
+                                    root + "/first");
+    const bool running = wait_for_partial_outputs(first, {out + "/1_converted.mp4"});
+    const BatchRun second =
+        run_batch({"--jobs", "1", "--output", out, "--report", root + "/second.json", root + "/b"}, root + "/second");
+    const BatchRun run = finish_batch(first, root + "/first");
+    ASSERT_TRUE(running) << "the first run ended before the second began: " << run.out;
+
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    const json a = read_report(root + "/first.json"), b = read_report(root + "/second.json");
+    ASSERT_EQ(a.size() + b.size(), 4u);
+    const json *long_one = entry_for(a, root + "/a/1.ts"); // 1080p: above the small files' level
+    ASSERT_NE(long_one, nullptr);
+    EXPECT_EQ(long_one->at("status"), "converted");
+    EXPECT_EQ(long_one->at("output"), out + "/1_converted.mp4");
+    expect_converted(b, {root + "/b/1.ts", out + "/1_converted_1.mp4", true, true});
+    expect_converted(b, {root + "/b/2.ts", out + "/2_converted.mp4", true, true});
+    expect_converted(a, {root + "/a/2.ts", out + "/2_converted_1.mp4", true, true});
+    const std::vector<std::string> names = {"1_converted.mp4", "1_converted_1.mp4", "2_converted.mp4",
+                                            "2_converted_1.mp4"};
+    EXPECT_EQ(files_in(out), names);
+}
+
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
 {
     const std::string root = scratch_dir("batch/dry_run");
