@@ -2,7 +2,6 @@
 // the media probe that picks recordings out of a folder.
 #include "batch_display.h"
 #include "batch_plan.h"
-#include "batch_report.h"
 #include "engine_harness.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
@@ -10,7 +9,6 @@
 #include "output_naming.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -225,42 +223,6 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
     };
     for (const Case &c : cases)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
-}
-
-// Only a converted entry names a file; a length known from the probe (or from
-// the conversion's own progress) is reported whatever became of the file.
-TEST(BatchReport, OutputOnlyForAWrittenFileDurationWheneverKnown)
-{
-    struct Case {
-        JobStatus status;
-        int64_t probed_us, seen_us, media_us;
-        bool output;
-        double duration; // -1: null
-    };
-    const Case cases[] = {
-        {JobStatus::Converted, 9000000, 9000000, 8960000, true, 8.96},
-        {JobStatus::Failed, 9000000, -1, -1, false, 9},
-        {JobStatus::Failed, -1, -1, -1, false, -1},
-        {JobStatus::Stopped, -1, 7000000, -1, false, 7},
-        {JobStatus::NotStarted, 5000000, -1, -1, false, 5},
-    };
-    for (const Case &c : cases) {
-        BatchJob job;
-        job.source = "in/cam.ts";
-        job.output = "out/cam_converted.mp4";
-        job.duration_us = c.probed_us;
-        JobResult result;
-        result.status = c.status;
-        result.duration_us = c.seen_us;
-        result.media_us = c.media_us;
-        const nlohmann::json entry = nlohmann::json::parse(report_text({job}, {result})).at(0);
-        const std::string what = job_status_name(c.status);
-        EXPECT_EQ(entry.at("output").is_null(), !c.output) << what;
-        if (c.duration < 0)
-            EXPECT_TRUE(entry.at("duration").is_null()) << what;
-        else
-            EXPECT_DOUBLE_EQ(entry.at("duration").get<double>(), c.duration) << what;
-    }
 }
 
 } // namespace
