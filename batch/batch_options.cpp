@@ -4,8 +4,11 @@
 #include <CLI/CLI.hpp>
 
 #include <sched.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -73,17 +76,44 @@ public:
     }
 };
 
-// The report is written at the end: a folder that is not there should be said at
-// the start, not after hours of converting.
-const CLI::Validator kReportFolderExists(
-    [](std::string &path) -> std::string {
-        const std::string::size_type slash = path.rfind('/');
-        const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-        if (access(folder.c_str(), W_OK) != 0)
-            return "cannot write a report into the folder of " + path;
-        return "";
+// The report is written only at the end, by renaming a finished file over its
+// name: a name that can never take it (a folder, a device such as /dev/null, a
+// folder that is missing or closed to us) must be refused at the start, not
+// after hours of converting. Nothing is created here, and an existing report
+// stays as it is until the run ends.
+std::string report_path_problem(const std::string &path)
+{
+    if (!path.empty() && path.back() == '/')
+        return path + " names a folder, not a file";
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return path + " is a folder";
+        if (!S_ISREG(st.st_mode))
+            return path + " is not a regular file";
+    }
+    const std::string::size_type slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return "cannot write a report into the folder " + folder + ": " + strerror(errno);
+    return "";
+}
+
+const CLI::Validator kReportPathUsable([](std::string &path) { return report_path_problem(path); }, "",
+                                       "report path");
+
+// Before the range check, which would call any word "not in range".
+const CLI::Validator kWholeNumber(
+    [](std::string &text) -> std::string {
+        int value = 0;
+        if (CLI::detail::lexical_cast(text, value))
+            return "";
+        double number = 0;
+        if (CLI::detail::lexical_cast(text, number))
+            return text + " is not a whole number";
+        return text + " is not a number";
     },
-    "", "report folder");
+    "", "whole number");
 
 // CLI11 adds a validator's description to the option's type name; the option's
 // own text says it better here.
@@ -99,7 +129,7 @@ int positive_count(int value)
 
 } // namespace
 
-int default_job_count()
+int usable_cores()
 {
     cpu_set_t set;
     int cores = 0;
@@ -107,7 +137,12 @@ int default_job_count()
         cores = CPU_COUNT(&set);
     if (cores <= 0)
         cores = static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN));
-    return positive_count(cores / 2);
+    return positive_count(cores);
+}
+
+int default_job_count()
+{
+    return positive_count(usable_cores() / 2);
 }
 
 int parse_batch_options(int argc, char **argv, BatchOptions *options)
@@ -129,11 +164,12 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
                    "Conversions at once (1 to 64), each in its own process; default: one per two cores (" +
                        std::to_string(options->jobs) + " here)")
         ->type_name("N")
+        ->check(kWholeNumber)
         ->check(quiet(CLI::Range(1, 64)));
     app.add_option("-r,--report", options->report_path,
                    "Write a JSON array of {source, output, status, reason, duration, seconds} to FILE")
         ->type_name("FILE")
-        ->check(kReportFolderExists);
+        ->check(kReportPathUsable);
     app.add_flag("-n,--dry-run", options->dry_run, "List each source and the output it would get; write nothing");
 
     try {

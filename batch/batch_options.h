@@ -16,9 +16,12 @@ struct BatchOptions {
 // Exit status for a command line that cannot be used.
 constexpr int BATCH_EXIT_USAGE = 2;
 
-// Conversions at once when --jobs is not given: one per two processor cores this
-// process may run on, at least one (each conversion's encoder already uses more
-// than one core).
+// The processor cores this process may run on (its affinity set; all online
+// cores when that cannot be read).
+int usable_cores();
+
+// Conversions at once when --jobs is not given: one per two usable cores, at
+// least one (each conversion's encoder already uses more than one core).
 int default_job_count();
 
 // Parses argv into `options`. Returns -1 when the command should go on, otherwise

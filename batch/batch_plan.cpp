@@ -76,19 +76,32 @@ std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs)
     return jobs;
 }
 
-void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir)
+namespace {
+
+std::string free_planned_output(const std::string &folder, const BatchJob &job, PlannedOutputs *planned)
 {
-    std::set<std::string> planned;
     auto taken = [&](const std::string &path) {
-        return output_path_taken_on_disk(path) || planned.count(identity_of(path)) > 0;
+        return output_path_taken_on_disk(path) || planned->count(identity_of(path)) > 0;
     };
-    for (BatchJob &job : *jobs) {
-        const std::string folder = output_dir.empty() ? folder_of(job.source) : output_dir;
-        const std::string name = fs::path(job.source).filename().string();
-        job.output = free_output_path(folder, name, taken);
-        if (!job.output.empty())
-            planned.insert(identity_of(job.output));
-    }
+    const std::string output = free_output_path(folder, fs::path(job.source).filename().string(), taken);
+    if (!output.empty())
+        planned->insert(identity_of(output));
+    return output;
+}
+
+} // namespace
+
+void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned)
+{
+    for (BatchJob &job : *jobs)
+        job.output = free_planned_output(output_dir.empty() ? folder_of(job.source) : output_dir, job, planned);
+}
+
+void recheck_output(BatchJob *job, PlannedOutputs *planned)
+{
+    if (job->output.empty() || !output_path_taken_on_disk(job->output))
+        return;
+    job->output = free_planned_output(folder_of(job->output), *job, planned);
 }
 
 std::string engine_safe_path(const std::string &path)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,20 @@ struct BatchJob {
 // is taken once. Problems reading a folder go to standard error.
 std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs);
 
+// The outputs planned in one run, one spelling per file.
+using PlannedOutputs = std::set<std::string>;
+
 // Gives each job its output: in `output_dir`, or beside its source when that is
-// empty, named by the converter's rule, skipping names that exist on disk or are
-// already planned for an earlier job.
-void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir);
+// empty, named by the converter's rule, skipping names that are taken on disk
+// (output_naming.h) or already planned for an earlier job; adds them to `planned`.
+void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned);
+
+// Looks at a job's planned output again just before it starts: another run into
+// the same folder may have taken the name since (its file is there, or its
+// conversion is writing it). The job then gets the next free name in the same
+// folder by the same rule, never one planned for another job of this run (empty
+// when none is left), and `planned` holds that one too.
+void recheck_output(BatchJob *job, PlannedOutputs *planned);
 
 // `path` as the engine's argument vector should carry it: a relative path that
 // could read as an option ("-x.ts") or as a protocol ("rtp:x.ts") gets "./" in

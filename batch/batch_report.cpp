@@ -27,6 +27,16 @@ json nullable_seconds(double seconds)
     return seconds < 0 ? json() : json(std::round(seconds * 1000) / 1000);
 }
 
+// What the output holds once converted; otherwise the source's length (as
+// probed when planning, or as its conversion saw it), so what is left to do can
+// still be weighed. Negative when unknown.
+int64_t reported_duration_us(const BatchJob &job, const JobResult &result)
+{
+    if (result.status == JobStatus::Converted && result.media_us >= 0)
+        return result.media_us;
+    return job.duration_us >= 0 ? job.duration_us : result.duration_us;
+}
+
 } // namespace
 
 const char *job_status_name(JobStatus status)
@@ -51,12 +61,15 @@ std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<Job
     for (size_t i = 0; i < jobs.size(); i++) {
         const JobResult &r = results[i];
         const bool converted = r.status == JobStatus::Converted;
+        // Only a converted file exists under its planned name; a script that
+        // opens every non-null output must not be sent to a name that may be
+        // free, or another program's.
         report.push_back({
             {"source", jobs[i].source},
-            {"output", nullable_text(jobs[i].output)},
+            {"output", converted ? nullable_text(jobs[i].output) : json()},
             {"status", job_status_name(r.status)},
             {"reason", converted ? json() : nullable_text(r.reason)},
-            {"duration", converted ? nullable_seconds(r.media_us / 1e6) : json()},
+            {"duration", nullable_seconds(reported_duration_us(jobs[i], r) / 1e6)},
             {"seconds", nullable_seconds(r.seconds)},
         });
     }

@@ -12,9 +12,10 @@
 // "converted", "failed", "stopped" or "not started".
 const char *job_status_name(JobStatus status);
 
-// The report as text: status as above; reason null when converted; output null
-// when no name was free; duration (seconds of media in the output) null unless
-// converted; seconds (wall-clock time of the conversion) null when not started.
+// The report as text: status as above; reason null when converted; output (the
+// file written) null unless converted; duration in seconds: the media in the
+// output when converted, else the source's probed length, null when unknown;
+// seconds (wall-clock time of the conversion) null when not started.
 std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results);
 
 // Writes the report to `path` (under a temporary name, then renamed, so a reader

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +34,11 @@ struct Running {
     bool ended = false;
     JobEvent end;
     Clock::time_point started;
+    // The file its conversion writes, once seen under the partial name: after
+    // the rename, the final name holds this very file.
+    bool file_seen = false;
+    dev_t file_dev = 0;
+    ino_t file_ino = 0;
 };
 
 // ---- signals: a handler that only writes the signal's number into a pipe ----
@@ -215,12 +221,25 @@ void settle(const Running &r, int status, int interrupt, const BatchJob &job, Jo
         return;
     }
     // The process died before its engine could clean up: it left its partial
-    // file (named after its output and its process id), and whatever is under
-    // the name planned for it is ours too.
+    // file (named after its output and its process id), or had just renamed it.
+    // The final name is removed only when it holds that file: another run
+    // writing into the same folder may have put its own file there.
     result->status = interrupt ? JobStatus::Stopped : JobStatus::Failed;
     result->reason = interrupt ? interrupt_reason(interrupt) : describe_exit(status);
     unlink(partial_output_path(job.output, long(r.pid)).c_str());
-    unlink(job.output.c_str());
+    struct stat st;
+    if (r.file_seen && stat(job.output.c_str(), &st) == 0 && st.st_dev == r.file_dev && st.st_ino == r.file_ino)
+        unlink(job.output.c_str());
+}
+
+void note_written_file(const BatchJob &job, Running *r)
+{
+    struct stat st;
+    if (r->file_seen || stat(partial_output_path(job.output, long(r->pid)).c_str(), &st) != 0)
+        return;
+    r->file_seen = true;
+    r->file_dev = st.st_dev;
+    r->file_ino = st.st_ino;
 }
 
 void finish(const Running &r, int interrupt, const BatchJob &job, JobResult *result)
@@ -243,9 +262,10 @@ void signal_all(const std::vector<Running> &running, int signal_number)
 
 } // namespace
 
-int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<JobResult> *results,
-                   JobListener *listener)
+int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int parallel,
+                   std::vector<JobResult> *results, JobListener *listener)
 {
+    const std::vector<BatchJob> &jobs = *all_jobs;
     results->assign(jobs.size(), JobResult());
     SignalWatch signals;
     std::vector<Running> running;
@@ -257,6 +277,7 @@ int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<
             JobResult &result = (*results)[index];
             Running r;
             r.index = index;
+            recheck_output(&(*all_jobs)[index], planned);
             if (jobs[index].output.empty()) {
                 result.status = JobStatus::Failed;
                 result.reason = "no free output name";
@@ -294,6 +315,7 @@ int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<
                 running.erase(running.begin() + static_cast<long>(i));
                 continue;
             }
+            note_written_file(jobs[r.index], &r);
             i++;
         }
         listener->tick();

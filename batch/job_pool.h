@@ -35,8 +35,10 @@ public:
     virtual void tick() = 0; // a few times a second while jobs run
 };
 
-// Runs `jobs` (planned outputs) with at most `parallel` at once; `results` gets
-// one entry per job. A job without an output name fails without running.
-// Returns the signal that interrupted the batch, 0 when every job had its turn.
-int run_batch_jobs(const std::vector<BatchJob> &jobs, int parallel, std::vector<JobResult> *results,
-                   JobListener *listener);
+// Runs `jobs` (outputs planned into `planned`) with at most `parallel` at once;
+// `results` gets one entry per job. Each job's output is checked again as it
+// starts (recheck_output), so the name it ends with may be a later one. A job
+// without an output name fails without running. Returns the signal that
+// interrupted the batch, 0 when every job had its turn.
+int run_batch_jobs(std::vector<BatchJob> *jobs, PlannedOutputs *planned, int parallel,
+                   std::vector<JobResult> *results, JobListener *listener);

@@ -65,7 +65,8 @@ int run_batch(const BatchOptions &options)
         std::cerr << "wardline-convert: nothing to convert\n";
         return kExitFailed;
     }
-    plan_outputs(&jobs, options.output_dir);
+    PlannedOutputs planned;
+    plan_outputs(&jobs, options.output_dir, &planned);
     if (options.dry_run)
         return list_planned_outputs(jobs);
 
@@ -73,7 +74,7 @@ int run_batch(const BatchOptions &options)
     signal(SIGPIPE, SIG_IGN);
     std::vector<JobResult> results;
     BatchDisplay display(jobs, results, stdout, live_terminal());
-    const int interrupt = run_batch_jobs(jobs, options.jobs, &results, &display);
+    const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
               << summary_text(results) << (interrupt ? " (interrupted)" : "") << "\n";

@@ -45,12 +45,15 @@ void write_all(int fd, const std::string &text)
     }
 }
 
+// The kind's name, then the engine's own words. "other" says nothing a reader
+// can use, so the words stand alone when there are some.
 std::string failure_reason(const RunOutcome &outcome)
 {
-    std::string reason = run_failure_name(outcome.failure);
-    if (!outcome.error_text.empty())
-        reason += ": " + outcome.error_text;
-    return reason;
+    if (outcome.error_text.empty())
+        return run_failure_name(outcome.failure);
+    if (outcome.failure == RunFailure::Other)
+        return outcome.error_text;
+    return std::string(run_failure_name(outcome.failure)) + ": " + outcome.error_text;
 }
 
 std::string stop_reason(int signal_number)

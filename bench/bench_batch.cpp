@@ -1,18 +1,22 @@
 // Batch benchmark, run by `make bench-batch` (build/bin/bench_batch [extra job counts...]):
 // eight 20-second D1 recordings (720x576, 25 fps, H.264 + AAC in MPEG-TS, made by
 // the fixture generator) converted by wardline-convert with --jobs 1 and with its
-// default job count (and with each extra count given). Prints, for each run, the
+// default job count (and with each extra count given, on the command line or in
+// BENCH_JOBS="2 4": on two cores the default is one job, so BENCH_JOBS=2 is the
+// way to a parallel figure there). Prints, for each run, the
 // files per minute, the ratio to --jobs 1, and the peak resident memory of the
 // largest process of the run (a conversion process: the batch command itself
 // only plans and watches), next to that of a single conversion.
 //
 // Prints figures only; nothing is asserted.
+#include "batch_options.h"
 #include "fixture_gen.h"
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -78,6 +82,13 @@ Measure run_batch(const std::vector<std::string> &args)
     return m;
 }
 
+struct BenchRun {
+    const char *label;
+    int jobs;
+    bool pass_jobs; // false: the command chooses (its default)
+    Measure measure;
+};
+
 std::string fresh_dir(const fs::path &path)
 {
     fs::remove_all(path);
@@ -93,6 +104,25 @@ void print_run(const char *label, int jobs, const Measure &m, double base_rate)
            m.status ? "  (FAILED)" : "");
 }
 
+// The extra job counts: the arguments, or else the words of BENCH_JOBS (make
+// passes that variable on as the arguments, so it is never counted twice).
+std::vector<int> extra_job_counts(int argc, char **argv)
+{
+    std::vector<std::string> words(argv + 1, argv + argc);
+    std::istringstream env(argc < 2 && getenv("BENCH_JOBS") ? getenv("BENCH_JOBS") : "");
+    for (std::string word; env >> word;)
+        words.push_back(word);
+    std::vector<int> counts;
+    for (const std::string &word : words) {
+        const int jobs = atoi(word.c_str());
+        if (jobs > 0)
+            counts.push_back(jobs);
+        else
+            fprintf(stderr, "bench_batch: ignoring the job count '%s'\n", word.c_str());
+    }
+    return counts;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,27 +134,29 @@ int main(int argc, char **argv)
         fs::copy_file(clip, in + "/cam" + std::to_string(i) + ".ts");
 
     const Measure single = run_batch({"--output", fresh_dir(root / "single"), in + "/cam1.ts"});
-    std::vector<std::pair<const char *, int>> runs = {{"one job", 1}, {"default", 0}};
-    for (int i = 1; i < argc; i++)
-        runs.push_back({"extra", atoi(argv[i])});
+    // The program's own rule, in this process's own processor set (the batch
+    // command inherits it).
+    const int default_jobs = default_job_count();
+    std::vector<BenchRun> runs = {{"one job", 1, true, {}}, {"default", default_jobs, false, {}}};
+    for (int jobs : extra_job_counts(argc, argv))
+        runs.push_back({"extra", jobs, true, {}});
 
-    std::vector<std::pair<std::pair<const char *, int>, Measure>> measured;
-    for (const auto &run : runs) {
+    for (BenchRun &run : runs) {
         std::vector<std::string> args = {"--output", fresh_dir(root / "out")};
-        if (run.second > 0)
-            args.insert(args.end(), {"--jobs", std::to_string(run.second)});
+        if (run.pass_jobs)
+            args.insert(args.end(), {"--jobs", std::to_string(run.jobs)});
         args.push_back(in);
-        measured.push_back({run, run_batch(args)});
+        run.measure = run_batch(args);
     }
 
-    const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-    printf("\n%d recordings of %.0f s, 720x576 25 fps H.264 + AAC, %ld cores (default: %ld job%s)\n", kRecordings,
-           kSeconds, cores, cores / 2 > 0 ? cores / 2 : 1, cores / 2 > 1 ? "s" : "");
+    printf("\n%d recordings of %.0f s, 720x576 25 fps H.264 + AAC, %d usable cores (default: %d job%s)\n",
+           kRecordings, kSeconds, usable_cores(), default_jobs, default_jobs > 1 ? "s" : "");
     printf("single conversion: %.1f s, peak memory %.1f MiB\n", single.seconds, single.max_rss_kb / 1024.0);
-    const double base_rate = kRecordings * 60 / measured[0].second.seconds;
-    for (const auto &m : measured)
-        print_run(m.first.first, m.first.second > 0 ? m.first.second : int(cores / 2 > 0 ? cores / 2 : 1), m.second,
-                  base_rate);
+    const double base_rate = kRecordings * 60 / runs[0].measure.seconds;
+    for (const BenchRun &run : runs)
+        print_run(run.label, run.jobs, run.measure, base_rate);
+    if (default_jobs == 1 && runs.size() == 2)
+        printf("(the default is one job here: BENCH_JOBS=2 adds a parallel run)\n");
     fs::remove_all(root / "out");
     fs::remove_all(root / "single");
     return 0;

@@ -194,7 +194,9 @@ TEST(BatchCommand, DamagedRecordingFailsWithItsReasonAndTheOthersStillConvert)
     EXPECT_EQ(broken->at("status"), "failed");
     EXPECT_NE(broken->at("reason").get<std::string>().find("source unreadable"), std::string::npos)
         << broken->dump();
-    EXPECT_TRUE(broken->at("duration").is_null());
+    // No file was written; the length the probe found still is reported.
+    EXPECT_TRUE(broken->at("output").is_null()) << broken->dump();
+    EXPECT_GT(broken->at("duration").get<double>(), 1.5) << broken->dump();
     const std::vector<std::string> outputs = {"cam01_converted.mp4", "cam02_converted.mp4", "intercom_converted.mp4"};
     EXPECT_EQ(files_in(root + "/out"), outputs);
     EXPECT_NE(run.out.find("failed: " + in + "/broken.m4a: source unreadable"), std::string::npos) << run.out;
@@ -284,6 +286,10 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     EXPECT_EQ(report[1].at("status"), "stopped");
     EXPECT_EQ(report[2].at("status"), "not started");
     EXPECT_TRUE(report[2].at("seconds").is_null());
+    for (const json &entry : report) { // no file written; the probed length still known
+        EXPECT_TRUE(entry.at("output").is_null()) << entry.dump();
+        EXPECT_GT(entry.at("duration").get<double>(), 7) << entry.dump();
+    }
 }
 
 // The first child process of `pid` (a conversion job of the batch command).
@@ -294,26 +300,104 @@ pid_t first_child(pid_t pid)
     return children >> child ? pid_t(child) : 0;
 }
 
+// A file that another run put under the job's name meanwhile is not the
+// killed job's to remove.
 TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
 {
-    const std::string root = scratch_dir("batch/killed_job");
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    for (const bool name_taken : {false, true}) {
+        const std::string root = scratch_dir(name_taken ? "batch/killed_job_name_taken" : "batch/killed_job");
+        fs::create_directories(root + "/in");
+        fs::create_directories(root + "/out");
+        fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
+        const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
+                                       root + "/in"},
+                                      root);
+        const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+        if (name_taken)
+            fixtures::write_file(root + "/out/1_converted.mp4", other);
+        const pid_t job = first_child(pid);
+        if (job > 0)
+            kill(job, SIGKILL);
+        const BatchRun run = finish_batch(pid, root, 30);
+        ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
+        EXPECT_NE(run.status, 0);
+        if (name_taken) {
+            EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"1_converted.mp4"});
+            EXPECT_EQ(fixtures::read_file(root + "/out/1_converted.mp4"), other);
+        } else {
+            EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+        }
+        const json report = read_report(root + "/report.json");
+        ASSERT_EQ(report.size(), 1u);
+        EXPECT_EQ(report[0].at("status"), "failed");
+    }
+}
+
+// Another run writing into the same folder may take the name this job chose
+// while it converts: that file is kept, and this job fails and says why.
+TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobFails)
+{
+    const std::string root = scratch_dir("batch/name_taken");
     fs::create_directories(root + "/in");
     fs::create_directories(root + "/out");
     fs::copy_file(fixtures::clip_path(long_recording()), root + "/in/1.ts");
-    const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
-                                   root + "/in"},
-                                  root);
+    const pid_t pid = start_batch({"--output", root + "/out", "--report", root + "/report.json", root + "/in"}, root);
     const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
-    const pid_t job = first_child(pid);
-    if (job > 0)
-        kill(job, SIGKILL);
-    const BatchRun run = finish_batch(pid, root, 30);
-    ASSERT_TRUE(running && job > 0) << "the job ended before it could be killed: " << run.out;
-    EXPECT_NE(run.status, 0);
-    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+    const std::vector<uint8_t> other = {'o', 't', 'h', 'e', 'r'};
+    fixtures::write_file(root + "/out/1_converted.mp4", other);
+    const BatchRun run = finish_batch(pid, root);
+    ASSERT_TRUE(running) << "the job ended before the name was taken: " << run.out;
+
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"1_converted.mp4"});
+    EXPECT_EQ(fixtures::read_file(root + "/out/1_converted.mp4"), other);
     const json report = read_report(root + "/report.json");
     ASSERT_EQ(report.size(), 1u);
     EXPECT_EQ(report[0].at("status"), "failed");
+    EXPECT_TRUE(report[0].at("output").is_null());
+    const std::string reason = report[0].at("reason");
+    EXPECT_EQ(reason.rfind("Could not put the finished output in place", 0), 0u) << reason;
+    EXPECT_NE(reason.find("another file took that name during the conversion"), std::string::npos) << reason;
+}
+
+// Two runs into one folder, the second started while the first converts its
+// long 1.ts: the second sees that name held and takes the next; its 2.ts is done
+// before the first run reaches its own 2.ts, whose planned name is then taken:
+// the first run's job looks again as it starts and takes the next name. Every
+// conversion ends under a name of its own; nothing fails, nothing is replaced.
+TEST(BatchCommand, ConcurrentRunsIntoOneFolderEndWithDistinctOutputs)
+{
+    const std::string root = scratch_dir("batch/concurrent");
+    for (const char *dir : {"/first", "/second", "/out", "/a"})
+        fs::create_directories(root + dir);
+    fs::copy_file(fixtures::clip_path(long_recording()), root + "/a/1.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/a/2.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/b/1.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/b/2.ts");
+    const std::string out = root + "/out";
+    const pid_t first = start_batch({"--jobs", "1", "--output", out, "--report", root + "/first.json", root + "/a"},
+                                    root + "/first");
+    const bool running = wait_for_partial_outputs(first, {out + "/1_converted.mp4"});
+    const BatchRun second =
+        run_batch({"--jobs", "1", "--output", out, "--report", root + "/second.json", root + "/b"}, root + "/second");
+    const BatchRun run = finish_batch(first, root + "/first");
+    ASSERT_TRUE(running) << "the first run ended before the second began: " << run.out;
+
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
+    const json a = read_report(root + "/first.json"), b = read_report(root + "/second.json");
+    ASSERT_EQ(a.size() + b.size(), 4u);
+    const json *long_one = entry_for(a, root + "/a/1.ts"); // 1080p: above the small files' level
+    ASSERT_NE(long_one, nullptr);
+    EXPECT_EQ(long_one->at("status"), "converted");
+    EXPECT_EQ(long_one->at("output"), out + "/1_converted.mp4");
+    expect_converted(b, {root + "/b/1.ts", out + "/1_converted_1.mp4", true, true});
+    expect_converted(b, {root + "/b/2.ts", out + "/2_converted.mp4", true, true});
+    expect_converted(a, {root + "/a/2.ts", out + "/2_converted_1.mp4", true, true});
+    const std::vector<std::string> names = {"1_converted.mp4", "1_converted_1.mp4", "2_converted.mp4",
+                                            "2_converted_1.mp4"};
+    EXPECT_EQ(files_in(out), names);
 }
 
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
@@ -328,6 +412,12 @@ TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
                            "/out/cam02_converted.mp4\n");
     EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(root + "/report.json"));
+
+    // A report of an earlier run under that name is left as it was.
+    const std::vector<uint8_t> earlier = {'[', ']', '\n'};
+    fixtures::write_file(root + "/report.json", earlier);
+    EXPECT_EQ(run_batch({"--dry-run", "--output", root + "/out", "--report", root + "/report.json", in}, root).status, 0);
+    EXPECT_EQ(fixtures::read_file(root + "/report.json"), earlier);
 }
 
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
@@ -344,10 +434,14 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         {"unknown option", {"--fast", clip}, "--fast"},
         {"missing source", {root + "/missing.ts"}, "missing.ts"},
         {"zero jobs", {"--jobs", "0", clip}, "--jobs"},
-        {"jobs not a number", {"--jobs", "many", clip}, "--jobs"},
+        {"jobs not a number", {"--jobs", "many", clip}, "--jobs: many is not a number"},
+        {"jobs a fraction", {"--jobs", "1.5", clip}, "--jobs: 1.5 is not a whole number"},
         {"output folder missing", {"--output", root + "/nowhere", clip}, "--output"},
         {"output is a file", {"--output", clip, clip}, "--output"},
         {"report folder missing", {"--report", root + "/nowhere/r.json", clip}, "--report"},
+        {"report is a folder", {"--report", root, clip}, "is a folder"},
+        {"report names a folder", {"--report", root + "/new/", clip}, "names a folder"},
+        {"report is a device", {"--report", "/dev/null", clip}, "not a regular file"},
     };
     for (const Case &c : cases) {
         const BatchRun run = run_batch(c.args, root);
