@@ -110,7 +110,8 @@ private:
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (dup2(event_write_fd, kEventFd) < 0)
+    // dup2 onto itself would keep close-on-exec, and the job would lose its pipe.
+    if (event_write_fd == kEventFd ? fcntl(kEventFd, F_SETFD, 0) < 0 : dup2(event_write_fd, kEventFd) < 0)
         _exit(127);
     // Jobs never read the terminal, and their engine messages would garble the
     // batch command's own lines: what matters comes back as events.

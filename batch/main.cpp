@@ -7,6 +7,7 @@
 #include "batch_plan.h"
 #include "batch_report.h"
 #include "job_pool.h"
+#include "platform.h"
 #include "single_job.h"
 
 #include <csignal>
@@ -88,6 +89,9 @@ int run_batch(const BatchOptions &options)
 
 int main(int argc, char **argv)
 {
+    // Started with standard descriptors closed, the pipes to the jobs would
+    // otherwise become standard input, output or error.
+    plat_fill_closed_standard_descriptors();
     if (argc == 5 && !strcmp(argv[1], SINGLE_JOB_ARGUMENT))
         return run_single_job(atoi(argv[2]), argv[3], argv[4]);
     BatchOptions options;

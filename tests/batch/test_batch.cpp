@@ -42,17 +42,25 @@ std::string read_text(const std::string &path)
 
 // Starts the batch command with its standard output and error in files of `dir`
 // and no standard input (as in CI).
-pid_t start_batch(const std::vector<std::string> &args, const std::string &dir)
+// Started with standard input on /dev/null and its output in files of `dir`, or
+// with all three standard descriptors closed.
+pid_t start_batch(const std::vector<std::string> &args, const std::string &dir, bool closed_descriptors = false)
 {
     const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
     const pid_t pid = fork();
-    if (pid == 0) {
+    if (pid == 0 && closed_descriptors) {
+        close(0);
+        close(1);
+        close(2);
+    } else if (pid == 0) {
         const int in_fd = open("/dev/null", O_RDONLY);
         const int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in_fd, 0);
         dup2(out_fd, 1);
         dup2(err_fd, 2);
+    }
+    if (pid == 0) {
         std::vector<char *> argv = {const_cast<char *>(WVC_BATCH_PATH)};
         for (const std::string &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
@@ -200,6 +208,20 @@ TEST(BatchCommand, DamagedRecordingFailsWithItsReasonAndTheOthersStillConvert)
     const std::vector<std::string> outputs = {"cam01_converted.mp4", "cam02_converted.mp4", "intercom_converted.mp4"};
     EXPECT_EQ(files_in(root + "/out"), outputs);
     EXPECT_NE(run.out.find("failed: " + in + "/broken.m4a: source unreadable"), std::string::npos) << run.out;
+}
+
+TEST(BatchCommand, StartedWithClosedStandardDescriptorsItStillConverts)
+{
+    // The pipes to its jobs must not become standard input, output or error.
+    const std::string root = scratch_dir("batch/closed_descriptors");
+    copy_fixture(FixtureKind::H264AacTs, root + "/in/cam01.ts");
+    const BatchRun run =
+        finish_batch(start_batch({"--output", root, "--report", root + "/report.json", root + "/in"}, root, true), root);
+    EXPECT_EQ(run.status, 0);
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u) << report.dump(2);
+    EXPECT_EQ(report[0].at("status"), "converted") << report.dump(2);
+    EXPECT_TRUE(fs::exists(root + "/cam01_converted.mp4"));
 }
 
 TEST(BatchCommand, SourcesSharingANameGetDistinctOutputsAndNothingIsReplaced)
