@@ -486,7 +486,7 @@ void TranscoderWin::ShowResult(const RunOutcome &outcome)
     status->setToolTip(QString());
     if (outcome.end == RunEnd::Stopped) {
         // Ended early, whoever asked: the unfinished file is gone, and this is no failure.
-        m_bottomBar->SlotShowWarning(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED), 0);
+        m_bottomBar->SlotShowInfo(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED), 0);
         m_loadingMask->HideMask();
         return;
     }
@@ -737,6 +737,8 @@ void TranscoderWin::FinishQueue(bool stopped)
         text = ConversionTexts::QueueSomeConverted(converted, total);
     if (!stopped && converted == total)
         m_bottomBar->SlotShowSuccess(text, 0);
+    else if (stopped && m_queue.FailedCount() == 0)
+        m_bottomBar->SlotShowInfo(text, 0); // the user's own stop is no bad news
     else
         m_bottomBar->SlotShowWarning(text, 0);
     // Every output is in the destination folder, which a click opens.

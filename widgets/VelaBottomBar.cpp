@@ -232,6 +232,11 @@ void VelaBottomBar::SlotShowSuccess(QString strText, int DisplayMsec)
     m_statusWidget->ShowSuccess(strText, DisplayMsec);
 }
 
+void VelaBottomBar::SlotShowInfo(QString strText, int DisplayMsec)
+{
+    m_statusWidget->ShowInfo(strText, DisplayMsec);
+}
+
 void VelaBottomBar::SlotClearStatus(int WaitMsec)
 {
     m_statusWidget->ClearStatus(WaitMsec);

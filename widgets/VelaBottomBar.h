@@ -81,6 +81,7 @@ public slots:
     void SlotShowWarning(WIDGET_STATUS_ID Id, int DisplayMsec = 0);
     void SlotShowLoading(QString strText, int DisplayMsec = 0);
     void SlotShowSuccess(QString strText, int DisplayMsec = 0);
+    void SlotShowInfo(QString strText, int DisplayMsec = 0);
     void SlotClearStatus(int WaitMsec = 0);
     void SlotShowStatus(WIDGET_STATUS_ID Id);
 

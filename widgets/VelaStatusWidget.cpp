@@ -115,6 +115,11 @@ void VelaStatusWidget::ShowSuccess(const QString &text, int msec)
     Show(QStringLiteral("Success"), Icon::Success, text, msec);
 }
 
+void VelaStatusWidget::ShowInfo(const QString &text, int msec)
+{
+    Show(QStringLiteral("Info"), Icon::None, text, msec);
+}
+
 void VelaStatusWidget::ShowWarning(WIDGET_STATUS_ID id, int msec)
 {
     ShowWarning(StatusText(id), msec);

@@ -1,5 +1,5 @@
 // The status line: an icon and a text that report a warning, work in progress or a
-// success, optionally clearing themselves after a while.
+// success, or a plain note without icon, optionally clearing themselves after a while.
 //
 //     status->ShowLoading(text, 0);          // spinner, stays until replaced or cleared
 //     status->ShowSuccess(text, 5000);       // tick, clears after 5 s
@@ -8,7 +8,7 @@
 //     status->SetClickable(true);            // SigClicked on a click, until the next Show
 //
 // Each Show cancels a pending delayed clear. The text takes the colour of the `Style`
-// property ("Warning", "Loading", "Success") from the style sheet. The status codes
+// property ("Warning", "Loading", "Success", "Info") from the style sheet. The status codes
 // carry their group in a bit: 0x100 warnings (shown for 5 s), 0x200 progress (shown
 // until replaced), 0x400 successes (shown for 5 s). GUI thread only.
 #pragma once
@@ -55,6 +55,8 @@ public:
     void ShowWarning(const QString &text, int msec = 0);
     void ShowLoading(const QString &text, int msec = 0);
     void ShowSuccess(const QString &text, int msec = 0);
+    // Neither good nor bad news (something the user asked for, as a cancel).
+    void ShowInfo(const QString &text, int msec = 0);
     void ShowWarning(WIDGET_STATUS_ID id, int msec = 0);
     void ShowStatus(WIDGET_STATUS_ID id);
     // waitMsec > 0 clears after that delay; otherwise at once.
@@ -90,7 +92,7 @@ private slots:
     void SlotClearStatus();
 
 private:
-    enum class Icon { Warning, Loading, Success };
+    enum class Icon { Warning, Loading, Success, None };
     void Show(const QString &style, Icon icon, const QString &text, int msec);
     void ScheduleClear(int msec);
 

@@ -192,6 +192,7 @@ void StyleTest::statusTextTakesTheColourOfItsStyle_data()
     QTest::newRow("loading") << "Loading" << QColor("#0079BC");
     QTest::newRow("warning") << "Warning" << QColor("#FA4B4B");
     QTest::newRow("success") << "Success" << QColor("#1CA600");
+    QTest::newRow("info") << "Info" << QColor("#575D61");
 }
 
 void StyleTest::statusTextTakesTheColourOfItsStyle()
