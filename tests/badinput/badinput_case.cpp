@@ -80,6 +80,26 @@ bool sanitizer_spoke(const std::string &err)
     return err.find("Sanitizer") != std::string::npos || err.find("runtime error:") != std::string::npos;
 }
 
+namespace {
+
+// What a row asks of a conversion that succeeded beyond the invariants.
+void check_converted_as_promised(const Row &row, const ChildRun &run, const OutputFacts &facts,
+                                 const std::string &context)
+{
+    if (row.warning) {
+        EXPECT_NE(run.err.find(row.warning), std::string::npos) << "no \"" << row.warning << "\" in\n" << context;
+    }
+    if (row.video != Video::Any) {
+        EXPECT_EQ(facts.has_video, row.video == Video::Present) << context;
+    }
+    if (row.width) {
+        EXPECT_EQ(facts.width, row.width);
+        EXPECT_EQ(facts.height, row.height);
+    }
+}
+
+} // namespace
+
 // Runs one case and holds it to the invariants; returns the output's facts when
 // the conversion succeeded (empty problem), for further checks.
 OutputFacts run_case(const Row &row, const Case &c)
@@ -113,6 +133,7 @@ OutputFacts run_case(const Row &row, const Case &c)
             EXPECT_LE(facts.seconds, row.max_seconds) << context;
         }
         EXPECT_GE(facts.seconds, row.min_seconds) << context;
+        check_converted_as_promised(row, run, facts, context);
     } else {
         ADD_FAILURE() << "neither success nor failure: " << context;
     }
@@ -167,6 +188,37 @@ ClipRecipe mp4_clip(bool with_audio)
     if (!with_audio)
         r.audio.clear();
     return r;
+}
+
+ClipRecipe sized(int width, int height)
+{
+    ClipRecipe r = fixture_recipe(FixtureKind::MjpegMulawAvi);
+    r.name = "badinput_size";
+    r.duration = 1;
+    r.audio.clear();
+    r.video[0].width = width;
+    r.video[0].height = height;
+    return r;
+}
+
+std::vector<std::string> jpeg_pictures(int width, int height)
+{
+    // Without sound the file holds nothing else that could look like a JPEG
+    // marker; inside a picture 0xFF 0xD9 is its end alone.
+    const Bytes avi = read_file(clip_path(sized(width, height)));
+    const std::string bytes(avi.begin(), avi.end());
+    std::vector<std::string> pictures;
+    for (size_t start = bytes.find("\xff\xd8\xff"); start != std::string::npos;
+         start = bytes.find("\xff\xd8\xff", start)) {
+        const size_t end = bytes.find("\xff\xd9", start);
+        if (end == std::string::npos)
+            break;
+        pictures.push_back(bytes.substr(start, end + 2 - start));
+        start = end + 2;
+    }
+    if (pictures.empty())
+        throw FixtureError("no JPEG picture in the MJPEG recording");
+    return pictures;
 }
 
 std::function<Case(const std::string &)> clip(const ClipRecipe &recipe)

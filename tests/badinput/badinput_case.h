@@ -38,6 +38,8 @@ constexpr long kMaxPeakMiB = 512;
 #endif
 
 enum class Expect { Converts, Fails, Either };
+// Whether a converted output must carry video.
+enum class Video { Any, Present, Absent };
 
 // What one case hands to the converter.
 struct Case {
@@ -57,6 +59,11 @@ struct Row {
     double min_seconds = 0; // a shorter one lost part of the recording
     // The media libraries themselves lose memory on this path (no leak check).
     bool library_leaks = false;
+    // When it converts: what the log must also say (a warning), whether the
+    // output has video, and the video's size (0: any).
+    const char *warning = nullptr;
+    Video video = Video::Any;
+    int width = 0, height = 0;
 };
 
 // The converter's words for the case (without the program name).
@@ -88,6 +95,10 @@ Case written(const std::string &dir, const std::string &name, const Bytes &bytes
 // The suite's H.264 + AAC MPEG-TS clip under its own cache name.
 ClipRecipe ts_clip(const std::string &name, double seconds = 2);
 ClipRecipe mp4_clip(bool with_audio = true);
+// A one-second MJPEG recording of width x height pictures without sound.
+ClipRecipe sized(int width, int height);
+// The JPEG pictures of that recording, in order.
+std::vector<std::string> jpeg_pictures(int width, int height);
 std::function<Case(const std::string &)> clip(const ClipRecipe &recipe);
 std::function<Case(const std::string &)> fixture(FixtureKind kind);
 void write_text(const std::string &path, const std::string &text);

@@ -130,7 +130,32 @@ std::function<Case(const std::string &)> concat_script(std::function<std::string
     };
 }
 
+// Numbered pictures converted through the pattern "img%03d.jpg" given as the
+// input (the way a camera's stills are read): the recording folder's own
+// pictures, or links of those names to the other folder's pictures.
+std::function<Case(const std::string &)> image_sequence(bool linked_outside)
+{
+    return [=](const std::string &dir) {
+        const Folders f = folders(dir);
+        const std::vector<std::string> own = jpeg_pictures(320, 240), other = jpeg_pictures(176, 144);
+        for (size_t i = 0; i < own.size(); i++) {
+            char name[32];
+            snprintf(name, sizeof(name), "img%03zu.jpg", i + 1);
+            write_text(f.secret + "/" + name, other[i]);
+            if (linked_outside)
+                fs::create_symlink(std::string("../secret/") + name, f.recording + "/" + name);
+            else
+                write_text(f.recording + "/" + name, own[i]);
+        }
+        Case c = convert_into(dir, "img%03d.jpg");
+        c.limits.cwd = f.recording;
+        return c;
+    };
+}
+
 const Row kReferences[] = {
+    {"ImageSequenceNextToIt", Expect::Converts, nullptr, image_sequence(false)},
+    {"ImageSequenceLinkedIntoASiblingFolder", Expect::Fails, "Refusing to open", image_sequence(true)},
     {"PlaylistEntryNextToIt", Expect::Converts, nullptr, playlist([](const Folders &) { return "segment.ts"; })},
     {"PlaylistEntryBelowIt", Expect::Converts, nullptr, playlist([](const Folders &) { return "below/segment.ts"; })},
     {"PlaylistEntryInASiblingFolder", Expect::Fails, "Refusing to open",
