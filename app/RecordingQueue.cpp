@@ -23,11 +23,11 @@ QString IdentityOf(const QString &path)
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
 }
 
-void AddFolder(const QString &folder, RecordingList *found)
+void AddFolder(const QString &folder, RecordingList *found, const std::function<bool()> &stopped)
 {
     std::vector<std::string> files;
     std::vector<MediaProbe> probes;
-    if (find_media_files(QFile::encodeName(folder).toStdString(), &files, &probes) < 0)
+    if (find_media_files(QFile::encodeName(folder).toStdString(), &files, &probes, stopped) < 0)
         return;
     for (size_t i = 0; i < files.size(); ++i) {
         QueuedRecording recording;
@@ -44,14 +44,14 @@ QString FileName(const QString &path)
 
 } // namespace
 
-RecordingList RecordingQueue::Collect(const QStringList &paths)
+RecordingList RecordingQueue::Collect(const QStringList &paths, const std::function<bool()> &stopped)
 {
     RecordingList found;
     for (const QString &path : paths) {
-        if (path.isEmpty())
+        if (path.isEmpty() || (stopped && stopped()))
             continue;
         if (QFileInfo(path).isDir()) {
-            AddFolder(path, &found);
+            AddFolder(path, &found, stopped);
         } else {
             QueuedRecording recording;
             recording.source = path;

@@ -24,6 +24,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
+
 struct QueuedRecording {
     enum class State { Waiting, Converting, Converted, Failed, Stopped };
 
@@ -46,7 +48,9 @@ public:
     // shows when its turn comes); a folder gives the files under it that probe as
     // media with video or audio (media_scan.h), in sorted order, with their lengths.
     // A file reached twice (also through a link) is taken once, where it came first.
-    static RecordingList Collect(const QStringList &paths);
+    // `stopped`, when given, is asked between files; once it says yes the search
+    // ends early with what it found so far.
+    static RecordingList Collect(const QStringList &paths, const std::function<bool()> &stopped = nullptr);
 
     void Set(const RecordingList &recordings);
     void Clear();

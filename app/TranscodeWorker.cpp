@@ -104,5 +104,6 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
 
 void TranscodeWorker::DoCollect(const QStringList &Paths)
 {
-    emit SigCollected(RecordingQueue::Collect(Paths));
+    // A stop request (Cancel, the window closing) ends a long search early.
+    emit SigCollected(RecordingQueue::Collect(Paths, [this] { return m_stopRequested.load(); }));
 }

@@ -84,7 +84,8 @@ public slots:
     // SigResultReady with its status. Runs ended early remove their output.
     void DoWork(const QStringList &ArgList);
     // The recordings among files and folders (RecordingQueue::Collect); emits
-    // SigCollected with them.
+    // SigCollected with them. A stop request (RequestStop) ends the search early,
+    // with what was found until then.
     void DoCollect(const QStringList &Paths);
 
 private:

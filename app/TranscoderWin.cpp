@@ -285,8 +285,8 @@ void TranscoderWin::StopWorker()
     // The thread's event loop ends after the conversion in progress, if any; a
     // conversion is asked to end early so that closing the window does not wait for
     // all of it. The worker is deleted on its thread as the thread finishes.
-    if (m_converting) {
-        qDebug() << "Window closed during a conversion: stopping it";
+    if (m_converting || m_collecting) {
+        qDebug() << "Window closed during a conversion or a folder search: stopping it";
         // Asked before the thread is told to end, while the worker surely exists; its
         // flag also reaches a run that has not begun yet.
         m_worker->RequestStop();
@@ -435,6 +435,12 @@ void TranscoderWin::SlotProgress(RunProgress Progress)
 
 void TranscoderWin::OnCancelRequested()
 {
+    if (m_collecting && !m_collectStopped) {
+        qDebug() << "Folder search cancelled by the user";
+        m_collectStopped = true;
+        m_worker->RequestStop();
+        return;
+    }
     if (!m_converting || m_stopRepeat->isActive())
         return;
     qDebug() << "Conversion cancelled by the user";
@@ -516,6 +522,8 @@ void TranscoderWin::SlotTerminate(int Signal)
     // The thread is joined as the window goes.
     if (m_converting)
         StopConverting();
+    else if (m_collecting)
+        m_worker->RequestStop(); // a long folder search must not hold up the quit
     s_quitHook(SignalExitBase + Signal);
 }
 
@@ -596,9 +604,15 @@ void TranscoderWin::dropEvent(QDropEvent *e)
     }
     // Every file under a folder is probed: on the worker thread, the window covered
     // meanwhile.
+    // A large archive takes a while: a busy bar and Cancel (or Esc), which keeps
+    // the window as it was.
     m_collecting = true;
+    m_collectStopped = false;
+    m_worker->ClearStopRequest();
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    box->SetProgressStyle(false);
+    box->SetProgressStyle(true);
+    box->SetProgress(-1);
+    box->SetDetail(QString());
     box->SetText(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SCANNING));
     m_loadingMask->ShowMask(true);
     emit SigCollect(paths);
@@ -608,6 +622,11 @@ void TranscoderWin::SlotCollected(RecordingList Recordings)
 {
     m_collecting = false;
     m_loadingMask->HideMask();
+    if (m_collectStopped) {
+        // Cancelled: what the search found until then is not what was dropped.
+        m_worker->ClearStopRequest();
+        return;
+    }
     SetRecordings(Recordings);
 }
 

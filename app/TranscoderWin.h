@@ -197,6 +197,7 @@ private:
     bool m_stopAsked = false;
     // The worker is looking for recordings in dropped folders.
     bool m_collecting = false;
+    bool m_collectStopped = false; // Cancel pressed while searching: its result is dropped
     // The destination was filled in from the source's folder and not edited since.
     bool m_destinationFromSource = false;
     // The close question is open; a result arriving meanwhile waits for its answer.

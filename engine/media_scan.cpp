@@ -120,8 +120,9 @@ bool is_media_file(const std::string &path)
 }
 
 int find_media_files(const std::string &folder, std::vector<std::string> *files,
-                     std::vector<MediaProbe> *probes)
+                     std::vector<MediaProbe> *probes, const std::function<bool()> &stopped)
 {
+    const auto stop_asked = [&stopped] { return stopped && stopped(); };
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     if (ec) {
@@ -130,6 +131,8 @@ int find_media_files(const std::string &folder, std::vector<std::string> *files,
     }
     std::vector<fs::path> found;
     for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (stop_asked())
+            return AVERROR_EXIT;
         if (ec) {
             av_log(nullptr, AV_LOG_WARNING, "%s: %s\n", folder.c_str(), ec.message().c_str());
             break;
@@ -142,6 +145,8 @@ int find_media_files(const std::string &folder, std::vector<std::string> *files,
     }
     std::sort(found.begin(), found.end());
     for (const fs::path &p : found) {
+        if (stop_asked())
+            return AVERROR_EXIT;
         MediaProbe probe;
         if (probe_media_file(p.string(), &probe) < 0 || !(probe.has_video || probe.has_audio))
             continue;

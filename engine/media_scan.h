@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,8 @@ bool is_media_file(const std::string &path);
 // order: sorted by path, component by component; their probes go to `probes`
 // alongside when it is given. Folders that cannot be read are skipped with a
 // warning. Returns 0, or a negative error when `folder` itself cannot be read.
+// `stopped`, when given, is asked between files: once it says yes the search
+// ends with AVERROR_EXIT and what it found so far.
 int find_media_files(const std::string &folder, std::vector<std::string> *files,
-                     std::vector<MediaProbe> *probes = nullptr);
+                     std::vector<MediaProbe> *probes = nullptr,
+                     const std::function<bool()> &stopped = nullptr);

@@ -675,6 +675,26 @@ void ConversionTest::cancelInTheSecondOfThreeKeepsTheFirstAndStartsNoMore()
     QVERIFY2(check.ok, qPrintable(check.problem));
 }
 
+namespace {
+
+// Drops `paths` onto the source field, as a file manager would.
+void DropOnSource(WindowParts &parts, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint at = parts.source->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &dropped);
+}
+
+} // namespace
+
 void ConversionTest::droppedFolderQueuesItsRecordingsOnly()
 {
     const QString folder = ScratchFolder(QStringLiteral("queue_drop"));
@@ -690,14 +710,7 @@ void ConversionTest::droppedFolderQueuesItsRecordingsOnly()
 
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(folder)});
-    const QPoint at = parts.source->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(parts.source, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(parts.source, &dropped);
+    DropOnSource(parts, {folder});
     QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
 
     QCOMPARE(window->QueuedSources(), expected);
@@ -705,4 +718,34 @@ void ConversionTest::droppedFolderQueuesItsRecordingsOnly()
     QCOMPARE(parts.source->toolTip(), expected.join(QLatin1Char('\n')));
     QCOMPARE(parts.destination->text(), folder);
     QVERIFY(parts.ok->isEnabled());
+}
+
+void ConversionTest::cancelledFolderSearchLeavesTheWindowAsItWas()
+{
+    // An archive whose search takes a while (every file is probed).
+    const QString archive = ScratchFolder(QStringLiteral("queue_drop_cancel"));
+    const QString first = ShortRecording(archive + QStringLiteral("/cam000.ts"));
+    QVERIFY(!first.isEmpty());
+    for (int i = 1; i < 400; ++i)
+        QVERIFY(CopyFile(first, archive + QStringLiteral("/cam%1.ts").arg(i, 3, 10, QLatin1Char('0'))));
+    const QString small = ScratchFolder(QStringLiteral("queue_drop_after_cancel"));
+    QVERIFY(CopyFile(first, small + QStringLiteral("/gate.ts")));
+    QVERIFY(CopyFile(first, small + QStringLiteral("/yard.ts")));
+
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    DropOnSource(parts, {archive});
+    QVERIFY(parts.MaskShown());
+    QVERIFY(parts.progressBox->CancelButton()->isVisible());
+    QTest::keyClick(window->windowHandle(), Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
+    QVERIFY(window->QueuedSources().isEmpty());
+    QVERIFY(parts.source->text().isEmpty());
+    QVERIFY(!parts.ok->isEnabled());
+
+    // The stop is not left behind for the next search.
+    DropOnSource(parts, {small});
+    QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
+    QCOMPARE(window->QueuedSources(),
+             QStringList({small + QStringLiteral("/gate.ts"), small + QStringLiteral("/yard.ts")}));
 }

@@ -34,4 +34,5 @@ private slots:
     void queueOfThreeGoesOnPastAnUnreadableFile();
     void cancelInTheSecondOfThreeKeepsTheFirstAndStartsNoMore();
     void droppedFolderQueuesItsRecordingsOnly();
+    void cancelledFolderSearchLeavesTheWindowAsItWas();
 };
