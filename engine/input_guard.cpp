@@ -291,15 +291,12 @@ int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFo
 
 void explain_refused_format(const char *filename)
 {
-    AVIOContext *pb = nullptr;
-    if (avio_open2(&pb, filename, AVIO_FLAG_READ, nullptr, nullptr) < 0)
-        return;
-    const AVInputFormat *fmt = nullptr;
-    if (av_probe_input_buffer2(pb, &fmt, filename, nullptr, 0, 0) >= 0 && fmt && unwatched(fmt->name))
+    // Regular files only: opening a named pipe again would wait for a writer
+    // that has already gone.
+    if (const char *format = unwatched_format_of_file(filename))
         av_log(nullptr, AV_LOG_ERROR,
                "%s: a '%s' file opens other files on its own and is not read from a plain path\n",
-               filename, fmt->name);
-    avio_closep(&pb);
+               filename, format);
 }
 
 int limit_decoder_options(AVDictionary **opts)

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace fixtures;
@@ -170,6 +174,35 @@ Case written(const std::string &dir, const std::string &name, const Bytes &bytes
 {
     write_file(dir + "/" + name, bytes);
     return convert_into(dir, dir + "/" + name);
+}
+
+std::function<Case(const std::string &)> through_pipe(std::function<Case(const std::string &)> make)
+{
+    return [=](const std::string &dir) {
+        Case c = make(dir);
+        const fs::path source = c.input;
+        const std::string pipe = (source.parent_path() / ("pipe" + source.extension().string())).string();
+        if (mkfifo(pipe.c_str(), 0600) != 0)
+            throw std::runtime_error("no named pipe");
+        signal(SIGPIPE, SIG_IGN); // a reader that stops early fails the write instead
+        std::thread([source = source.string(), pipe] {
+            const Bytes bytes = read_file(source);
+            int fd = -1;
+            for (int i = 0; i < 600 && fd < 0; i++) // waits up to 60 s for the reader
+                if ((fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
+                    usleep(100000);
+            if (fd < 0)
+                return;
+            fcntl(fd, F_SETFL, 0);
+            for (size_t n = 0; n < bytes.size();) {
+                const ssize_t w = write(fd, bytes.data() + n, bytes.size() - n);
+                n = w > 0 ? n + size_t(w) : bytes.size();
+            }
+            close(fd);
+        }).detach();
+        c.input = pipe;
+        return c;
+    };
 }
 
 ClipRecipe ts_clip(const std::string &name, double seconds)

@@ -92,6 +92,9 @@ Case convert_into(const std::string &dir, const std::string &input);
 Case copied(const std::string &dir, const std::string &source, const std::string &name);
 // `bytes` written into `dir` as `name`, converted there.
 Case written(const std::string &dir, const std::string &name, const Bytes &bytes);
+// The case's input handed over through a named pipe beside it, by a writer that
+// goes once it has written it: it cannot be read a second time.
+std::function<Case(const std::string &)> through_pipe(std::function<Case(const std::string &)> make);
 // The suite's H.264 + AAC MPEG-TS clip under its own cache name.
 ClipRecipe ts_clip(const std::string &name, double seconds = 2);
 ClipRecipe mp4_clip(bool with_audio = true);

@@ -259,31 +259,6 @@ std::function<Case(const std::string &)> sound_with_cover(const std::string &nam
     };
 }
 
-// The same recording, handed over through a named pipe by a writer that goes
-// once it has written it: it cannot be read a second time.
-std::function<Case(const std::string &)> through_pipe(std::function<Case(const std::string &)> make)
-{
-    return [=](const std::string &dir) {
-        Case c = make(dir);
-        const std::string source = c.input, pipe = dir + "/pipe.mka";
-        if (mkfifo(pipe.c_str(), 0600) != 0)
-            throw std::runtime_error("no named pipe");
-        signal(SIGPIPE, SIG_IGN); // a reader that stops early fails the write instead
-        std::thread([source, pipe] {
-            const Bytes bytes = read_file(source);
-            const int fd = open(pipe.c_str(), O_WRONLY);
-            for (size_t n = 0; fd >= 0 && n < bytes.size();) {
-                const ssize_t w = write(fd, bytes.data() + n, bytes.size() - n);
-                n = w > 0 ? n + size_t(w) : bytes.size();
-            }
-            if (fd >= 0)
-                close(fd);
-        }).detach();
-        c.input = pipe;
-        return c;
-    };
-}
-
 const Row kCoverArt[] = {
     // An odd size is padded like any odd picture.
     {"CoverOf601x601", Expect::Converts, nullptr, sound_with_cover("601", [] { return jpeg_picture(601, 601); }),

@@ -242,6 +242,11 @@ std::vector<Row> dash_rows()
                         c.input_options = {"-f", "dash"};
                         return c;
                     }});
+    // Not read twice to explain the refusal: the writer of a pipe has gone.
+    rows.push_back({"DashManifestThroughANamedPipe", Expect::Fails, "Invalid argument",
+                    through_pipe(text_file("manifest.mpd", [](const Folders &) {
+                        return dash_manifest(DashAddress::BaseUrl, "../secret/private.ts");
+                    }))});
     rows.push_back({"DashManifestOfASegmentNextToIt", Expect::Fails, kUnwatched,
                     text_file("manifest.mpd",
                               [](const Folders &) { return dash_manifest(DashAddress::BaseUrl, "segment.ts"); })});

@@ -293,29 +293,11 @@ TEST(InputPipes, ARecordingThroughANamedPipeConvertsWhole)
 {
     // A pipe has no second reading: nothing may look into it before the reader.
     const std::string dir = scratch("InputIsAPipe");
-    const Case c = convert_into(dir, dir + "/recording.ts");
-    ASSERT_EQ(mkfifo(c.input.c_str(), 0600), 0);
-    const Bytes bytes = read_file(fixture_path(FixtureKind::H264AacTs));
-    signal(SIGPIPE, SIG_IGN);
-    std::thread writer([&] {
-        int fd = -1;
-        for (int i = 0; i < 600 && fd < 0; i++) // waits up to 60 s for the reader
-            if ((fd = open(c.input.c_str(), O_WRONLY | O_NONBLOCK)) < 0)
-                usleep(100000);
-        if (fd < 0)
-            return;
-        fcntl(fd, F_SETFL, 0);
-        for (size_t at = 0; at < bytes.size();) {
-            const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-            if (n <= 0)
-                break;
-            at += size_t(n);
-        }
-        close(fd);
-    });
+    const Case c = through_pipe([](const std::string &d) {
+        return copied(d, fixture_path(FixtureKind::H264AacTs), "recording.ts");
+    })(dir);
     const Row row = {"InputIsAPipe", Expect::Converts, nullptr, nullptr, 0, 1.9};
     const OutputFacts facts = run_case(row, c);
-    writer.join();
     EXPECT_EQ(facts.problem, "");
 }
 
