@@ -1,6 +1,9 @@
 // The batch command's options and its man-page-style help.
 #include "batch_options.h"
 
+#include "batch_report.h"
+#include "media_scan.h"
+
 #include <CLI/CLI.hpp>
 
 #include <sched.h>
@@ -8,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iostream>
 
@@ -96,8 +100,30 @@ std::string report_path_problem(const std::string &path)
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (access(folder.c_str(), W_OK | X_OK) != 0)
         return "cannot write a report into the folder " + folder + ": " + strerror(errno);
+    // The report is written under a temporary name first: that name must fit
+    // too, and be free (a link there would be written through).
+    const std::string temp = report_temporary_path(path);
+    const std::string temp_name = slash == std::string::npos ? temp : temp.substr(slash + 1);
+    if (temp_name.size() > NAME_MAX || temp.size() >= PATH_MAX)
+        return path + ": the name is too long to write the report under " + temp_name;
+    if (lstat(temp.c_str(), &st) == 0)
+        return temp + " exists already (left by another run?); remove it or choose another report name";
     return "";
 }
+
+// A named pipe or a device would be drained by the planning probe (or waited on
+// for ever without a writer): only folders and regular files are recordings.
+const CLI::Validator kFileOrFolder(
+    [](std::string &path) -> std::string {
+        struct stat st;
+        if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return "";
+        const std::string problem = recording_path_problem(path);
+        if (problem.empty())
+            return "";
+        return path + " " + problem + (problem.compare(0, 3, "is ") ? "" : ", not a recording file");
+    },
+    "", "recording or folder");
 
 const CLI::Validator kReportPathUsable([](std::string &path) { return report_path_problem(path); }, "",
                                        "report path");
@@ -155,7 +181,7 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
 
     app.add_option("inputs", options->inputs, "Recordings, and folders to search for recordings")
         ->type_name("FILE|FOLDER")
-        ->check(quiet(CLI::ExistingPath));
+        ->check(kFileOrFolder);
     app.add_option("-o,--output", options->output_dir,
                    "Folder for every output (it must exist); default: beside each source")
         ->type_name("DIR")
@@ -177,14 +203,16 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        std::cerr << kName << ": " << e.what() << "\n"
-                  << "Try '" << kName << " --help' for more information.\n";
-        return BATCH_EXIT_USAGE;
+        return usage_error(e.what());
     }
-    if (options->inputs.empty()) {
-        std::cerr << kName << ": no recording or folder given\n"
-                  << "Try '" << kName << " --help' for more information.\n";
-        return BATCH_EXIT_USAGE;
-    }
+    if (options->inputs.empty())
+        return usage_error("no recording or folder given");
     return -1;
+}
+
+int usage_error(const std::string &message)
+{
+    std::cerr << kName << ": " << message << "\n"
+              << "Try '" << kName << " --help' for more information.\n";
+    return BATCH_EXIT_USAGE;
 }

@@ -24,6 +24,10 @@ int usable_cores();
 // least one (each conversion's encoder already uses more than one core).
 int default_job_count();
 
+// Says on standard error why the command line cannot be used, with the hint to
+// --help, and returns BATCH_EXIT_USAGE.
+int usage_error(const std::string &message);
+
 // Parses argv into `options`. Returns -1 when the command should go on, otherwise
 // the exit status to end with: 0 after --help, BATCH_EXIT_USAGE after a message
 // about a bad command line (on standard error).

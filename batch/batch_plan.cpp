@@ -13,15 +13,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One spelling per file, for noticing a file reached twice and a name planned
-// twice: the absolute path with symbolic links resolved as far as they exist.
-std::string identity_of(const std::string &path)
-{
-    std::error_code ec;
-    fs::path id = fs::weakly_canonical(fs::absolute(path, ec), ec);
-    return ec ? fs::absolute(path).lexically_normal().string() : id.string();
-}
-
 void add_folder(const std::string &folder, std::vector<BatchJob> *jobs)
 {
     std::vector<std::string> files;
@@ -71,7 +62,7 @@ std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs)
     std::vector<BatchJob> jobs;
     std::set<std::string> seen;
     for (BatchJob &job : found)
-        if (seen.insert(identity_of(job.source)).second)
+        if (seen.insert(path_identity(job.source)).second)
             jobs.push_back(std::move(job));
     return jobs;
 }
@@ -81,11 +72,11 @@ namespace {
 std::string free_planned_output(const std::string &folder, const BatchJob &job, PlannedOutputs *planned)
 {
     auto taken = [&](const std::string &path) {
-        return output_path_taken_on_disk(path) || planned->count(identity_of(path)) > 0;
+        return output_path_taken_on_disk(path) || planned->count(path_identity(path)) > 0;
     };
     const std::string output = free_output_path(folder, fs::path(job.source).filename().string(), taken);
     if (!output.empty())
-        planned->insert(identity_of(output));
+        planned->insert(path_identity(output));
     return output;
 }
 
@@ -104,12 +95,9 @@ void recheck_output(BatchJob *job, PlannedOutputs *planned)
     job->output = free_planned_output(folder_of(job->output), *job, planned);
 }
 
-std::string engine_safe_path(const std::string &path)
+std::string path_identity(const std::string &path)
 {
-    if (path.empty() || path[0] == '/')
-        return path;
-    const std::string first = path.substr(0, path.find('/'));
-    if (path[0] == '-' || first.find(':') != std::string::npos)
-        return "./" + path;
-    return path;
+    std::error_code ec;
+    fs::path id = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : id.string();
 }

@@ -37,7 +37,7 @@ void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, Pl
 // when none is left), and `planned` holds that one too.
 void recheck_output(BatchJob *job, PlannedOutputs *planned);
 
-// `path` as the engine's argument vector should carry it: a relative path that
-// could read as an option ("-x.ts") or as a protocol ("rtp:x.ts") gets "./" in
-// front; anything else is unchanged.
-std::string engine_safe_path(const std::string &path);
+// One spelling per file: the absolute path with symbolic links resolved as far
+// as they exist. Two paths name the same file (or the same future file) when
+// their identities are equal.
+std::string path_identity(const std::string &path);

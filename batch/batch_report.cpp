@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
 #include <unistd.h>
 
@@ -78,18 +78,60 @@ std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<Job
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
+std::string report_temporary_path(const std::string &path)
+{
+    return path + ".part";
+}
+
+std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs, PlannedOutputs *planned)
+{
+    const std::string report = path_identity(path);
+    for (const BatchJob &job : jobs) {
+        if (path_identity(job.source) == report)
+            return path + " is one of the recordings to convert";
+        if (!job.output.empty() && path_identity(job.output) == report)
+            return path + " is the output planned for " + job.source;
+    }
+    planned->insert(report);
+    return "";
+}
+
+namespace {
+
+bool write_all(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+} // namespace
+
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
                   const std::vector<JobResult> &results)
 {
-    const std::string temp = path + ".part";
-    {
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        file << report_text(jobs, results);
-        if (!file.flush()) {
-            std::cerr << "wardline-convert: cannot write the report " << temp << "\n";
-            unlink(temp.c_str());
-            return false;
-        }
+    const std::string temp = report_temporary_path(path);
+    // Never through a link or over a file someone put there: only a file made
+    // here is written and renamed.
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::cerr << "wardline-convert: cannot write the report " << temp << ": " << strerror(errno) << "\n";
+        return false;
+    }
+    const bool written = write_all(fd, report_text(jobs, results));
+    const int saved = errno;
+    if (close(fd) != 0 || !written) {
+        std::cerr << "wardline-convert: cannot write the report " << temp << ": " << strerror(written ? errno : saved)
+                  << "\n";
+        unlink(temp.c_str());
+        return false;
     }
     if (rename(temp.c_str(), path.c_str()) != 0) {
         std::cerr << "wardline-convert: cannot write the report " << path << ": " << strerror(errno) << "\n";

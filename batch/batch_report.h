@@ -18,7 +18,17 @@ const char *job_status_name(JobStatus status);
 // seconds (wall-clock time of the conversion) null when not started.
 std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results);
 
-// Writes the report to `path` (under a temporary name, then renamed, so a reader
-// never sees half of one). False, with a message on standard error, on failure.
+// The temporary name the report is written under before it is renamed into place.
+std::string report_temporary_path(const std::string &path);
+
+// Why the report cannot be written to `path` in a run of `jobs` (outputs
+// planned), or "": it would replace one of the run's sources or planned outputs.
+// Checked before any conversion; the report's name is then held in `planned` so
+// that no job takes it later.
+std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs, PlannedOutputs *planned);
+
+// Writes the report to `path` (under report_temporary_path, created anew without
+// following a link there, then renamed, so a reader never sees half of one).
+// False, with a message on standard error, on failure.
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
                   const std::vector<JobResult> &results);

@@ -68,6 +68,11 @@ int run_batch(const BatchOptions &options)
     }
     PlannedOutputs planned;
     plan_outputs(&jobs, options.output_dir, &planned);
+    if (!options.report_path.empty()) {
+        const std::string conflict = report_conflict(options.report_path, jobs, &planned);
+        if (!conflict.empty())
+            return usage_error("--report: " + conflict);
+    }
     if (options.dry_run)
         return list_planned_outputs(jobs);
 

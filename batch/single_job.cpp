@@ -1,7 +1,6 @@
 // One conversion in its own process, reporting to the batch command over a pipe.
 #include "single_job.h"
 
-#include "batch_plan.h"
 #include "ffmpeg_exec.h"
 #include "job_protocol.h"
 
@@ -81,7 +80,7 @@ int run_single_job(int event_fd, const char *source, const char *output)
         return g_stop_signal == 0;
     };
 
-    std::vector<std::string> words = converter_arguments(engine_safe_path(source), engine_safe_path(output));
+    std::vector<std::string> words = converter_arguments(source, output);
     std::vector<char *> argv;
     for (std::string &w : words)
         argv.push_back(&w[0]);

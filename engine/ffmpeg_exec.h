@@ -41,9 +41,17 @@ void ffmpeg_request_stop(void);
 
 // The twelve words of one conversion of `source` into `output`: "ffmpeg", "-i",
 // source, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2",
-// output. The paths go in unchanged. Everyone who runs the converter's conversion
-// (the window's worker, the batch command, tests, fuzzing) builds them here.
+// output, each path as file_path_argument() gives it. Everyone who runs the
+// converter's conversion (the window's worker, the batch command, tests,
+// fuzzing) builds them here.
 std::vector<std::string> converter_arguments(const std::string &source, const std::string &output);
+
+// A user's file path as the libraries must be handed it: always as a path, never
+// as an option ("-1.ts") or a URL ("http:", "pipe:0", "concat:a|b", or
+// "subfile,,0,9,:x" in any folder). A relative path gets "./" in front, so
+// nothing before its first "/" can name a protocol; an absolute path and ""
+// stay as they are. Every open of a path a user gave goes through it.
+std::string file_path_argument(const std::string &path);
 
 // ---- observed runs ---------------------------------------------------------------------
 //

@@ -90,51 +90,62 @@ std::string folder_of(const std::string &path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The local path a "file:" URL or a plain path names.
-const char *local_path(const char *url)
+// The path the file protocol opens for `url`, spelt exactly as it opens it: a
+// "file:" prefix is dropped and the rest taken as it stands ("file://x/y" opens
+// "//x/y", which is "/x/y", not "x/y"); a plain path is itself. "" when `url`
+// belongs to another protocol. Checking and opening both go through this, so the
+// two can never disagree on what a URL names.
+std::string opened_path(const char *url)
 {
+    const char *protocol = avio_find_protocol_name(url);
+    if (!protocol || strcmp(protocol, "file"))
+        return "";
     const char *path = url;
-    if (av_strstart(url, "file:", &path))
-        av_strstart(path, "//", &path); // "file:///x" names the absolute path "/x"
+    av_strstart(url, "file:", &path);
     return path;
 }
 
-// True when `url` names the input itself or a file in the input's folder or
-// below it (after symbolic links are followed).
-bool inside_input_folder(const char *input, const char *url)
+// True when the canonical `path` is the canonical `folder` or lies below it. A
+// neighbouring folder whose name merely begins with the folder's ("rec" and
+// "rec-old") is not below it.
+bool within_folder(const std::string &folder, const std::string &path)
 {
-    if (!strcmp(url, input))
-        return true;
-    const char *protocol = avio_find_protocol_name(url);
-    if (!protocol || strcmp(protocol, "file"))
+    if (folder.empty() || path.empty())
         return false;
-    const char *path = local_path(url);
-    const std::string folder = real_path(folder_of(input));
-    const std::string target = real_path(path);
-    if (folder.empty() || target.empty())
-        return false;
-    if (folder == "/")
+    if (folder == "/" || path == folder)
         return true;
-    return target.size() > folder.size() && !target.compare(0, folder.size(), folder) &&
-           target[folder.size()] == '/';
+    return path.size() > folder.size() && !path.compare(0, folder.size(), folder) && path[folder.size()] == '/';
 }
 
-// True when `url` names a local file that does not exist, in a folder that is
-// the input's or below it: a segment missing from an export, not a reference
-// out of the folder.
-bool missing_inside_input_folder(const char *input, const char *url)
+} // namespace
+
+NestedReach reach_of_nested_url(const char *input, const char *url, std::string *target)
 {
-    const char *protocol = avio_find_protocol_name(url);
+    target->clear();
+    const std::string path = opened_path(url);
+    if (path.empty())
+        return NestedReach::Outside;
+    if (!strcmp(url, input)) { // the input reopened (a playlist read again)
+        *target = path;
+        return NestedReach::Inside;
+    }
+    const std::string folder = real_path(folder_of(opened_path(input)));
+    const std::string resolved = real_path(path);
+    if (!resolved.empty()) {
+        if (!within_folder(folder, folder_of(resolved)))
+            return NestedReach::Outside;
+        *target = resolved;
+        return NestedReach::Inside;
+    }
+    // Not there: a segment missing from the export when its folder is the
+    // input's or below it (a dangling link or an unreadable name is refused).
     struct stat st;
-    if (!protocol || strcmp(protocol, "file") || lstat(local_path(url), &st) == 0 || errno != ENOENT)
-        return false;
-    const std::string folder = real_path(folder_of(input));
-    const std::string parent = real_path(folder_of(local_path(url)));
-    if (folder.empty() || parent.empty())
-        return false;
-    return parent == folder || folder == "/" ||
-           (parent.size() > folder.size() && !parent.compare(0, folder.size(), folder) && parent[folder.size()] == '/');
+    if (lstat(path.c_str(), &st) == 0 || errno != ENOENT)
+        return NestedReach::Outside;
+    return within_folder(folder, real_path(folder_of(path))) ? NestedReach::Missing : NestedReach::Outside;
 }
+
+namespace {
 
 // ---- playlists that never end -------------------------------------------------------
 
@@ -191,10 +202,10 @@ int open_finished_copy(AVFormatContext *s, AVIOContext **pb, std::string text)
 // for segments that never come, or start near its end. A recording given by its
 // path is read as it is now: the segments it lists, from the first, then the end.
 // Returns 1 when `pb` is that finished copy, 0 for any other file (not opened).
-int open_playlist_as_finished(AVFormatContext *s, AVIOContext **pb, const char *url)
+int open_playlist_as_finished(AVFormatContext *s, AVIOContext **pb, const char *url, const std::string &path)
 {
     std::string text;
-    int ret = read_unfinished_playlist(local_path(url), &text);
+    int ret = read_unfinished_playlist(path.c_str(), &text);
     if (ret == AVERROR(EFBIG))
         av_log(s, AV_LOG_ERROR, "Playlist '%s' has no end tag and is too large to read as it is\n", url);
     if (ret <= 0)
@@ -210,29 +221,30 @@ int open_playlist_as_finished(AVFormatContext *s, AVIOContext **pb, const char *
 
 int open_nested(AVFormatContext *s, AVIOContext **pb, const char *url, int flags, AVDictionary **options)
 {
-    if (!(flags & AVIO_FLAG_WRITE) && missing_inside_input_folder(s->url, url)) {
+    std::string target;
+    const NestedReach reach = (flags & AVIO_FLAG_WRITE) ? NestedReach::Outside : reach_of_nested_url(s->url, url, &target);
+    if (reach == NestedReach::Missing) {
         av_log(s, AV_LOG_ERROR, "'%s', which '%s' refers to, does not exist\n", url, s->url);
         return AVERROR(ENOENT);
     }
-    if ((flags & AVIO_FLAG_WRITE) || !inside_input_folder(s->url, url)) {
+    if (reach == NestedReach::Outside) {
         av_log(s, AV_LOG_ERROR,
                "Refusing to open '%s' for '%s': a recording may only refer to files in its own folder\n",
                url, s->url);
         return AVERROR(EPERM);
     }
-    int ret = open_playlist_as_finished(s, pb, url);
+    int ret = open_playlist_as_finished(s, pb, url, target);
     if (ret)
         return ret < 0 ? ret : 0;
-    // Only a local file gets here (checked above), so the protocol lists of the
-    // input are not handed on: with them, the libraries copy the lists into the
-    // new context and, should that copy find no memory, close the file twice.
-    const char *protocol = avio_find_protocol_name(url);
-    if (!protocol || strcmp(protocol, "file"))
-        return AVERROR(EPERM);
+    // The file checked is the file opened: its resolved path, as a local file.
+    // The protocol lists of the input are not handed on: with them, the
+    // libraries copy the lists into the new context and, should that copy find no
+    // memory, close the file twice.
+    const std::string local = "file:" + target;
     AVDictionary *opts = nullptr;
     ret = options ? av_dict_copy(&opts, *options, 0) : 0;
     if (ret >= 0)
-        ret = avio_open2(pb, url, flags, &s->interrupt_callback, &opts);
+        ret = avio_open2(pb, local.c_str(), flags, &s->interrupt_callback, &opts);
     av_dict_free(&opts);
     return ret;
 }

@@ -4,6 +4,8 @@
 
 #include "av.h"
 
+#include <string>
+
 // Largest picture a decoder is allowed to make: the largest any H.264 or HEVC
 // level allows (8192x4320). A header claiming more is refused when the decoder
 // opens, before anything of that size is allocated.
@@ -24,6 +26,17 @@ constexpr int64_t MAX_DECODED_SAMPLES = 1 << 22;
 // of the formats refused above. Call before avformat_open_input(); returns 0 or a
 // negative error.
 int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFormat *forced);
+
+// Where a file that a guarded input refers to (`url`, as its reader spells it)
+// leads. Inside: the input itself, or an existing file in the input's folder or
+// below it after symbolic links are followed; `target` is then the path to open
+// (the resolved one). Missing: no such file, but its folder is the input's or
+// below it (a segment missing from an export). Outside: anything else, a file of
+// a neighbouring folder whose name begins like the input's folder ("rec-old" next
+// to "rec") and every other protocol included. Used by the nested opener, which
+// opens exactly `target`.
+enum class NestedReach { Inside, Missing, Outside };
+NestedReach reach_of_nested_url(const char *input, const char *url, std::string *target);
 
 // After a failed open of a guarded input: says so when the file is of a format
 // refused above (the libraries' own message lists every format allowed).

@@ -3,6 +3,7 @@
 #include "media_scan.h"
 
 #include "av.h"
+#include "ffmpeg_exec.h"
 #include "input_guard.h"
 #include "output_naming.h"
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -86,21 +88,40 @@ int read_stream_info(AVFormatContext *ic)
 
 } // namespace
 
+std::string recording_path_problem(const std::string &path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? "does not exist" : strerror(errno);
+    if (S_ISREG(st.st_mode))
+        return "";
+    if (S_ISDIR(st.st_mode))
+        return "is a folder";
+    if (S_ISFIFO(st.st_mode))
+        return "is a named pipe";
+    if (S_ISSOCK(st.st_mode))
+        return "is a socket";
+    return "is a device";
+}
+
 int probe_media_file(const std::string &path, MediaProbe *probe)
 {
     *probe = MediaProbe();
+    if (!recording_path_problem(path).empty())
+        return AVERROR(EINVAL);
+    const std::string file = file_path_argument(path);
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic)
         return AVERROR(ENOMEM);
     ic->probesize = kProbeBytes;
     ic->max_analyze_duration = kProbeMicroseconds;
-    int ret = guard_local_input(ic, path.c_str(), nullptr);
+    int ret = guard_local_input(ic, file.c_str(), nullptr);
     if (ret < 0) {
         avformat_free_context(ic);
         return ret;
     }
     // On failure avformat_open_input frees the context itself.
-    ret = avformat_open_input(&ic, path.c_str(), nullptr, nullptr);
+    ret = avformat_open_input(&ic, file.c_str(), nullptr, nullptr);
     if (ret < 0)
         return ret;
     InputHolder input(ic);

@@ -17,7 +17,15 @@ struct MediaProbe {
     std::string format;       // the demuxer's short name
 };
 
-// Opens `path` as media and looks at its streams. Returns 0 with `probe` filled
+// Why `path` cannot be a recording to convert, in a few words ("does not exist",
+// "is a folder", "is a named pipe", "is a device", "is a socket", or the system's
+// reason it cannot be looked at), or "" for a regular file (symbolic links
+// followed). A pipe or device would be drained, or waited on, by whoever opens it.
+std::string recording_path_problem(const std::string &path);
+
+// Opens `path` as media and looks at its streams. Only a regular file is opened
+// (AVERROR(EINVAL) for anything else), always as a file path, never as a URL
+// (file_path_argument). Returns 0 with `probe` filled
 // when the file opens (it is a recording when has_video or has_audio is set), or a
 // negative error when it does not open as media.
 int probe_media_file(const std::string &path, MediaProbe *probe);

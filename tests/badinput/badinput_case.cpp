@@ -25,6 +25,8 @@ std::vector<std::string> converter_args(const Case &c)
     // before "-i", its other options right before the output name.
     std::vector<std::string> args = converter_arguments(c.input, c.output);
     args.erase(args.begin());
+    if (c.input_is_url)
+        args[1] = c.input;
     args.insert(args.begin(), c.input_options.begin(), c.input_options.end());
     args.insert(args.end() - 1, c.extra.begin(), c.extra.end());
     return args;

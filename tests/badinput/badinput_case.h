@@ -48,6 +48,7 @@ struct Case {
     ChildLimits limits;
     std::vector<std::string> extra; // options before the output (not the converter's own)
     std::vector<std::string> input_options; // options before "-i" (not the converter's own)
+    bool input_is_url = false; // the input goes to the engine as written, not made a file path
 };
 
 struct Row {

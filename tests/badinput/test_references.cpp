@@ -164,6 +164,29 @@ const Row kReferences[] = {
      playlist([](const Folders &f) { return f.secret + "/private.ts"; })},
     {"PlaylistEntryByFileUrl", Expect::Fails, "Refusing to open",
      playlist([](const Folders &f) { return "file://" + f.secret + "/private.ts"; })},
+    // "file://x/y" opens "//x/y", the absolute path: a file "x/y" inside the
+    // export (run from there) is only a decoy.
+    {"PlaylistEntryByFileUrlWithADecoyOfItsPathInside", Expect::Fails, "Refusing to open",
+     [](const std::string &dir) {
+         Case c = playlist([](const Folders &f) { return "file:/" + f.secret + "/private.ts"; })(dir);
+         const Folders f{dir + "/recording", dir + "/secret"};
+         fs::create_directories(f.recording + f.secret);
+         fs::copy_file(f.recording + "/segment.ts", f.recording + f.secret + "/private.ts");
+         c.limits.cwd = f.recording;
+         return c;
+     }},
+    // A neighbouring folder whose name begins with the recording folder's.
+    {"PlaylistEntryInAFolderNamedLikeItsOwnAndMore", Expect::Fails, "Refusing to open",
+     playlist([](const Folders &f) {
+         fs::create_directories(f.recording + "-old");
+         fs::copy_file(f.secret + "/private.ts", f.recording + "-old/private.ts");
+         return std::string("../recording-old/private.ts");
+     })},
+    {"PlaylistEntryMissingFromAFolderNamedLikeItsOwnAndMore", Expect::Fails, "Refusing to open",
+     playlist([](const Folders &f) {
+         fs::create_directories(f.recording + "-old");
+         return std::string("../recording-old/gone.ts");
+     })},
     {"PlaylistEntryThroughASymbolicLink", Expect::Fails, "Refusing to open",
      playlist([](const Folders &f) {
          fs::create_symlink("../secret/private.ts", f.recording + "/link.ts");
@@ -373,6 +396,7 @@ TEST(References, AnExplicitFilePrefixKeepsTheLibrariesBehaviour)
                      playlist([](const Folders &) { return "../secret/private.ts"; })};
     Case c = row.make(scratch(row.name));
     c.input = "file:" + c.input;
+    c.input_is_url = true;
     const OutputFacts facts = run_case(row, c);
     EXPECT_EQ(facts.width, 176);
 }

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -442,6 +443,48 @@ TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
     EXPECT_EQ(fixtures::read_file(root + "/report.json"), earlier);
 }
 
+// A report name that would destroy a file is refused before anything is converted.
+TEST(BatchCommand, AReportThatWouldReplaceAnotherFileIsRefusedAtOnce)
+{
+    const std::string root = scratch_dir("batch/report_refused");
+    const std::string in = root + "/in", out = root + "/out";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01.ts");
+    fs::create_directories(out);
+    const std::vector<uint8_t> victim = {'k', 'e', 'e', 'p'};
+    fixtures::write_file(root + "/victim.txt", victim);
+    fs::create_symlink(root + "/victim.txt", root + "/linked.json.part");
+    const std::string name_at_limit(255 - 5, 'r'); // ".part" added: 255 bytes
+    struct Case {
+        const char *what;
+        std::vector<std::string> args;
+        const char *message; // nullptr: accepted
+    };
+    const Case cases[] = {
+        {"temporary name is a link", {"--report", root + "/linked.json", in}, "linked.json.part exists already"},
+        {"report is a source", {"--report", in + "/cam01.ts", in + "/cam01.ts"}, "is one of the recordings"},
+        {"report is a source in a folder", {"--report", in + "/cam01.ts", in}, "is one of the recordings"},
+        {"report is a planned output",
+         {"--output", out, "--report", out + "/cam01_converted.mp4", in},
+         "is the output planned for"},
+        {"name too long by one", {"--report", root + "/" + name_at_limit + "x", in}, "too long"},
+        {"name at the longest", {"--dry-run", "--report", root + "/" + name_at_limit, in}, nullptr},
+    };
+    for (const Case &c : cases) {
+        const BatchRun run = run_batch(c.args, root);
+        if (!c.message) {
+            EXPECT_EQ(run.status, 0) << c.what << ": " << run.err;
+            continue;
+        }
+        EXPECT_EQ(run.status, 2) << c.what;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(files_in(out), std::vector<std::string>{}) << c.what;
+    }
+    EXPECT_EQ(fixtures::read_file(root + "/victim.txt"), victim);
+    EXPECT_EQ(fixtures::read_file(in + "/cam01.ts"),
+              fixtures::read_file(fixtures::fixture_path(FixtureKind::H264AacTs)));
+    EXPECT_EQ(files_in(in), std::vector<std::string>{"cam01.ts"});
+}
+
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
 {
     const std::string root = scratch_dir("batch/bad_arguments");
@@ -464,7 +507,12 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         {"report is a folder", {"--report", root, clip}, "is a folder"},
         {"report names a folder", {"--report", root + "/new/", clip}, "names a folder"},
         {"report is a device", {"--report", "/dev/null", clip}, "not a regular file"},
+        // Opened to be probed, a pipe would be drained, or waited on for ever.
+        {"source is a named pipe", {"--dry-run", root + "/pipe.ts"}, "pipe.ts is a named pipe, not a recording file"},
+        {"source is a device", {"--dry-run", "/dev/zero"}, "/dev/zero is a device, not a recording file"},
     };
+    fs::remove(root + "/pipe.ts");
+    ASSERT_EQ(mkfifo((root + "/pipe.ts").c_str(), 0600), 0);
     for (const Case &c : cases) {
         const BatchRun run = run_batch(c.args, root);
         EXPECT_EQ(run.status, 2) << c.what;

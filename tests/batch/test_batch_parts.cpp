@@ -3,6 +3,7 @@
 #include "batch_display.h"
 #include "batch_plan.h"
 #include "engine_harness.h"
+#include "ffmpeg_exec.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
 #include "media_scan.h"
@@ -14,7 +15,14 @@
 #include <filesystem>
 #include <set>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+extern "C" {
+#include <libavformat/avio.h>
+}
 
 namespace fs = std::filesystem;
 
@@ -133,6 +141,66 @@ TEST(MediaProbe, PicksRecordingsByContentNotByName)
     }
 }
 
+TEST(MediaProbe, OnlyRegularFilesAreRecordings)
+{
+    const std::string dir = scratch_dir("batch_parts/special");
+    const std::string video = fixtures::fixture_path(fixtures::FixtureKind::H264AacTs);
+    ASSERT_EQ(mkfifo((dir + "/pipe.ts").c_str(), 0600), 0);
+    fs::create_symlink(dir + "/pipe.ts", dir + "/link-to-pipe.ts");
+    fs::create_symlink(dir + "/gone.ts", dir + "/dangling.ts");
+    fs::create_symlink(video, dir + "/link-to-video.ts");
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr = {};
+    addr.sun_family = AF_UNIX;
+    const std::string sock_path = dir + "/socket.ts";
+    ASSERT_LT(sock_path.size(), sizeof(addr.sun_path));
+    strcpy(addr.sun_path, sock_path.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)), 0);
+
+    const std::pair<std::string, const char *> cases[] = {
+        {video, ""},
+        {dir + "/link-to-video.ts", ""},
+        {dir + "/missing.ts", "does not exist"},
+        {dir + "/dangling.ts", "does not exist"},
+        {dir, "is a folder"},
+        {dir + "/pipe.ts", "is a named pipe"},
+        {dir + "/link-to-pipe.ts", "is a named pipe"},
+        {"/dev/null", "is a device"},
+        {sock_path, "is a socket"},
+    };
+    for (const auto &[path, problem] : cases) {
+        EXPECT_EQ(recording_path_problem(path), problem) << path;
+        // Without a writer, opening the pipe would wait for ever.
+        MediaProbe probe;
+        EXPECT_EQ(probe_media_file(path, &probe) >= 0, std::string(problem).empty()) << path;
+    }
+    close(sock);
+}
+
+// Names a user gives (and the files found under them) are files, whatever they
+// look like: a folder "http:" is not a server, "pipe:0" is not standard input.
+TEST(MediaProbe, PathsAreReadAsFilesNeverAsUrls)
+{
+    const std::string dir = scratch_dir("batch_parts/urls");
+    const std::string video = fixtures::fixture_path(fixtures::FixtureKind::H264AacTs);
+    for (const char *folder : {"http:", "concat:", "file:", "subfile,x"})
+        fs::create_directories(dir + "/" + folder);
+    fs::copy_file(video, dir + "/http:/cam.ts");
+    fs::copy_file(video, dir + "/concat:/cam.ts");
+    fs::copy_file(video, dir + "/file:/cam.ts");
+    fs::copy_file(video, dir + "/subfile,x/1:2.ts");
+    fs::copy_file(video, dir + "/pipe:0");
+
+    const std::string before = fs::current_path();
+    fs::current_path(dir);
+    for (const char *path : {"http:/cam.ts", "concat:/cam.ts", "file:/cam.ts", "subfile,x/1:2.ts", "pipe:0"})
+        EXPECT_TRUE(is_media_file(path)) << path;
+    std::vector<std::string> files;
+    EXPECT_EQ(find_media_files("http:", &files), 0);
+    EXPECT_EQ(files, std::vector<std::string>{"http:/cam.ts"});
+    fs::current_path(before);
+}
+
 struct ScanEntry {
     const char *path;
     const char *content; // "video", "audio", "text" or "" (a folder)
@@ -185,12 +253,22 @@ TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
 
 TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
 {
+    // Every relative path gets "./", whatever it holds: a protocol may hide after
+    // a folder name too ("subfile," with a ":" anywhere later).
     const std::pair<const char *, const char *> cases[] = {
-        {"clip.ts", "clip.ts"},           {"/rec/-1.ts", "/rec/-1.ts"},     {"-1.ts", "./-1.ts"},
-        {"rtp:cam.ts", "./rtp:cam.ts"},   {"day:1/cam.ts", "./day:1/cam.ts"}, {"day/1:2.ts", "day/1:2.ts"},
+        {"clip.ts", "./clip.ts"},         {"/rec/-1.ts", "/rec/-1.ts"},       {"-1.ts", "./-1.ts"},
+        {"rtp:cam.ts", "./rtp:cam.ts"},   {"day:1/cam.ts", "./day:1/cam.ts"}, {"day/1:2.ts", "./day/1:2.ts"},
+        {"pipe:0", "./pipe:0"},           {"subfile,x/y:z", "./subfile,x/y:z"}, {"", ""},
+        {"/http:/x.ts", "/http:/x.ts"},   {"./a.ts", "././a.ts"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(engine_safe_path(c.first), c.second) << c.first;
+    for (const auto &c : cases) {
+        EXPECT_EQ(file_path_argument(c.first), c.second) << c.first;
+        const std::string path = file_path_argument(c.first);
+        const char *protocol = avio_find_protocol_name(path.c_str());
+        if (!path.empty()) {
+            EXPECT_STREQ(protocol, "file") << c.first;
+        }
+    }
 }
 
 TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)

@@ -7,6 +7,7 @@
 #include "media_probe.h"
 
 #include "engine.h"
+#include "input_guard.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 using namespace fixtures;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -620,3 +622,77 @@ TEST_F(InputAttachments, TaggedNamesCannotPlaceFilesOutsideTheWorkingDirectory)
 }
 
 } // namespace
+
+// ---- the folder guard -------------------------------------------------------------------
+
+struct ReachCase {
+    const char *url; // "@" stands for the scratch folder
+    NestedReach reach;
+};
+
+TEST(InputGuard, ANestedFileMustLieInTheRecordingsFolderTree)
+{
+    const std::string dir = fs::canonical(scratch_dir("input_guard_reach")).string();
+    for (const char *folder : {"/rec/sub", "/rec-old", "/re"})
+        fs::create_directories(dir + folder);
+    for (const char *file : {"/rec/list.m3u8", "/rec/a.ts", "/rec/sub/a.ts", "/rec-old/a.ts", "/re/a.ts"})
+        write_file(dir + file, "x");
+    fs::create_symlink(dir + "/rec-old/a.ts", dir + "/rec/out.ts");
+    fs::create_symlink(dir + "/rec/a.ts", dir + "/rec-old/in.ts");
+    const std::string input = dir + "/rec/list.m3u8";
+    const ReachCase cases[] = {
+        {"@/rec/a.ts", NestedReach::Inside},
+        {"@/rec/sub/a.ts", NestedReach::Inside},
+        {"@/rec/sub/../a.ts", NestedReach::Inside},
+        {"file:@/rec/a.ts", NestedReach::Inside},
+        {"@/rec/list.m3u8", NestedReach::Inside},
+        {"@/rec-old/in.ts", NestedReach::Inside}, // a link from outside to inside: the file counts
+        // A neighbouring folder whose name extends, or is the start of, the recording's.
+        {"@/rec-old/a.ts", NestedReach::Outside},
+        {"@/rec/../rec-old/a.ts", NestedReach::Outside},
+        {"@/re/a.ts", NestedReach::Outside},
+        {"@/rec/out.ts", NestedReach::Outside},
+        {"@/rec", NestedReach::Outside},
+        {"@/rec/sub", NestedReach::Inside},
+        // Files that do not exist: missing when their folder is inside.
+        {"@/rec/gone.ts", NestedReach::Missing},
+        {"@/rec/sub/gone.ts", NestedReach::Missing},
+        {"@/rec-old/gone.ts", NestedReach::Outside},
+        {"@/re/gone.ts", NestedReach::Outside},
+        {"@/rec/nowhere/gone.ts", NestedReach::Outside},
+        // Other protocols never reach a file.
+        {"http://127.0.0.1/@/rec/a.ts", NestedReach::Outside},
+        {"data:,x", NestedReach::Outside},
+    };
+    for (const ReachCase &c : cases) {
+        std::string url = c.url;
+        if (url.find('@') != std::string::npos)
+            url.replace(url.find('@'), 1, dir);
+        std::string target;
+        EXPECT_EQ(reach_of_nested_url(input.c_str(), url.c_str(), &target), c.reach) << url;
+        if (c.reach == NestedReach::Inside && url != input) {
+            EXPECT_EQ(target, fs::canonical(url.substr(url.find('/'))).string()) << url;
+        }
+    }
+}
+
+TEST(InputGuard, AFileUrlNamesThePathTheFileProtocolOpens)
+{
+    // "file://x/y" is opened as "//x/y": the absolute path, whatever lies under
+    // "x/y" relative to the working folder.
+    const std::string dir = fs::canonical(scratch_dir("input_guard_file_url")).string();
+    fs::create_directories(dir + "/rec" + dir + "/secret");
+    fs::create_directories(dir + "/secret");
+    write_file(dir + "/rec/list.m3u8", "x");
+    write_file(dir + "/secret/private.ts", "x");
+    write_file(dir + "/rec" + dir + "/secret/private.ts", "decoy");
+    const std::string before = fs::current_path();
+    fs::current_path(dir + "/rec");
+    std::string target;
+    const std::string url = "file:/" + dir + "/secret/private.ts";
+    EXPECT_EQ(reach_of_nested_url("list.m3u8", url.c_str(), &target), NestedReach::Outside);
+    const std::string inside = "file:" + dir.substr(1) + "/secret/private.ts"; // relative: the decoy
+    EXPECT_EQ(reach_of_nested_url("list.m3u8", inside.c_str(), &target), NestedReach::Inside);
+    EXPECT_EQ(target, dir + "/rec" + dir + "/secret/private.ts");
+    fs::current_path(before);
+}

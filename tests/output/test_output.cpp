@@ -260,8 +260,10 @@ TEST_P(InputAsOutput, IsRefusedAndTheInputKeepsItsBytes)
     fs::copy_file(fx(FixtureKind::H264AacTs), input);
     const std::string before = file_bytes(input);
     std::string output = GetParam().output_for(input, dir);
+    Args args = converter_args(input, output);
+    args.back() = output; // as spelt, "file:" prefix included
 
-    ASSERT_EQ(parse(converter_args(input, output)), 0);
+    ASSERT_EQ(parse(args), 0);
     EXPECT_TRUE(run_failed);
     EXPECT_EQ(nb_output_files, 0);
     EXPECT_TRUE(log.has("Output file '" + output + "' is input file #0", AV_LOG_FATAL))

@@ -20,6 +20,7 @@ Args converter_args_over(const std::string &source, const std::string &out)
 {
     Args words = converter_arguments(source, out);
     words.erase(words.begin()); // run_engine names the program itself
+    words[1] = source;          // a graph, not a file path
     words.insert(words.begin(), {"-f", "lavfi"});
     words.insert(words.end() - 1, {"-frames:v", "3", "-preset", "ultrafast"});
     return words;
