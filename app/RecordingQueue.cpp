@@ -153,6 +153,9 @@ void RecordingQueue::Finish(const RunOutcome &outcome)
     QueuedRecording &recording = Current();
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
         recording.state = QueuedRecording::State::Converted;
+        // Another program took the planned name meanwhile: the run wrote the next.
+        if (!outcome.outputs.empty())
+            recording.output = QFile::decodeName(outcome.outputs.front().c_str());
     } else if (outcome.end == RunEnd::Stopped) {
         recording.state = QueuedRecording::State::Stopped;
     } else {

@@ -96,6 +96,10 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     observer.should_stop = [this]() { return m_stopRequested.load(); };
     // A run the user stopped leaves nothing behind that looks like a finished file.
     observer.discard_when_stopped = true;
+    // Another conversion may write into the same folder: its files are never
+    // replaced, and a typed path to a pipe or device is refused, not waited on.
+    observer.never_replace = true;
+    observer.regular_files_only = true;
     RunOutcome outcome;
     const int status = m_engine.run(argc, argv.data(), &observer, &outcome);
     emit SigRunEnded(outcome);

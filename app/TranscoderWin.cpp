@@ -475,6 +475,9 @@ void TranscoderWin::TakeOutcome(const RunOutcome &outcome)
     }
     m_stopRepeat->stop();
     m_converting = false;
+    // Another program took the planned name meanwhile: the run wrote the next.
+    if (!outcome.outputs.empty())
+        m_outputPath = QFile::decodeName(outcome.outputs.front().c_str());
     ShowResult(outcome);
 }
 

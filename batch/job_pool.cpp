@@ -208,12 +208,15 @@ std::string interrupt_reason(int interrupt)
     return "stopped by signal " + std::to_string(interrupt) + " (" + strsignal(interrupt) + ")";
 }
 
-void settle(const Running &r, int status, int interrupt, const BatchJob &job, JobResult *result)
+void settle(const Running &r, int status, int interrupt, BatchJob *job, JobResult *result)
 {
     if (r.ended) {
         if (r.end.end == "completed") {
             result->status = JobStatus::Converted;
             result->media_us = r.end.out_time_us;
+            // The name was taken meanwhile by another run: the job took the next.
+            if (!r.end.output.empty())
+                job->output = r.end.output;
         } else {
             result->status = r.end.end == "stopped" ? JobStatus::Stopped : JobStatus::Failed;
             result->reason = result->status == JobStatus::Stopped && interrupt ? interrupt_reason(interrupt)
@@ -227,10 +230,10 @@ void settle(const Running &r, int status, int interrupt, const BatchJob &job, Jo
     // writing into the same folder may have put its own file there.
     result->status = interrupt ? JobStatus::Stopped : JobStatus::Failed;
     result->reason = interrupt ? interrupt_reason(interrupt) : describe_exit(status);
-    unlink(partial_output_path(job.output, long(r.pid)).c_str());
+    unlink(partial_output_path(job->output, long(r.pid)).c_str());
     struct stat st;
-    if (r.file_seen && stat(job.output.c_str(), &st) == 0 && st.st_dev == r.file_dev && st.st_ino == r.file_ino)
-        unlink(job.output.c_str());
+    if (r.file_seen && stat(job->output.c_str(), &st) == 0 && st.st_dev == r.file_dev && st.st_ino == r.file_ino)
+        unlink(job->output.c_str());
 }
 
 void note_written_file(const BatchJob &job, Running *r)
@@ -243,7 +246,7 @@ void note_written_file(const BatchJob &job, Running *r)
     r->file_ino = st.st_ino;
 }
 
-void finish(const Running &r, int interrupt, const BatchJob &job, JobResult *result)
+void finish(const Running &r, int interrupt, BatchJob *job, JobResult *result)
 {
     close(r.fd);
     int status = 0;
@@ -310,7 +313,7 @@ int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int
             Running &r = running[i];
             JobResult &result = (*results)[r.index];
             if (fds[i + 1].revents && !read_events(&r, &result, listener)) {
-                finish(r, interrupt, jobs[r.index], &result);
+                finish(r, interrupt, &(*all_jobs)[r.index], &result);
                 listener->job_finished(r.index);
                 fds.erase(fds.begin() + static_cast<long>(i) + 1);
                 running.erase(running.begin() + static_cast<long>(i));

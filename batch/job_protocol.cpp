@@ -3,6 +3,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstring>
+
+extern "C" {
+#include <libavutil/base64.h>
+}
+
 using nlohmann::json;
 
 std::string encode_progress_line(int64_t out_time_us, int64_t duration_us, double speed)
@@ -12,11 +18,37 @@ std::string encode_progress_line(int64_t out_time_us, int64_t duration_us, doubl
     return line.dump() + "\n";
 }
 
-std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us)
+namespace {
+
+// A path as any bytes, in a JSON string: base64.
+std::string path_to_text(const std::string &path)
+{
+    std::string text(AV_BASE64_SIZE(path.size()), '\0');
+    if (!av_base64_encode(&text[0], int(text.size()), reinterpret_cast<const uint8_t *>(path.data()),
+                          int(path.size())))
+        return "";
+    text.resize(strlen(text.c_str()));
+    return text;
+}
+
+std::string path_from_text(const std::string &text)
+{
+    std::string path(AV_BASE64_DECODE_SIZE(text.size()) + 1, '\0');
+    const int n = av_base64_decode(reinterpret_cast<uint8_t *>(&path[0]), text.c_str(), int(path.size()));
+    path.resize(n > 0 ? size_t(n) : 0);
+    return path;
+}
+
+} // namespace
+
+std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us,
+                            const std::string &output)
 {
     // "replace": an engine message may carry bytes of a file name that are not
     // UTF-8; the line must still be sent.
     json line = {{"event", "end"}, {"end", end}, {"reason", reason}, {"out_time_us", out_time_us}};
+    if (!output.empty())
+        line["output"] = path_to_text(output);
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -39,6 +71,7 @@ bool decode_object(const json &j, JobEvent *event)
         event->kind = JobEvent::End;
         event->end = j.value("end", "");
         event->reason = j.value("reason", "");
+        event->output = path_from_text(j.value("output", ""));
         return event->end == "completed" || event->end == "stopped" || event->end == "failed";
     }
     return false;

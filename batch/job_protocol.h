@@ -15,11 +15,15 @@ struct JobEvent {
     // End only:
     std::string end;          // "completed", "stopped" or "failed"
     std::string reason;       // why it failed or stopped; empty when completed
+    std::string output;       // the file a completed run wrote (any bytes); empty when not said
 };
 
 // One line each, ending in "\n".
 std::string encode_progress_line(int64_t out_time_us, int64_t duration_us, double speed);
-std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us);
+// `output`: the file written, sent byte for byte (a file name need not be
+// UTF-8); empty for none.
+std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us,
+                            const std::string &output = "");
 
 // Reads one line (without its "\n"); false when it is not an event.
 bool decode_job_event(const std::string &line, JobEvent *event);

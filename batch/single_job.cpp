@@ -72,6 +72,9 @@ int run_single_job(int event_fd, const char *source, const char *output)
     int64_t reached_us = 0;
     RunObserver observer;
     observer.discard_when_stopped = true;
+    // Another run may write into the same folder: its files are never replaced.
+    observer.never_replace = true;
+    observer.regular_files_only = true;
     observer.should_stop = [] { return g_stop_signal != 0; };
     observer.on_progress = [&](const RunProgress &p) {
         reached_us = p.out_time_us;
@@ -91,7 +94,8 @@ int run_single_job(int event_fd, const char *source, const char *output)
     const int stop_signal = outcome.signal ? outcome.signal : g_stop_signal;
     switch (outcome.end) {
     case RunEnd::Completed:
-        write_all(event_fd, encode_end_line("completed", "", reached_us));
+        write_all(event_fd,
+                  encode_end_line("completed", "", reached_us, outcome.outputs.empty() ? "" : outcome.outputs[0]));
         return 0;
     case RunEnd::Stopped:
         write_all(event_fd, encode_end_line("stopped", stop_reason(stop_signal), reached_us));

@@ -103,6 +103,9 @@ struct RunOutcome {
     int error = 0;               // the library error code behind the failure, 0 if none
     std::string error_text;      // the library's text for it, or the engine's own message
     bool output_removed = false; // the run's output files were removed again
+    // The files the run put in place, under the names they ended with (a run
+    // that never replaces may have moved on to another name).
+    std::vector<std::string> outputs;
 };
 
 struct RunObserver {
@@ -115,6 +118,17 @@ struct RunObserver {
     // A run ended early (stop request, key, signal) removes the files it created,
     // as a failed run does; without it they are finished with their trailers.
     bool discard_when_stopped = false;
+    // A file at an output's name is never replaced, also one that appears while
+    // the run converts (another conversion into the same folder): an output named
+    // by the converter's rule (output_naming.h) then takes the rule's next free
+    // name, any other output fails the run. RunOutcome::outputs says where the
+    // files went. Without it an existing file is replaced once the new one is
+    // complete.
+    bool never_replace = false;
+    // Inputs named by a path must be regular files: a named pipe, a device or a
+    // folder fails the run at once, before anything is opened (a pipe would be
+    // waited on, or drained).
+    bool regular_files_only = false;
 };
 
 // ffmpeg_exec() with an observer (may be nullptr) and an account of the end (may be

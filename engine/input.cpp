@@ -9,8 +9,10 @@
 // by inputs and outputs; guess_input_channel_layout() by inputs and the decode loop.
 #include "engine.h"
 #include "input_guard.h"
+#include "media_scan.h"
 #include "observe.h"
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -379,10 +381,30 @@ bool names_standard_input(const char *filename)
     return !strncmp(filename, "pipe:", 5) || !strcmp(filename, "/dev/stdin");
 }
 
+// A run that takes only regular files (RunObserver::regular_files_only) refuses
+// anything else by name, before it is opened: a named pipe would be waited on or
+// drained, a folder or a device is no recording.
+int refuse_special_input(const char *filename)
+{
+    if (!observer_wants_regular_files())
+        return 0;
+    const char *path = local_file_path(filename);
+    const std::string problem = path ? recording_path_problem(path) : "is not a file";
+    if (problem.empty())
+        return 0;
+    char text[PATH_MAX + 64];
+    snprintf(text, sizeof(text), "%s %s, not a recording file", filename, problem.c_str());
+    av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
+    record_run_failure(RunFailure::SourceUnreadable, AVERROR(EINVAL), text);
+    return -1;
+}
+
 // Opens and probes; on failure everything is released and the message is logged.
 int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filename,
                    const AVInputFormat *forced)
 {
+    if (refuse_special_input(filename) < 0)
+        return -1;
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic) {
         print_error(filename, AVERROR(ENOMEM));

@@ -10,11 +10,13 @@
 #include "observe.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
 const RunObserver *run_observer;
 bool progress_refused; // on_progress returned false
+std::vector<std::string> placed_outputs;
 
 // The longest input from its "-ss" start on, -1 while none is known.
 int64_t longest_input_us = -1;
@@ -47,6 +49,7 @@ void observe_begin(const RunObserver *observer)
 {
     run_observer = observer;
     progress_refused = false;
+    placed_outputs.clear();
     longest_input_us = -1;
     failure_record = FailureRecord();
 }
@@ -101,6 +104,21 @@ void record_run_failure(RunFailure failure, int error, const char *text)
     failure_record.after_stop = engine_stop_cause() != StopCause::None;
 }
 
+bool observer_never_replaces(void)
+{
+    return run_observer && run_observer->never_replace;
+}
+
+bool observer_wants_regular_files(void)
+{
+    return run_observer && run_observer->regular_files_only;
+}
+
+void observe_output_placed(const char *path)
+{
+    placed_outputs.push_back(path);
+}
+
 RunFailure output_failure(int error)
 {
     switch (error) {
@@ -133,6 +151,8 @@ void settle_outcome(RunOutcome *outcome, int status, bool output_removed)
     *outcome = RunOutcome();
     outcome->status = status;
     outcome->output_removed = output_removed;
+    if (status >= 0)
+        outcome->outputs = placed_outputs;
     if (status < 0 && f.failure != RunFailure::None && !f.after_stop) {
         outcome->end = RunEnd::Failed;
     } else if (stop != StopCause::None) {

@@ -56,6 +56,10 @@ bool observer_wants_stop(void);
 // True when the observer listens to progress events.
 bool observer_wants_progress(void);
 bool observer_discards_stopped_output(void);
+bool observer_never_replaces(void);
+bool observer_wants_regular_files(void);
+// A finished output went in place under `path` (its final name).
+void observe_output_placed(const char *path);
 
 // An input was opened: its length from the "-ss" start on counts for the
 // duration the events announce.

@@ -11,11 +11,13 @@
 // end the process. Each failure here is also recorded for the outcome.
 #include "engine.h"
 #include "observe.h"
+#include "output_naming.h"
 #include "platform.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,11 +203,27 @@ bool is_written_file(const OutFile *of, const char *path)
 // Renames the partial file to the final name. A name that was free when the
 // run began must still be free: two conversions that chose the same name (two
 // batch runs into one folder) must not silently replace one another's file.
-int move_into_place(const OutFile *of)
+int move_into_place(OutFile *of)
 {
-    if (of->final_was_free)
-        return plat_rename_no_replace(of->partial_path, of->final_path);
-    return rename(of->partial_path, of->final_path);
+    if (!of->final_was_free)
+        return rename(of->partial_path, of->final_path);
+    while (plat_rename_no_replace(of->partial_path, of->final_path) != 0) {
+        if (errno != EEXIST || !observer_never_replaces())
+            return -1;
+        // Another conversion finished a file under this name meanwhile: this
+        // one moves on to the next free name of the rule.
+        const std::string next = next_free_converted_path(of->final_path);
+        char *moved = next.empty() ? nullptr : av_strdup(next.c_str());
+        if (!moved) {
+            errno = next.empty() ? EEXIST : ENOMEM;
+            return -1;
+        }
+        av_log(nullptr, AV_LOG_WARNING, "'%s' was taken during the conversion; the output is '%s'\n",
+               of->final_path, moved);
+        av_free(of->final_path);
+        of->final_path = moved;
+    }
+    return 0;
 }
 
 } // namespace
@@ -243,6 +261,8 @@ int publish_outputs(void)
         of->created = 0; // complete and in place: nothing to remove any more
         if (!is_written_file(of, of->final_path))
             status = vanished(of, of->final_path);
+        else
+            observe_output_placed(of->final_path);
     }
     return status;
 }

@@ -156,6 +156,28 @@ int create_partial_file(OutFile *of, const char *local)
     return 0;
 }
 
+// For a run that never replaces (RunObserver::never_replace): the name `local`
+// is written under. A free name stays (`moved` empty); a taken one of the
+// converter's rule moves on to the rule's next free name; any other taken name
+// fails the run, and so does a rule with no name left.
+int avoid_taken_output_name(const char *local, std::string *moved)
+{
+    moved->clear();
+    if (!output_path_taken_on_disk(local))
+        return 0;
+    *moved = next_free_converted_path(local);
+    if (!moved->empty()) {
+        av_log(nullptr, AV_LOG_WARNING, "'%s' was taken since the conversion was planned; writing '%s'\n", local,
+               moved->c_str());
+        return 0;
+    }
+    char text[PATH_MAX + 128];
+    snprintf(text, sizeof(text), "'%s' exists already and is kept; no other name for the output is free", local);
+    av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
+    record_run_failure(RunFailure::Other, AVERROR(EEXIST), text);
+    return AVERROR(EEXIST);
+}
+
 // Opens the output's file for writing: a regular file under its partial name
 // (the muxer is told that name, as muxers that read back what they wrote reopen
 // it), anything else directly.
@@ -163,6 +185,14 @@ int open_output_io(OutFile *of, const char *filename)
 {
     AVFormatContext *oc = of->ctx;
     const char *local = local_file_path(filename);
+    std::string moved;
+    if (local && observer_never_replaces()) {
+        int ret = avoid_taken_output_name(local, &moved);
+        if (ret < 0)
+            return ret;
+        if (!moved.empty())
+            filename = local = moved.c_str();
+    }
     if (!replaced_without_question(filename)) {
         int ret = check_overwrite(filename);
         if (ret < 0)

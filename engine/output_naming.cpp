@@ -19,25 +19,51 @@ std::string converted_output_name(const std::string &source_name, int number)
     return name + ".mp4";
 }
 
-bool is_converted_output_name(const std::string &file_name)
+int converted_output_number(const std::string &file_name, std::string *stem)
 {
     static const std::string suffix = ".mp4";
     static const std::string marker = "_converted";
     if (file_name.size() < marker.size() + suffix.size() ||
         file_name.compare(file_name.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return false;
+        return -1;
     const std::string base = file_name.substr(0, file_name.size() - suffix.size());
     const size_t at = base.rfind(marker);
     if (at == std::string::npos)
-        return false;
+        return -1;
+    if (stem)
+        *stem = base.substr(0, at);
     const std::string rest = base.substr(at + marker.size());
     if (rest.empty())
-        return true;
+        return 0;
     // "_<n>" exactly as std::to_string writes a number from 1 up: no sign, no
-    // leading zero.
-    if (rest.size() < 2 || rest[0] != '_' || rest[1] == '0')
-        return false;
-    return rest.find_first_not_of("0123456789", 1) == std::string::npos;
+    // leading zero, and no larger than the rule goes.
+    if (rest.size() < 2 || rest.size() > 6 || rest[0] != '_' || rest[1] == '0' ||
+        rest.find_first_not_of("0123456789", 1) != std::string::npos)
+        return -1;
+    const int number = std::stoi(rest.substr(1));
+    return number <= MAX_OUTPUT_NUMBER ? number : -1;
+}
+
+bool is_converted_output_name(const std::string &file_name)
+{
+    return converted_output_number(file_name, nullptr) >= 0;
+}
+
+std::string next_free_converted_path(const std::string &path, const OutputTakenFn &taken)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string stem;
+    const int number = converted_output_number(path.substr(folder.size()), &stem);
+    if (number < 0)
+        return "";
+    // The stem given a bare "." as its extension: the rule drops exactly that.
+    for (int next = number + 1; next <= MAX_OUTPUT_NUMBER; ++next) {
+        const std::string candidate = folder + converted_output_name(stem + ".", next);
+        if (!taken(candidate))
+            return candidate;
+    }
+    return "";
 }
 
 namespace {

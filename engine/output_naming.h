@@ -17,8 +17,13 @@ constexpr int MAX_OUTPUT_NUMBER = 9999;
 std::string converted_output_name(const std::string &source_name, int number);
 
 // True when a file name (no folder) is one this rule gives: "<stem>_converted.mp4"
-// or "<stem>_converted_<n>.mp4" with n from 1 up, written as the rule writes it.
+// or "<stem>_converted_<n>.mp4" with n from 1 to MAX_OUTPUT_NUMBER, written as
+// the rule writes it.
 bool is_converted_output_name(const std::string &file_name);
+
+// The number of such a name (0 for "<stem>_converted.mp4"), its stem in `stem`
+// when given; -1 for a name the rule does not give.
+int converted_output_number(const std::string &file_name, std::string *stem);
 
 // True when something (a file, a folder, a dangling link) is at `path`, or when a
 // running conversion is writing the file that will get that name (a partial
@@ -38,6 +43,13 @@ using OutputTakenFn = std::function<bool(const std::string &path)>;
 std::string free_output_path(const std::string &folder, const std::string &source_name,
                              const OutputTakenFn &taken = output_path_taken_on_disk,
                              int max_number = MAX_OUTPUT_NUMBER);
+
+// For a path whose name the rule gives: the first path after it by the rule
+// (same folder and stem, the next numbers up to MAX_OUTPUT_NUMBER) for which
+// `taken` says no; "" when every one is taken or the name is not the rule's.
+// A conversion that finds its name taken by someone else moves on with it.
+std::string next_free_converted_path(const std::string &path,
+                                     const OutputTakenFn &taken = output_path_taken_on_disk);
 
 // Where a conversion writes the file that becomes `final_path` once complete: a
 // hidden name in the same folder (a rename there replaces the final name in one

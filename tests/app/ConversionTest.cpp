@@ -8,6 +8,7 @@
 #include "ConverterMsgBox.h"
 #include "TextIds.h"
 #include "TextTable.h"
+#include "TranscodeWorker.h"
 #include "TranscoderWin.h"
 #include "VelaFileButton.h"
 #include "VelaLineEdit.h"
@@ -301,6 +302,42 @@ void ConversionTest::eachConversionWritesTheNextH264BaselineMp4()
     }
     QCOMPARE(Entries(folder),
              (QStringList{"clip.ts", "clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"}));
+}
+
+namespace {
+
+const char kOtherProgramsFile[] = "another program's file";
+
+// The real engine, after another program has put a file under the output's name
+// (the last word), as a second converter writing into the same folder may.
+int EngineAfterTheNameIsTaken(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    QFile taken(QFile::decodeName(argv[argc - 1]));
+    if (taken.open(QIODevice::WriteOnly))
+        taken.write(kOtherProgramsFile);
+    taken.close();
+    return ffmpeg_exec_observed(argc, argv, observer, outcome);
+}
+
+} // namespace
+
+void ConversionTest::aNameTakenAfterOkIsKeptAndTheNextOneIsWritten()
+{
+    const QString folder = ScratchFolder(QStringLiteral("convert_name_taken"));
+    const QString source = ShortRecording(folder + QStringLiteral("/clip.ts"));
+    QVERIFY(!source.isEmpty());
+    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineAfterTheNameIsTaken, ffmpeg_request_stop});
+    auto window = ShownWindow();
+    TranscodeWorker::SetEngine(real);
+    WindowParts parts(window.get());
+    ChooseSource(s_dialogs, parts, source);
+
+    QVERIFY2(ConvertAndWait(parts, QStringLiteral("clip_converted_1.mp4")), qPrintable(parts.StatusText()));
+    QCOMPARE(Entries(folder), (QStringList{"clip.ts", "clip_converted.mp4", "clip_converted_1.mp4"}));
+    QFile kept(folder + QStringLiteral("/clip_converted.mp4"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray(kOtherProgramsFile));
+    QVERIFY(ProbeH264BaselineMp4(folder + QStringLiteral("/clip_converted_1.mp4"), 320, 240).ok);
 }
 
 void ConversionTest::shareReaches100OnlyAtTheEndOfARun()

@@ -19,6 +19,7 @@ private slots:
     void cleanup();
 
     void eachConversionWritesTheNextH264BaselineMp4();
+    void aNameTakenAfterOkIsKeptAndTheNextOneIsWritten();
     void shareReaches100OnlyAtTheEndOfARun();
     void accentedNameWithSeveralDotsConverts();
     void stopRequestMadeBetweenRunsDoesNotStopTheNext();

@@ -358,8 +358,9 @@ TEST(BatchCommand, AJobKilledOutrightLeavesNeitherItsOutputNorItsPartialFile)
 }
 
 // Another run writing into the same folder may take the name this job chose
-// while it converts: that file is kept, and this job fails and says why.
-TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobFails)
+// while it converts: that file is kept, and this job moves on to the next free
+// name and reports the file it wrote.
+TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobTakesTheNextName)
 {
     const std::string root = scratch_dir("batch/name_taken");
     fs::create_directories(root + "/in");
@@ -372,16 +373,14 @@ TEST(BatchCommand, AFileThatTookTheNameDuringTheConversionIsKeptAndTheJobFails)
     const BatchRun run = finish_batch(pid, root);
     ASSERT_TRUE(running) << "the job ended before the name was taken: " << run.out;
 
-    EXPECT_EQ(run.status, 1) << run.err;
-    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"1_converted.mp4"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(files_in(root + "/out"), (std::vector<std::string>{"1_converted.mp4", "1_converted_1.mp4"}));
     EXPECT_EQ(fixtures::read_file(root + "/out/1_converted.mp4"), other);
     const json report = read_report(root + "/report.json");
     ASSERT_EQ(report.size(), 1u);
-    EXPECT_EQ(report[0].at("status"), "failed");
-    EXPECT_TRUE(report[0].at("output").is_null());
-    const std::string reason = report[0].at("reason");
-    EXPECT_EQ(reason.rfind("Could not put the finished output in place", 0), 0u) << reason;
-    EXPECT_NE(reason.find("another file took that name during the conversion"), std::string::npos) << reason;
+    EXPECT_EQ(report[0].at("status"), "converted");
+    EXPECT_EQ(report[0].at("output"), root + "/out/1_converted_1.mp4");
+    EXPECT_NE(run.out.find("-> " + root + "/out/1_converted_1.mp4"), std::string::npos) << run.out;
 }
 
 // Two runs into one folder, the second started while the first converts its

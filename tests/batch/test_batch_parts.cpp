@@ -75,6 +75,43 @@ TEST(OutputNaming, FreePathSkipsTakenNamesUpToTheLimit)
     }
 }
 
+TEST(OutputNaming, ARuleNameIsKnownByItsNumberUpToTheLimit)
+{
+    const std::pair<const char *, int> cases[] = {
+        {"cam_converted.mp4", 0},       {"cam_converted_1.mp4", 1},    {"cam_converted_9999.mp4", 9999},
+        {"cam_converted_10000.mp4", -1}, {"cam_converted_0.mp4", -1},   {"cam_converted_01.mp4", -1},
+        {"cam_converted_.mp4", -1},     {"cam_converted_-1.mp4", -1},  {"cam_converted_1x.mp4", -1},
+        {"cam_converted.mov", -1},      {"_converted.mp4", 0},         {"cam.mp4", -1},
+        {"a_converted_2_converted.mp4", 0}, {"cam_converted_99999999999.mp4", -1},
+    };
+    for (const auto &[name, number] : cases) {
+        EXPECT_EQ(converted_output_number(name, nullptr), number) << name;
+        EXPECT_EQ(is_converted_output_name(name), number >= 0) << name;
+    }
+}
+
+TEST(OutputNaming, ATakenNameMovesOnToTheNextFreeOneOfItsStem)
+{
+    const struct {
+        const char *path;
+        std::set<std::string> taken;
+        const char *expected;
+    } cases[] = {
+        {"/out/cam_converted.mp4", {}, "/out/cam_converted_1.mp4"},
+        {"/out/cam_converted.mp4", {"/out/cam_converted_1.mp4"}, "/out/cam_converted_2.mp4"},
+        {"/out/cam_converted_7.mp4", {}, "/out/cam_converted_8.mp4"},
+        {"/out/a.b_converted_9998.mp4", {}, "/out/a.b_converted_9999.mp4"},
+        {"/out/cam_converted_9998.mp4", {"/out/cam_converted_9999.mp4"}, ""},
+        {"/out/cam_converted_9999.mp4", {}, ""},
+        {"cam_converted.mp4", {}, "cam_converted_1.mp4"},
+        {"/out/cam.mp4", {}, ""},
+    };
+    for (const auto &c : cases) {
+        auto taken = [&](const std::string &path) { return c.taken.count(path) > 0; };
+        EXPECT_EQ(next_free_converted_path(c.path, taken), c.expected) << c.path;
+    }
+}
+
 TEST(OutputNaming, OnDiskCheckCountsFilesFoldersAndDanglingLinks)
 {
     const std::string dir = scratch_dir("batch_parts/naming");

@@ -365,6 +365,72 @@ int failure_in_child(Words words, const std::function<bool()> &prepare)
     return WEXITSTATUS(status);
 }
 
+// A run that never replaces: a name taken before the output is opened moves on
+// by the naming rule (other names fail), and the outcome names the file written.
+TEST(ObservedRun, ARunThatNeverReplacesMovesOnToTheNextFreeNameAndSaysWhere)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    const std::string dir = scratch_dir("observed_never_replace");
+    const std::string clip = fixture_path(FixtureKind::H264AacTs);
+    const std::string other = "another program's file\n";
+    for (const char *name : {"/cam_converted.mp4", "/cam_converted_1.mp4", "/plain.mp4"})
+        std::ofstream(dir + name) << other;
+    RunObserver keep;
+    keep.never_replace = true;
+    const struct {
+        const char *output;
+        RunObserver observer;
+        const char *written; // nullptr: the run fails
+    } cases[] = {
+        {"/cam_converted.mp4", keep, "/cam_converted_2.mp4"},
+        {"/cam_converted_5.mp4", keep, "/cam_converted_5.mp4"}, // free: kept as it is
+        {"/plain.mp4", keep, nullptr},                          // not the rule's: nothing to move on to
+        {"/cam_converted_1.mp4", RunObserver{}, "/cam_converted_1.mp4"}, // replaced, as asked
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.output);
+        const Observed r = run_observed(converter_arguments(clip, dir + c.output), c.observer);
+        if (!c.written) {
+            EXPECT_EQ(r.status, -1);
+            EXPECT_NE(r.outcome.error_text.find("exists already and is kept"), std::string::npos)
+                << r.outcome.error_text;
+            EXPECT_TRUE(r.outcome.outputs.empty());
+            continue;
+        }
+        ASSERT_EQ(r.status, 0) << quiet.all_text();
+        EXPECT_EQ(r.outcome.outputs, Words{dir + c.written});
+        EXPECT_TRUE(playable(dir + c.written));
+    }
+    for (const char *name : {"/cam_converted.mp4", "/plain.mp4"}) {
+        std::ifstream in(dir + name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), other) << name;
+    }
+}
+
+TEST(ObservedRun, ARunOfRegularFilesOnlyRefusesPipesFoldersAndDevicesByName)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    const std::string dir = scratch_dir("observed_regular_only");
+    ASSERT_EQ(mkfifo((dir + "/pipe.ts").c_str(), 0600), 0);
+    RunObserver regular;
+    regular.regular_files_only = true;
+    const std::pair<std::string, const char *> cases[] = {
+        {dir + "/pipe.ts", "is a named pipe"},
+        {dir, "is a folder"},
+        {"/dev/zero", "is a device"},
+        {dir + "/missing.ts", "does not exist"},
+    };
+    for (const auto &[input, problem] : cases) {
+        // Without a writer, opening the pipe would wait for ever.
+        const Observed r = run_observed(converter_arguments(input, dir + "/out.mp4"), regular);
+        EXPECT_EQ(r.status, -1) << input;
+        EXPECT_EQ(r.outcome.failure, RunFailure::SourceUnreadable) << input;
+        EXPECT_NE(r.outcome.error_text.find(problem), std::string::npos) << r.outcome.error_text;
+    }
+    EXPECT_EQ(run_observed(converter_arguments(fixture_path(FixtureKind::H264AacTs), dir + "/out.mp4"), regular).status,
+              0);
+}
+
 TEST(ObservedRun, EachFailureKindFromARealCause)
 {
     LogCapture quiet(AV_LOG_ERROR);
