@@ -99,7 +99,7 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     // Another conversion may write into the same folder: its files are never
     // replaced, and a typed path to a pipe or device is refused, not waited on.
     observer.never_replace = true;
-    observer.regular_files_only = true;
+    observer.recordings_only = true;
     RunOutcome outcome;
     const int status = m_engine.run(argc, argv.data(), &observer, &outcome);
     emit SigRunEnded(outcome);

@@ -74,7 +74,7 @@ int run_single_job(int event_fd, const char *source, const char *output)
     observer.discard_when_stopped = true;
     // Another run may write into the same folder: its files are never replaced.
     observer.never_replace = true;
-    observer.regular_files_only = true;
+    observer.recordings_only = true;
     observer.should_stop = [] { return g_stop_signal != 0; };
     observer.on_progress = [&](const RunProgress &p) {
         reached_us = p.out_time_us;

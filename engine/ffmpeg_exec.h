@@ -125,10 +125,11 @@ struct RunObserver {
     // files went. Without it an existing file is replaced once the new one is
     // complete.
     bool never_replace = false;
-    // Inputs named by a path must be regular files: a named pipe, a device or a
-    // folder fails the run at once, before anything is opened (a pipe would be
-    // waited on, or drained).
-    bool regular_files_only = false;
+    // Inputs named by a path must be recordings: regular files (a named pipe, a
+    // device or a folder fails the run at once, before anything is opened: a pipe
+    // would be waited on, or drained), read as the format their content shows
+    // (recognise_by_content in media_scan.h), never one only their name suggests.
+    bool recordings_only = false;
 };
 
 // ffmpeg_exec() with an observer (may be nullptr) and an account of the end (may be

@@ -381,21 +381,34 @@ bool names_standard_input(const char *filename)
     return !strncmp(filename, "pipe:", 5) || !strcmp(filename, "/dev/stdin");
 }
 
-// A run that takes only regular files (RunObserver::regular_files_only) refuses
-// anything else by name, before it is opened: a named pipe would be waited on or
-// drained, a folder or a device is no recording.
-int refuse_special_input(const char *filename)
+// A run of recordings only (RunObserver::recordings_only) refuses anything but a
+// regular file by name, before it is opened (a named pipe would be waited on or
+// drained, a folder or a device is no recording), and reads a file as the
+// format its content shows, never one its name alone suggests (`*format`, when
+// the command line forced none). Returns 0 or -1.
+int check_recording_input(const char *filename, const AVInputFormat **format)
 {
-    if (!observer_wants_regular_files())
+    if (!observer_wants_recordings_only())
         return 0;
     const char *path = local_file_path(filename);
-    const std::string problem = path ? recording_path_problem(path) : "is not a file";
-    if (problem.empty())
+    std::string problem = path ? recording_path_problem(path) : "is not a file";
+    const AVInputFormat *by_content = nullptr;
+    int err = 0;
+    if (problem.empty() && (err = recognise_by_content(path, &by_content)) < 0) {
+        char reason[AV_ERROR_MAX_STRING_SIZE];
+        av_strerror(err, reason, sizeof(reason));
+        problem = err == AVERROR_INVALIDDATA ? "shows no known recording format in its content"
+                                             : "cannot be read: " + std::string(reason);
+    }
+    if (problem.empty()) {
+        if (!*format)
+            *format = by_content;
         return 0;
-    char text[PATH_MAX + 64];
-    snprintf(text, sizeof(text), "%s %s, not a recording file", filename, problem.c_str());
+    }
+    char text[PATH_MAX + 128];
+    snprintf(text, sizeof(text), "%s %s, not a recording", filename, problem.c_str());
     av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
-    record_run_failure(RunFailure::SourceUnreadable, AVERROR(EINVAL), text);
+    record_run_failure(RunFailure::SourceUnreadable, err < 0 ? err : AVERROR(EINVAL), text);
     return -1;
 }
 
@@ -403,7 +416,7 @@ int refuse_special_input(const char *filename)
 int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filename,
                    const AVInputFormat *forced)
 {
-    if (refuse_special_input(filename) < 0)
+    if (check_recording_input(filename, &forced) < 0)
         return -1;
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic) {

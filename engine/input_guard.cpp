@@ -296,7 +296,9 @@ int guard_local_input(AVFormatContext *ic, const char *filename, const AVInputFo
     ic->io_open = open_nested;
     if (!(ic->protocol_whitelist = av_strdup("file")))
         return AVERROR(ENOMEM);
-    if (!forced && !(ic->format_whitelist = av_strdup(watched_demuxers())))
+    // Also for a forced format: the readers it nests (a playlist's segments)
+    // inherit the list.
+    if (!(ic->format_whitelist = av_strdup(watched_demuxers())))
         return AVERROR(ENOMEM);
     return 0;
 }

@@ -104,24 +104,51 @@ std::string recording_path_problem(const std::string &path)
     return "is a device";
 }
 
+int recognise_by_content(const std::string &path, const AVInputFormat **format)
+{
+    *format = nullptr;
+    AVDictionary *opts = nullptr;
+    int ret = av_dict_set(&opts, "protocol_whitelist", "file", 0);
+    AVIOContext *pb = nullptr;
+    if (ret >= 0)
+        ret = avio_open2(&pb, file_path_argument(path).c_str(), AVIO_FLAG_READ, nullptr, &opts);
+    av_dict_free(&opts);
+    if (ret < 0)
+        return ret;
+    // No file name: a reader can only win by what it finds in the bytes.
+    const AVInputFormat *found = nullptr;
+    const int score = av_probe_input_buffer2(pb, &found, "", nullptr, 0, kProbeBytes);
+    avio_closep(&pb);
+    if (score < 0)
+        return score == AVERROR_EOF ? AVERROR_INVALIDDATA : score;
+    if (!found || score <= AVPROBE_SCORE_RETRY)
+        return AVERROR_INVALIDDATA;
+    *format = found;
+    return score;
+}
+
 int probe_media_file(const std::string &path, MediaProbe *probe)
 {
     *probe = MediaProbe();
     if (!recording_path_problem(path).empty())
         return AVERROR(EINVAL);
+    const AVInputFormat *format = nullptr;
+    int ret = recognise_by_content(path, &format);
+    if (ret < 0)
+        return ret;
     const std::string file = file_path_argument(path);
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic)
         return AVERROR(ENOMEM);
     ic->probesize = kProbeBytes;
     ic->max_analyze_duration = kProbeMicroseconds;
-    int ret = guard_local_input(ic, file.c_str(), nullptr);
+    ret = guard_local_input(ic, file.c_str(), format);
     if (ret < 0) {
         avformat_free_context(ic);
         return ret;
     }
     // On failure avformat_open_input frees the context itself.
-    ret = avformat_open_input(&ic, file.c_str(), nullptr, nullptr);
+    ret = avformat_open_input(&ic, file.c_str(), format, nullptr);
     if (ret < 0)
         return ret;
     InputHolder input(ic);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+struct AVInputFormat;
+
 struct MediaProbe {
     bool has_video = false;  // a moving-picture stream (still images do not count)
     bool has_audio = false;
@@ -23,9 +25,19 @@ struct MediaProbe {
 // followed). A pipe or device would be drained, or waited on, by whoever opens it.
 std::string recording_path_problem(const std::string &path);
 
+// The reader whose format the content of the regular file `path` shows (its
+// first bytes, never its name), in `format`; returns the libraries' probe score
+// for it. AVERROR_INVALIDDATA when no reader recognises the content more
+// clearly than the libraries' own "look at more data" mark: random bytes, or a
+// file that only its name makes look like media (text art, raw audio, a raw
+// stream's extension on anything). Another negative error when the file cannot
+// be read. A recording is what its content says, whatever its name.
+int recognise_by_content(const std::string &path, const AVInputFormat **format);
+
 // Opens `path` as media and looks at its streams. Only a regular file is opened
 // (AVERROR(EINVAL) for anything else), always as a file path, never as a URL
-// (file_path_argument). Returns 0 with `probe` filled
+// (file_path_argument), and read as the format its content shows
+// (recognise_by_content; AVERROR_INVALIDDATA when it shows none). Returns 0 with `probe` filled
 // when the file opens (it is a recording when has_video or has_audio is set), or a
 // negative error when it does not open as media.
 int probe_media_file(const std::string &path, MediaProbe *probe);

@@ -109,9 +109,9 @@ bool observer_never_replaces(void)
     return run_observer && run_observer->never_replace;
 }
 
-bool observer_wants_regular_files(void)
+bool observer_wants_recordings_only(void)
 {
-    return run_observer && run_observer->regular_files_only;
+    return run_observer && run_observer->recordings_only;
 }
 
 void observe_output_placed(const char *path)

@@ -57,7 +57,7 @@ bool observer_wants_stop(void);
 bool observer_wants_progress(void);
 bool observer_discards_stopped_output(void);
 bool observer_never_replaces(void);
-bool observer_wants_regular_files(void);
+bool observer_wants_recordings_only(void);
 // A finished output went in place under `path` (its final name).
 void observe_output_placed(const char *path);
 

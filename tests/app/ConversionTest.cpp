@@ -458,6 +458,19 @@ void ConversionTest::closingDuringALongConversionAsksThenRemovesThePartialFile()
     QCOMPARE(Entries(folder), QStringList{QStringLiteral("long.avi")});
 }
 
+namespace {
+
+// The real engine, taking a named pipe as the window's own runs never do: a read
+// that blocks, as one from a hung network folder would.
+int EngineReadingPipes(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    RunObserver reading_pipes = *observer;
+    reading_pipes.recordings_only = false;
+    return ffmpeg_exec_observed(argc, argv, &reading_pipes, outcome);
+}
+
+} // namespace
+
 void ConversionTest::closingWhileTheEngineWaitsOnANamedPipeEndsWithinTwoSeconds()
 {
     // The start of a recording, then nothing: the engine waits for more in a read.
@@ -473,7 +486,9 @@ void ConversionTest::closingWhileTheEngineWaitsOnANamedPipeEndsWithinTwoSeconds(
     QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     StallingWriter writer(pipe, start);
 
+    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineReadingPipes, ffmpeg_request_stop});
     auto window = ShownWindow();
+    TranscodeWorker::SetEngine(real);
     WindowParts parts(window.get());
     ChooseSource(s_dialogs, parts, pipe);
     parts.ok->click();

@@ -155,7 +155,20 @@ TEST(MediaProbe, PicksRecordingsByContentNotByName)
     jpeg.pix_fmt = "yuvj420p";
     snapshot.video = {jpeg};
 
+    // Bytes that only a name makes media: text art (.bin, .nfo), raw streams.
+    std::vector<uint8_t> noise(1600);
+    uint32_t state = 777;
+    for (uint8_t &b : noise)
+        b = uint8_t((state = state * 1103515245u + 12345u) >> 24);
+    for (const char *name : {"/noise.bin", "/noise.nfo", "/noise.h264", "/noise.ul", "/noise.g722"})
+        fixtures::write_file(dir + name, noise);
+
     const ProbeCase cases[] = {
+        {"noise named .bin", dir + "/noise.bin", false, false, false},
+        {"noise named .nfo", dir + "/noise.nfo", false, false, false},
+        {"noise named .h264", dir + "/noise.h264", false, false, false},
+        {"noise named .ul", dir + "/noise.ul", false, false, false},
+        {"noise named .g722", dir + "/noise.g722", false, false, false},
         {"video and audio", fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), true, true, true},
         {"video only", fixtures::fixture_path(fixtures::FixtureKind::H264Raw), true, true, false},
         {"audio only", fixtures::fixture_path(fixtures::FixtureKind::AacM4a), true, false, true},

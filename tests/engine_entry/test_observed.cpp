@@ -407,18 +407,28 @@ TEST(ObservedRun, ARunThatNeverReplacesMovesOnToTheNextFreeNameAndSaysWhere)
     }
 }
 
-TEST(ObservedRun, ARunOfRegularFilesOnlyRefusesPipesFoldersAndDevicesByName)
+TEST(ObservedRun, ARunOfRecordingsOnlyRefusesSpecialFilesAndFilesOnlyTheirNameMakesMedia)
 {
     LogCapture quiet(AV_LOG_ERROR);
-    const std::string dir = scratch_dir("observed_regular_only");
+    const std::string dir = scratch_dir("observed_recordings_only");
     ASSERT_EQ(mkfifo((dir + "/pipe.ts").c_str(), 0600), 0);
+    std::string noise(1600, '\0');
+    uint32_t state = 12345;
+    for (char &c : noise)
+        c = char((state = state * 1103515245u + 12345u) >> 24);
+    for (const char *name : {"/noise.bin", "/noise.h264", "/noise.al"})
+        std::ofstream(dir + name, std::ios::binary) << noise;
     RunObserver regular;
-    regular.regular_files_only = true;
+    regular.recordings_only = true;
     const std::pair<std::string, const char *> cases[] = {
         {dir + "/pipe.ts", "is a named pipe"},
         {dir, "is a folder"},
         {"/dev/zero", "is a device"},
         {dir + "/missing.ts", "does not exist"},
+        // Readers that take any bytes by their name alone: text art, raw streams.
+        {dir + "/noise.bin", "shows no known recording format"},
+        {dir + "/noise.h264", "shows no known recording format"},
+        {dir + "/noise.al", "shows no known recording format"},
     };
     for (const auto &[input, problem] : cases) {
         // Without a writer, opening the pipe would wait for ever.
