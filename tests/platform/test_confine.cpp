@@ -5,6 +5,7 @@
 // threads, and kernels that lack Landlock or seccomp (made so with a seccomp
 // filter of the test's own). Rows the running kernel cannot support are skipped.
 #include "confine.h"
+#include "kernel_fakes.h"
 #include "loopback_listener.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <linux/landlock.h>
-#include <seccomp.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -29,17 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-int kernel_landlock_abi()
-{
-    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
-    return abi < 0 ? 0 : int(abi);
-}
-
-bool kernel_has_seccomp()
-{
-    return prctl(PR_GET_SECCOMP, 0, 0, 0, 0) >= 0 || errno != EINVAL;
-}
 
 // What a probe ended with: "0", or the errno's name.
 std::string outcome(int error)
@@ -425,19 +412,6 @@ TEST(Threads, OnlyTheConfinedThreadAndThoseItStartsLaterAreConfined)
 
 // ---- kernels that lack what is asked, and kernels that refuse it ----------------------------
 
-// Makes `syscall_nr` (whose first argument is `arg0`, when given) fail with `error`
-// for this thread, as a kernel without it would.
-bool fake_kernel_answer(int syscall_nr, int error, const long *arg0 = nullptr)
-{
-    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
-    const scmp_arg_cmp first = {0, SCMP_CMP_EQ, arg0 ? uint64_t(*arg0) : 0, 0};
-    bool ok = filter && seccomp_rule_add_array(filter, SCMP_ACT_ERRNO(uint32_t(error)), syscall_nr, arg0 ? 1 : 0,
-                                               &first) == 0 &&
-              seccomp_load(filter) == 0;
-    seccomp_release(filter);
-    return ok;
-}
-
 // A negative errno, whichever.
 constexpr int kAnyFailure = 1;
 
@@ -453,7 +427,7 @@ struct KernelRow {
 const long kGetSeccomp = PR_GET_SECCOMP;
 
 const KernelRow kKernelRows[] = {
-    {"LandlockNotBuiltIn", [] { return fake_kernel_answer(SCMP_SYS(landlock_create_ruleset), ENOSYS); }, 0, 0, true,
+    {"LandlockNotBuiltIn", fake_kernel_without_landlock, 0, 0, true,
      "has no Landlock"},
     {"LandlockTurnedOffAtBoot", [] { return fake_kernel_answer(SCMP_SYS(landlock_create_ruleset), EOPNOTSUPP); }, 0, 0,
      true, "has no Landlock"},
@@ -483,7 +457,7 @@ TEST_P(Kernels, WhatIsMissingIsReportedAndWhatIsRefusedFails)
         GTEST_SKIP() << "needs a kernel with Landlock and seccomp to take them away";
     const Tree t = make_tree(std::string("kernel_") + row.name);
     const std::string got = in_child([&] {
-        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !row.fake())
+        if (!row.fake())
             return std::string("cannot fake the kernel");
         ConfineApplied applied;
         std::string note;
