@@ -163,6 +163,11 @@ const EntryRow kEntries[] = {
     {"OnTheNetwork", [](const Folders &) { return network().url("x.ts"); }, false},
 };
 
+void PrintTo(const EntryRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
 std::string entry_name(const ::testing::TestParamInfo<EntryRow> &info)
 {
     return info.param.name;

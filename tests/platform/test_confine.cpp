@@ -219,6 +219,11 @@ const FileRow kFileRows[] = {
     {"ReadAnotherDevice", 1, EACCES, [](const Tree &) { return read_file("/dev/zero"); }},
 };
 
+void PrintTo(const FileRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
 std::string row_name(const ::testing::TestParamInfo<FileRow> &info)
 {
     return info.param.name;
@@ -442,6 +447,11 @@ const KernelRow kKernelRows[] = {
     {"SeccompRefusingTheFilter", [] { return fake_kernel_answer(SCMP_SYS(seccomp), EBUSY); }, kAnyFailure, -1, false,
      "could not confine the conversion (seccomp"},
 };
+
+void PrintTo(const KernelRow &row, std::ostream *os)
+{
+    *os << row.name;
+}
 
 std::string kernel_row_name(const ::testing::TestParamInfo<KernelRow> &info)
 {
