@@ -483,23 +483,4 @@ TEST_P(Kernels, WhatIsMissingIsReportedAndWhatIsRefusedFails)
 }
 INSTANTIATE_TEST_SUITE_P(Faked, Kernels, ::testing::ValuesIn(kKernelRows), kernel_row_name);
 
-// A thread may be confined by at most 16 Landlock layers: the 16th is still taken,
-// a 17th is refused as an error (not taken for a kernel without Landlock).
-TEST(Kernels, TheLastLayerTheKernelAllowsIsTakenAndOneMoreFails)
-{
-    if (!kernel_landlock_abi())
-        GTEST_SKIP() << "the kernel has no Landlock";
-    const Tree t = make_tree("layers");
-    const std::string got = in_child([&] {
-        std::string statuses;
-        for (int layer = 1; layer <= 17; layer++) {
-            const int status = plat_confine_thread(rules_for(t), nullptr, nullptr);
-            if (layer >= 16)
-                statuses += (statuses.empty() ? "" : " ") + std::to_string(status);
-        }
-        return statuses + " " + outcome(read_file(t.a + "/in.txt"));
-    });
-    EXPECT_EQ(got, "0 " + std::to_string(-E2BIG) + " 0");
-}
-
 } // namespace
