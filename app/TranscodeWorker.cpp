@@ -1,17 +1,67 @@
-// The conversion worker. DoWork runs on the worker thread; ArgList, SetEngine and the
-// stop request are called from the GUI thread.
+// The conversion worker. DoWork runs on the worker thread and each conversion on a
+// thread of its own that the kernel confines; ArgList, SetEngine and the stop
+// request are called from the GUI thread.
 #include "TranscodeWorker.h"
+
+#include "confine.h"
 
 #include <QByteArray>
 #include <QDebug>
 #include <QList>
 
 #include <cstdio>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
 
 TranscodeWorker::Engine s_engine = TranscodeWorker::DefaultEngine();
+
+// Where converter_arguments() puts the paths.
+constexpr int ConverterWords = 12;
+constexpr int SourceWord = 2;
+constexpr int OutputWord = 11;
+
+// The converter's words reach the source's folder and write in the output's; any
+// other list only the system's folders.
+ConfineRules RulesFor(int argc, char **argv)
+{
+    if (argc == ConverterWords)
+        return conversion_confinement(argv[SourceWord], argv[OutputWord]);
+    return system_confinement();
+}
+
+// A run that never reached the engine.
+RunOutcome NotRun(int error, const std::string &reason)
+{
+    RunOutcome outcome;
+    outcome.status = -1;
+    outcome.end = RunEnd::Failed;
+    outcome.failure = RunFailure::Other;
+    outcome.error = error;
+    outcome.error_text = reason;
+    return outcome;
+}
+
+// On the conversion's own thread: confines it, then runs the engine there. The
+// confinement holds for this thread and the threads the engine starts, never for
+// the window's. A kernel without Landlock is told on standard error (the
+// engine's folder guard then holds alone); any other failure refuses the run.
+int ConfinedRun(const TranscodeWorker::Engine &engine, int argc, char **argv, const RunObserver &observer,
+                RunOutcome *outcome)
+{
+    ConfineApplied applied;
+    std::string note;
+    const int ret = plat_confine_thread(RulesFor(argc, argv), &applied, &note);
+    if (ret < 0 || !applied.landlock_abi)
+        fprintf(stderr, "%s\n", note.c_str());
+    if (ret < 0) {
+        *outcome = NotRun(ret, note);
+        return -1;
+    }
+    return engine.run(argc, argv, &observer, outcome);
+}
 
 } // namespace
 
@@ -101,7 +151,16 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     observer.never_replace = true;
     observer.recordings_only = true;
     RunOutcome outcome;
-    const int status = m_engine.run(argc, argv.data(), &observer, &outcome);
+    int status = -1;
+    // SigProgress then comes from the conversion's thread: queued to the window
+    // like the other signals. The engine records that thread as the run's, so a
+    // stop request still wakes it there.
+    try {
+        std::thread conversion([&]() { status = ConfinedRun(m_engine, argc, argv.data(), observer, &outcome); });
+        conversion.join();
+    } catch (const std::system_error &error) {
+        outcome = NotRun(-error.code().value(), error.what());
+    }
     emit SigRunEnded(outcome);
     emit SigResultReady(status);
 }

@@ -8,7 +8,9 @@
 // probes every file and may take a while. DoWork turns the list
 // into the argc/argv pair the engine takes (UTF-8 bytes, because start-up sets the
 // locale codec to UTF-8), prints the words, runs the engine's observed entry to its
-// end and forwards what it reports.
+// end and forwards what it reports. The run itself goes on a fresh thread, joined
+// before DoWork returns, that the kernel first confines to the source's folder and
+// the output's (platform/confine.h), so the window's own threads stay free.
 //
 //     worker->moveToThread(&thread);
 //     connect(window, &TranscoderWin::SigTranscode, worker, &TranscodeWorker::DoWork);
@@ -80,8 +82,11 @@ signals:
     void SigCollected(RecordingList Recordings);
 
 public slots:
-    // Runs one conversion to its end; emits SigRunEnded with the engine's account and
-    // SigResultReady with its status. Runs ended early remove their output.
+    // Runs one conversion to its end on a confined thread of its own; emits
+    // SigRunEnded with the engine's account and SigResultReady with its status (from
+    // this thread; SigProgress comes from the conversion's). Runs ended early remove
+    // their output. When the thread cannot be confined (for another reason than a
+    // kernel without Landlock), the engine is not run: RunFailure::Other, status -1.
     void DoWork(const QStringList &ArgList);
     // The recordings among files and folders (RecordingQueue::Collect); emits
     // SigCollected with them. A stop request (RequestStop) ends the search early,

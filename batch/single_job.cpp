@@ -1,6 +1,7 @@
 // One conversion in its own process, reporting to the batch command over a pipe.
 #include "single_job.h"
 
+#include "confine.h"
 #include "ffmpeg_exec.h"
 #include "job_protocol.h"
 
@@ -9,6 +10,10 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace {
 
@@ -64,11 +69,30 @@ std::string stop_reason(int signal_number)
     return "stopped on request";
 }
 
+// The kernel refuses this process whatever a conversion must not touch (other
+// folders, the network), whatever the recording asks the engine to open; the
+// event pipe is open already. False when confinement failed for another reason
+// than a kernel without it: the job must then not convert at all.
+bool confine_job(const char *source, const char *output, std::string *note)
+{
+    ConfineApplied applied;
+    if (plat_confine_thread(conversion_confinement(source, output), &applied, note) < 0)
+        return false;
+    if (!applied.landlock_abi)
+        av_log(nullptr, AV_LOG_INFO, "%s\n", note->c_str());
+    return true;
+}
+
 } // namespace
 
 int run_single_job(int event_fd, const char *source, const char *output)
 {
     catch_stop_signals();
+    std::string confine_note;
+    if (!confine_job(source, output, &confine_note)) {
+        write_all(event_fd, encode_end_line("failed", confine_note, 0));
+        return 1;
+    }
     int64_t reached_us = 0;
     RunObserver observer;
     observer.discard_when_stopped = true;

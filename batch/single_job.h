@@ -7,6 +7,9 @@
 constexpr char SINGLE_JOB_ARGUMENT[] = "--single-job";
 
 // Runs the converter's conversion of `source` into `output`, writing its events
-// (job_protocol.h) to `event_fd`. A stopped run leaves no output. Returns the
-// process's exit status: 0 converted, 1 failed, 128 + n when stopped by signal n.
+// (job_protocol.h) to `event_fd`. The process first confines itself to the
+// source's folder and the output's (platform/confine.h); when that fails for
+// another reason than a kernel without Landlock, nothing is converted and the end
+// line says why. A stopped run leaves no output. Returns the process's exit
+// status: 0 converted, 1 failed, 128 + n when stopped by signal n.
 int run_single_job(int event_fd, const char *source, const char *output);

@@ -10,7 +10,7 @@ packages=(
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5svg5
   libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev
   libswscale-dev libswresample-dev libpostproc-dev libavdevice-dev
-  libjsoncpp-dev libgtest-dev libcli11-dev nlohmann-json3-dev
+  libjsoncpp-dev libgtest-dev libcli11-dev nlohmann-json3-dev libseccomp-dev
   python3
   fonts-wqy-zenhei fonts-dejavu-core fonts-thai-tlwg fonts-noto-core
   "$@"

@@ -6,6 +6,7 @@
 // system language), only the language check runs; with WVC_FIT_LANGUAGE set, only
 // the check that the language's texts fit the window and the message box.
 #include "ChildWindow.h"
+#include "ConfineTest.h"
 #include "ControlTest.h"
 #include "ConversionTest.h"
 #include "CursorMgr.h"
@@ -43,9 +44,10 @@ int main(int argc, char **argv)
     WindowTest window;
     ControlTest control;
     ConversionTest conversion;
+    ConfineTest confine;
     // WVC_TEST_CLASS=<name> runs that class alone (while working on it).
     const QString only = qEnvironmentVariable("WVC_TEST_CLASS");
-    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion}) {
+    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine}) {
         if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
             failures += QTest::qExec(test, argc, argv);
     }

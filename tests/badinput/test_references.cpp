@@ -5,6 +5,7 @@
 #include "crafted.h"
 #include "ffmpeg_exec.h"
 #include "folder_watch.h"
+#include "loopback_listener.h"
 
 #include <gtest/gtest.h>
 
@@ -38,53 +39,9 @@ namespace {
 
 // ---- references to other files -----------------------------------------------------------
 
-// A local TCP port that counts the connections made to it.
-class Listener {
-public:
-    Listener()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (fd_ < 0 || bind(fd_, (sockaddr *)&addr, len) != 0 || listen(fd_, 8) != 0 ||
-            getsockname(fd_, (sockaddr *)&addr, &len) != 0)
-            throw std::runtime_error("no local port to listen on");
-        port_ = ntohs(addr.sin_port);
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p = {fd_, POLLIN, 0};
-                if (poll(&p, 1, 50) > 0) {
-                    const int client = accept(fd_, nullptr, nullptr);
-                    if (client >= 0) {
-                        connections_++;
-                        close(client);
-                    }
-                }
-            }
-        });
-    }
-    ~Listener()
-    {
-        stop_ = true;
-        thread_.join();
-        close(fd_);
-    }
-    std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + path; }
-    int connections() const { return connections_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::thread thread_;
-};
-
-Listener &network(void)
+LoopbackListener &network(void)
 {
-    static Listener listener;
+    static LoopbackListener listener;
     return listener;
 }
 
