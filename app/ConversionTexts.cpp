@@ -2,6 +2,7 @@
 
 #include "TextIds.h"
 #include "TextTable.h"
+#include "printable.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -61,6 +62,11 @@ qint64 RemainingMicroseconds(const RunProgress &progress, bool stopAsked)
 QString ConvertingTitle()
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING) + QStringLiteral("...");
+}
+
+QString Shown(const QString &text)
+{
+    return QString::fromStdString(printable_text(text.toStdString()));
 }
 
 QString ClockText(qint64 microseconds)
@@ -127,7 +133,7 @@ QString NamesTakenReason()
 QString QueueLine(int number, int total, const QString &fileName)
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_POSITION).arg(number).arg(total) + PartSeparator
-           + fileName;
+           + Shown(fileName);
 }
 
 QString QueueOverall(int percent, qint64 remainingUs)

@@ -32,6 +32,10 @@ ProgressView DescribeProgress(const RunProgress &progress, bool stopAsked = fals
 // The title before the first progress event: "Converting...".
 QString ConvertingTitle();
 
+// A file name or path as the window shows it: control characters escaped
+// (printable_text), so a name cannot break a line or hide its end.
+QString Shown(const QString &text);
+
 // A duration as m:ss below an hour and h:mm:ss from there on; negative times as 0:00.
 QString ClockText(qint64 microseconds);
 
@@ -41,7 +45,8 @@ QString FailureReason(RunFailure failure);
 // window then runs no conversion at all).
 QString NamesTakenReason();
 
-// Several recordings in one go. The loading box's queue line: "2 of 5  ·  cam02.ts".
+// Several recordings in one go. The loading box's queue line: "2 of 5  ·  cam02.ts"
+// (the name as Shown()).
 QString QueueLine(int number, int total, const QString &fileName);
 // Its detail line: the share of all the recordings done and, when known, the time
 // still needed for all of them: "All recordings: 30%  ·  4:10 left".

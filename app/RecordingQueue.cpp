@@ -1,6 +1,7 @@
 // The recordings of a queue; see RecordingQueue.h.
 #include "RecordingQueue.h"
 
+#include "ConversionTexts.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "media_scan.h"
@@ -102,14 +103,14 @@ QString RecordingQueue::FieldText() const
         return QString();
     // One multi-argument call: a "%2" in the file name stays as it is.
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SOURCE)
-        .arg(FileName(m_recordings.first().source), QString::number(m_recordings.size() - 1));
+        .arg(ConversionTexts::Shown(FileName(m_recordings.first().source)), QString::number(m_recordings.size() - 1));
 }
 
 QString RecordingQueue::ToolTip() const
 {
     QStringList sources;
     for (const QueuedRecording &recording : m_recordings)
-        sources.append(recording.source);
+        sources.append(ConversionTexts::Shown(recording.source));
     return sources.join(QLatin1Char('\n'));
 }
 

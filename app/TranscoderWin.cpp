@@ -248,7 +248,7 @@ void TranscoderWin::InitConnect()
     });
     connect(m_destinationEdit, &VelaLineEdit::SigValidated, this, [this](bool legal) {
         if (legal)
-            m_destinationEdit->setToolTip(m_destinationEdit->text());
+            m_destinationEdit->setToolTip(ConversionTexts::Shown(m_destinationEdit->text()));
     });
     connect(m_sourceEdit, &QLineEdit::textEdited, this, [this]() { OnSourceEdited(); });
     connect(m_destinationEdit, &QLineEdit::textEdited, this, [this]() { m_destinationFromSource = false; });
@@ -353,7 +353,7 @@ void TranscoderWin::OnSourceEdited()
 
 void TranscoderWin::RefreshSourceToolTip()
 {
-    m_sourceEdit->setToolTip(m_queue.IsQueue() ? m_queue.ToolTip() : m_sourceEdit->text());
+    m_sourceEdit->setToolTip(m_queue.IsQueue() ? m_queue.ToolTip() : ConversionTexts::Shown(m_sourceEdit->text()));
 }
 
 void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
@@ -485,10 +485,10 @@ void TranscoderWin::ShowResult(const RunOutcome &outcome)
 {
     VelaStatusWidget *status = m_bottomBar->StatusWidget();
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
-        const QString name = m_outputPath.mid(m_outputPath.lastIndexOf(QLatin1Char('/')) + 1);
+        const QString name = ConversionTexts::Shown(FileNameOf(m_outputPath));
         m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(name), 0);
         status->SetClickable(true);
-        status->setToolTip(m_outputPath);
+        status->setToolTip(ConversionTexts::Shown(m_outputPath));
         m_loadingMask->HideMask();
         return;
     }
@@ -766,7 +766,7 @@ void TranscoderWin::FinishQueue(bool stopped)
     // Every output is in the destination folder, which a click opens.
     VelaStatusWidget *status = m_bottomBar->StatusWidget();
     status->SetClickable(converted > 0);
-    status->setToolTip(converted > 0 ? FolderOf(m_outputPath) : QString());
+    status->setToolTip(converted > 0 ? ConversionTexts::Shown(FolderOf(m_outputPath)) : QString());
 }
 
 void TranscoderWin::ShowQueueSummary()
@@ -777,7 +777,7 @@ void TranscoderWin::ShowQueueSummary()
             continue;
         const QString reason = recording.namesTaken ? ConversionTexts::NamesTakenReason()
                                                     : ConversionTexts::FailureReason(recording.failure);
-        failures.append({FileNameOf(recording.source), reason});
+        failures.append({ConversionTexts::Shown(FileNameOf(recording.source)), reason});
     }
     ShowBox(new ConverterMsgBox(this, ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size()),
                                 failures));

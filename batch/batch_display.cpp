@@ -1,6 +1,8 @@
 // Progress and result lines of the batch command.
 #include "batch_display.h"
 
+#include "printable.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -64,7 +66,7 @@ int terminal_columns(FILE *out)
 
 std::string running_line(const BatchJob &job, const JobResult &result)
 {
-    std::string line = "  " + file_name(job.source) + "  ";
+    std::string line = "  " + printable_text(file_name(job.source)) + "  ";
     const int64_t total = expected_us(job, result);
     if (total > 0)
         line += std::to_string(std::min<int64_t>(100, result.out_time_us * 100 / total)) + "%  " +
@@ -110,12 +112,12 @@ std::string finished_line(const BatchJob &job, const JobResult &result)
 {
     switch (result.status) {
     case JobStatus::Converted:
-        return "converted: " + job.source + " -> " + job.output + " (" + clock_text(result.media_us / kMicroseconds) +
+        return "converted: " + printable_text(job.source) + " -> " + printable_text(job.output) + " (" + clock_text(result.media_us / kMicroseconds) +
                " of media in " + fixed(result.seconds, 1) + " s)";
     case JobStatus::Failed:
-        return "failed: " + job.source + ": " + result.reason;
+        return "failed: " + printable_text(job.source) + ": " + printable_text(result.reason);
     case JobStatus::Stopped:
-        return "stopped: " + job.source + ": " + result.reason;
+        return "stopped: " + printable_text(job.source) + ": " + printable_text(result.reason);
     case JobStatus::NotStarted:
     case JobStatus::Running:
         break;

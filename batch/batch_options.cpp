@@ -3,6 +3,7 @@
 
 #include "batch_report.h"
 #include "media_scan.h"
+#include "printable.h"
 
 #include <CLI/CLI.hpp>
 
@@ -212,7 +213,7 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
 
 int usage_error(const std::string &message)
 {
-    std::cerr << kName << ": " << message << "\n"
+    std::cerr << kName << ": " << printable_text(message) << "\n"
               << "Try '" << kName << " --help' for more information.\n";
     return BATCH_EXIT_USAGE;
 }

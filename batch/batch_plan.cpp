@@ -3,6 +3,7 @@
 
 #include "media_scan.h"
 #include "output_naming.h"
+#include "printable.h"
 
 #include <filesystem>
 #include <iostream>
@@ -18,11 +19,11 @@ void add_folder(const std::string &folder, std::vector<BatchJob> *jobs)
     std::vector<std::string> files;
     std::vector<MediaProbe> probes;
     if (find_media_files(folder, &files, &probes) < 0) {
-        std::cerr << "wardline-convert: cannot read the folder " << folder << "\n";
+        std::cerr << "wardline-convert: cannot read the folder " << printable_text(folder) << "\n";
         return;
     }
     if (files.empty())
-        std::cerr << "wardline-convert: no recordings in " << folder << "\n";
+        std::cerr << "wardline-convert: no recordings in " << printable_text(folder) << "\n";
     for (size_t i = 0; i < files.size(); i++) {
         BatchJob job;
         job.source = files[i];

@@ -1,6 +1,8 @@
 // Writing the batch command's JSON report.
 #include "batch_report.h"
 
+#include "printable.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
@@ -122,19 +124,19 @@ bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
     // here is written and renamed.
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        std::cerr << "wardline-convert: cannot write the report " << temp << ": " << strerror(errno) << "\n";
+        std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(errno) << "\n";
         return false;
     }
     const bool written = write_all(fd, report_text(jobs, results));
     const int saved = errno;
     if (close(fd) != 0 || !written) {
-        std::cerr << "wardline-convert: cannot write the report " << temp << ": " << strerror(written ? errno : saved)
+        std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(written ? errno : saved)
                   << "\n";
         unlink(temp.c_str());
         return false;
     }
     if (rename(temp.c_str(), path.c_str()) != 0) {
-        std::cerr << "wardline-convert: cannot write the report " << path << ": " << strerror(errno) << "\n";
+        std::cerr << "wardline-convert: cannot write the report " << printable_text(path) << ": " << strerror(errno) << "\n";
         unlink(temp.c_str());
         return false;
     }

@@ -8,6 +8,7 @@
 #include "batch_report.h"
 #include "job_pool.h"
 #include "platform.h"
+#include "printable.h"
 #include "single_job.h"
 
 #include <csignal>
@@ -30,10 +31,10 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs)
     int status = 0;
     for (const BatchJob &job : jobs) {
         if (job.output.empty()) {
-            printf("%s -> (no free output name)\n", job.source.c_str());
+            printf("%s -> (no free output name)\n", printable_text(job.source).c_str());
             status = kExitFailed;
         } else {
-            printf("%s -> %s\n", job.source.c_str(), job.output.c_str());
+            printf("%s -> %s\n", printable_text(job.source).c_str(), printable_text(job.output).c_str());
         }
     }
     return status;

@@ -321,6 +321,21 @@ void WindowTest::convertingCoversTheWindowUntilTheResultArrives()
     SaveScreenshot(window.get(), QStringLiteral("app_done"));
 }
 
+void WindowTest::namesAreShownWithTheirControlCharactersEscaped()
+{
+    // A newline, a terminal's escape sequence and a right-to-left override in a
+    // recording's name: shown as escapes, never acted on.
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("window_escapes"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/cam\n01\x1b[2J\u202egpj.ts"));
+    QCOMPARE(parts.source->toolTip(), folder + QStringLiteral("/cam\\n01\\x1b[2J\\u202egpj.ts"));
+    parts.ok->click();
+    QTRY_COMPARE(parts.StatusText(), CompleteText(QStringLiteral("cam\\n01\\x1b[2J\\u202egpj_converted.mp4")));
+    QCOMPARE(ConversionTexts::QueueLine(1, 2, QStringLiteral("a\tb\\c.ts")),
+             QStringLiteral("1 of 2  \u00b7  a\\tb\\\\c.ts"));
+}
+
 void WindowTest::failedConversionShowsTheBoxAndTheMaskGoesWithIt()
 {
     // The real engine, given a source that is no recording.

@@ -25,6 +25,7 @@ private slots:
     void choosingASourceFillsOnlyAnEmptyDestination();
     void choosingAFolderFillsTheDestination();
     void convertingCoversTheWindowUntilTheResultArrives();
+    void namesAreShownWithTheirControlCharactersEscaped();
     void failedConversionShowsTheBoxAndTheMaskGoesWithIt();
     void noFreeOutputNameFailsWithoutRunningTheEngine();
     void aboutBoxShowsNameVersionAndNotice();

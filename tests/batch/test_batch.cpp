@@ -422,6 +422,38 @@ TEST(BatchCommand, ConcurrentRunsIntoOneFolderEndWithDistinctOutputs)
     EXPECT_EQ(files_in(out), names);
 }
 
+// A name is any bytes: a newline in it must not forge a line of its own, nor an
+// escape sequence reach the terminal. The report keeps the name exactly.
+TEST(BatchCommand, NamesWithControlCharactersAreEscapedInEveryLineAndExactInTheReport)
+{
+    const std::string root = scratch_dir("batch/control_names");
+    const std::string name = "cam\nconverted: forged.ts -> /tmp/x.mp4\x1b]0;owned\x07";
+    const std::string source = root + "/in/" + name + ".ts";
+    copy_fixture(FixtureKind::H264AacTs, source);
+    copy_fixture(FixtureKind::H264AacTs, root + "/in/" + name + "2.mkv"); // read by its content
+    for (const bool dry_run : {true, false}) {
+        std::vector<std::string> args = {"--report", root + "/report.json", root + "/in"};
+        if (dry_run)
+            args.insert(args.begin(), "--dry-run");
+        const BatchRun run = run_batch(args, root);
+        SCOPED_TRACE(dry_run ? "dry run" : "run");
+        EXPECT_EQ(run.out.find_first_of("\x1b\x07"), std::string::npos) << run.out;
+        EXPECT_EQ(run.err.find_first_of("\x1b\x07"), std::string::npos) << run.err;
+        std::istringstream lines(run.out);
+        int line_count = 0;
+        for (std::string line; std::getline(lines, line);) {
+            line_count++;
+            EXPECT_EQ(line.rfind("converted: forged", 0), std::string::npos) << line;
+            EXPECT_NE(line.find("cam\\nconverted: forged.ts"), std::string::npos) << line;
+        }
+        EXPECT_EQ(line_count, 2) << run.out;
+    }
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 2u);
+    EXPECT_EQ(report[0].at("source"), source);
+    EXPECT_EQ(report[0].at("output"), root + "/in/" + name + "_converted.mp4");
+}
+
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
 {
     const std::string root = scratch_dir("batch/dry_run");

@@ -8,6 +8,7 @@
 #include "fixture_io.h"
 #include "media_scan.h"
 #include "output_naming.h"
+#include "printable.h"
 
 #include <gtest/gtest.h>
 
@@ -319,6 +320,27 @@ TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
             EXPECT_STREQ(protocol, "file") << c.first;
         }
     }
+}
+
+TEST(Printable, ControlCharactersAreEscapedAndEverythingElseKept)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"cam01.ts", "cam01.ts"},
+        {"a\nconverted: x", "a\\nconverted: x"},
+        {"a\r\tb", "a\\r\\tb"},
+        {"back\\slash", "back\\\\slash"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+        {"\x1f|\x20|\x7e|\x7f", "\\x1f| |~|\\x7f"},
+        // C1 controls (U+0080..U+009F) and reordering marks; their neighbours stay.
+        {"\xc2\x7f|\xc2\x80|\xc2\x9f|\xc2\xa0", "\xc2\\x7f|\\u0080|\\u009f|\xc2\xa0"},
+        {"\u2029|\u202a|\u202e|\u202f", "\u2029|\\u202a|\\u202e|\u202f"},
+        {"\u2065|\u2066|\u2069|\u206a", "\u2065|\\u2066|\\u2069|\u206a"},
+        {"caf\xc3\xa9 \xff\xfe", "caf\xc3\xa9 \xff\xfe"}, // UTF-8 and stray bytes as they are
+        {"\xe2\x80", "\xe2\x80"},                         // a sequence cut short
+    };
+    for (const auto &[text, shown] : cases)
+        EXPECT_EQ(printable_text(text), shown) << shown;
 }
 
 TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
