@@ -1,9 +1,11 @@
 // The pieces the batch command and the window share: the output naming rule and
 // the media probe that picks recordings out of a folder.
 #include "batch_display.h"
+#include "batch_options.h"
 #include "batch_plan.h"
 #include "engine_harness.h"
 #include "fixture_gen.h"
+#include "ffmpeg_exec.h"
 #include "fixture_io.h"
 #include "media_scan.h"
 #include "output_naming.h"
@@ -223,6 +225,29 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
     };
     for (const Case &c : cases)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
+}
+
+TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
+{
+    constexpr int64_t budget = CONVERSION_MEMORY_BUDGET;
+    struct Case {
+        int cores;
+        int64_t available;
+        int expected;
+    };
+    const Case cases[] = {
+        // one per two cores, at least one
+        {1, -1, 1},           {2, -1, 1},          {3, -1, 1},
+        {4, -1, 2},           {5, -1, 2},          {0, -1, 1},
+        // one per budget of memory, at least one
+        {16, 0, 1},           {16, budget - 1, 1}, {16, budget, 1},
+        {16, 2 * budget - 1, 1}, {16, 2 * budget, 2}, {16, 3 * budget, 3},
+        // the smaller of the two
+        {8, 4 * budget - 1, 3}, {8, 4 * budget, 4}, {8, 5 * budget, 4},
+        {7, 100 * budget, 3},   {64, 100 * budget, 32},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(job_count_for(c.cores, c.available), c.expected) << c.cores << " cores, " << c.available << " bytes";
 }
 
 } // namespace
