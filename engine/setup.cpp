@@ -11,6 +11,7 @@
 // is closed here, the run's clean-up releases everything.
 #include "transcode.h"
 
+#include "audio_limits.h"
 #include "observe.h"
 #include "pool.h"
 
@@ -19,6 +20,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <utility>
 
 namespace {
@@ -332,6 +334,21 @@ int prepare_two_pass(OutStream *ost, int index)
     return 0;
 }
 
+// Sound whose parameters no recording has is refused before it is converted
+// (audio_limits.h), as a source that cannot be read.
+int refuse_absurd_sound(const InStream *ist, const OutStream *ost)
+{
+    const AVCodecParameters *par = ist->st->codecpar;
+    const std::string problem = audio_parameters_problem(par->sample_rate, par->ch_layout.nb_channels,
+                                                         par->block_align, encoder_max_channels(ost->enc));
+    if (problem.empty())
+        return 0;
+    av_log(nullptr, AV_LOG_FATAL, "Input stream #%d:%d: %s; refused\n", ist->file_index, ist->st->index,
+           problem.c_str());
+    record_run_failure(RunFailure::SourceUnreadable, AVERROR(EINVAL), problem.c_str());
+    return AVERROR(EINVAL);
+}
+
 // Returns a negative error for failures that end the set-up at once; an encoder
 // that cannot be found is recorded in *err instead.
 int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupError *err)
@@ -342,6 +359,8 @@ int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupE
                      avcodec_get_name(ost->st->codecpar->codec_id), ost->file_index, ost->index);
         return 0;
     }
+    if (ist && is_audio(enc) && refuse_absurd_sound(ist, ost) < 0)
+        return AVERROR(EINVAL);
     if (ist)
         ist->decoding_needed++;
     ost->encoding_needed = 1;

@@ -354,8 +354,25 @@ const Row kLostStreams[] = {
 const Row kSound[] = {
     {"WavWithZeroChannels", Expect::Fails, "does not contain any stream", bytes_file("recording.wav", [] { return wav_claiming(0, 8000); })},
     {"WavWithZeroHertz", Expect::Fails, "Invalid data found", bytes_file("recording.wav", [] { return wav_claiming(1, 0); })},
-    {"WavWith65535Channels", Expect::Fails, "Error opening filters",
+    {"WavWith65535Channels", Expect::Fails, "The sound has 65535 channels, more than its encoder takes (8)",
      bytes_file("recording.wav", [] { return wav_claiming(65535, 8000); })},
+    // Sound no recording has is refused before converting: 20 KB at 1 Hz
+    // claimed hours. Each limit with a row on either side.
+    {"WavAt1Hz", Expect::Fails, "sample rate of 1 Hz is below 1000 Hz",
+     bytes_file("recording.wav", [] { return wav_with(1, 1, 2, 20000); })},
+    {"WavAt999Hz", Expect::Fails, "sample rate of 999 Hz is below 1000 Hz",
+     bytes_file("recording.wav", [] { return wav_with(1, 999, 2, 20000); })},
+    {"WavAt1000Hz", Expect::Converts, nullptr, bytes_file("recording.wav", [] { return wav_with(1, 1000, 2, 20000); }),
+     10.5, 9.9},
+    {"WavWithBlocksOf16385Bytes", Expect::Fails, "blocks of 16385 bytes for 1 channel(s) are larger than any codec's",
+     bytes_file("recording.wav", [] { return wav_with(1, 8000, 16385, 32770); })},
+    {"WavWithBlocksOf16384Bytes", Expect::Converts, nullptr,
+     bytes_file("recording.wav", [] { return wav_with(1, 8000, 16384, 32768); })},
+    {"WavWithStereoBlocksOf32770Bytes", Expect::Fails, "blocks of 32770 bytes for 2 channel(s)",
+     bytes_file("recording.wav", [] { return wav_with(2, 8000, 32770, 32770); })},
+    {"WavWith9Channels", Expect::Fails, "The sound has 9 channels, more than its encoder takes (8)",
+     bytes_file("recording.wav", [] { return wav_with(9, 8000, 18, 18000); })},
+    {"WavWith8Channels", Expect::Converts, nullptr, bytes_file("recording.wav", [] { return wav_with(8, 8000, 16, 16000); })},
     {"AudioOnlyAacInM4a", Expect::Converts, nullptr, fixture(FixtureKind::AacM4a)},
     {"AudioOnlyMulawInWav", Expect::Converts, nullptr, fixture(FixtureKind::MulawWav)},
 };
