@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include <unistd.h>
@@ -183,6 +184,64 @@ TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
     ASSERT_EQ(find_media_files(dir, &files), 0);
     EXPECT_EQ(files, expected);
     EXPECT_LT(find_media_files(dir + "/missing", &files), 0);
+}
+
+// A recording whose container carries 100,000 tags: the libraries take minutes
+// to index them (in Matroska without reading in between, so the interrupt
+// callback alone never comes).
+std::string many_tags(const char *format, const char *extension)
+{
+    fixtures::ClipRecipe r = fixtures::fixture_recipe(fixtures::FixtureKind::H264AacTs);
+    r.name = "many_tags";
+    r.format = format;
+    r.extension = extension;
+    r.duration = 0.2;
+    r.metadata_tags = 100000;
+    return fixtures::clip_path(r);
+}
+
+TEST(MediaProbe, FileTooSlowToReadIsToldApartAndCanBeStopped)
+{
+    const std::string mp4 = many_tags("mp4", "mp4"), mkv = many_tags("matroska", "mkv");
+    int asked = 0;
+    const std::function<bool()> second_ask = [&asked] { return ++asked >= 2; };
+    const std::function<bool()> never = [] { return false; };
+    struct Case {
+        const char *what;
+        std::string path;
+        const std::function<bool()> *stopped;
+        int expected;
+    };
+    const Case cases[] = {
+        {"MP4 past the deadline", mp4, nullptr, AVERROR(ETIMEDOUT)},
+        {"Matroska past the deadline", mkv, nullptr, AVERROR(ETIMEDOUT)},
+        {"stopped while it reads", mp4, &second_ask, AVERROR_EXIT},
+        {"an ordinary recording", fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), &never, 0},
+    };
+    for (const Case &c : cases) {
+        asked = 0;
+        MediaProbe probe;
+        EXPECT_EQ(probe_media_file(c.path, &probe, c.stopped ? *c.stopped : nullptr), c.expected) << c.what;
+        EXPECT_EQ(probe.has_video, c.expected == 0) << c.what;
+    }
+}
+
+TEST(MediaProbe, FolderSearchNamesAFileTooSlowToReadAndGoesOn)
+{
+    const std::string dir = scratch_dir("batch_parts/slow");
+    fs::copy_file(many_tags("mp4", "mp4"), dir + "/1_tags.mp4");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/2_clip.ts");
+    LogCapture log(AV_LOG_WARNING);
+    std::vector<std::string> files;
+    ASSERT_EQ(find_media_files(dir, &files), 0);
+    EXPECT_EQ(files, std::vector<std::string>{dir + "/2_clip.ts"});
+    EXPECT_TRUE(log.has(dir + "/1_tags.mp4: too slow to read as media", AV_LOG_WARNING)) << log.all_text();
+
+    // Told to stop while the slow file is read: the search ends there.
+    int asked = 0;
+    files.clear();
+    EXPECT_EQ(find_media_files(dir, &files, nullptr, [&asked] { return ++asked > 4; }), AVERROR_EXIT);
+    EXPECT_TRUE(files.empty());
 }
 
 TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
