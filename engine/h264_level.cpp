@@ -113,6 +113,8 @@ StreamDemand stream_demand(const OutStream *ost)
 
 // Level 5.1: the largest pictures the converter writes.
 constexpr int kFitLevel = 51;
+// The fastest cameras (slow-motion, sports) take 240 or 300 pictures a second.
+constexpr double kMostBelievableRate = 300;
 
 const LevelLimits &limits_of(int idc)
 {
@@ -136,6 +138,10 @@ bool h264_fit_to_level_51(int width, int height, double frame_rate, int *fit_wid
 {
     *fit_width = width;
     *fit_height = height;
+    // A rate beyond any camera's is a time base (a cover picture's 90 kHz), not
+    // pictures a second: the size alone decides then.
+    if (frame_rate > kMostBelievableRate)
+        frame_rate = 0;
     const LevelLimits &limits = limits_of(kFitLevel);
     if (width <= 0 || height <= 0 || level_holds(limits, picture_demand(width, height, frame_rate)))
         return false;

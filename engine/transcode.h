@@ -16,9 +16,10 @@
 // Set-up calls it before the encoder opens.
 void fit_h264_level(OutStream *ost);
 
-// The size a width x height picture at `frame_rate` (0: unknown) is scaled down
-// to so that H.264 level 5.1 holds it (frame size, frame side and macroblocks a
-// second), keeping its shape with even sides; true when it must be scaled,
+// The size a width x height picture at `frame_rate` (0: unknown; beyond 300 a
+// time base rather than a rate, so unknown too) is scaled down to so that H.264
+// level 5.1 holds it (frame size, frame side and macroblocks a second), keeping
+// its shape with even sides; true when it must be scaled,
 // false (and the size unchanged) when level 5.1 holds it as it is.
 bool h264_fit_to_level_51(int width, int height, double frame_rate, int *fit_width, int *fit_height);
 

@@ -4,6 +4,7 @@
 // made by the engine's lavfi input.
 #include "engine_harness.h"
 #include "ffmpeg_exec.h"
+#include "fixture_io.h"
 #include "media_facts.h"
 #include "media_probe.h"
 #include "transcode.h"
@@ -84,6 +85,10 @@ TEST(H264Level, PicturesBeyondLevel51AreScaledToItKeepingTheirShape)
         {4096, 2304, 26.6, false, 4096, 2304},
         {4096, 2304, 26.7, true, 0, 0},
         {4096, 2304, 0, false, 4096, 2304}, // rate unknown: the size alone
+        {1920, 1080, 300, true, 0, 0},       // the fastest camera
+        {1920, 1080, 301, false, 1920, 1080}, // beyond: a time base, not a rate
+        {602, 602, 90000, false, 602, 602},   // a cover picture's 90 kHz
+        {8192, 4320, 90000, true, 4220, 2224},
         {8192, 4320, 25, true, 4220, 2224},
         {7680, 4320, 30, true, 0, 0},
         {16000, 16000, 25, true, 0, 0},
@@ -101,13 +106,14 @@ TEST(H264Level, PicturesBeyondLevel51AreScaledToItKeepingTheirShape)
         }
         if (!c.scaled)
             continue;
-        EXPECT_TRUE(level_51_holds(w, h, c.fps)) << w << "x" << h;
+        const double rate = c.fps > 300 ? 0 : c.fps; // a time base holds no rate
+        EXPECT_TRUE(level_51_holds(w, h, rate)) << w << "x" << h;
         EXPECT_EQ(w % 2 + h % 2, 0) << w << "x" << h;
         EXPECT_LT(w, c.w);
         // The same shape, to within the rounding to even sides.
         EXPECT_NEAR(double(w) / h, double(c.w) / c.h, double(c.w) / c.h * 4.0 / h) << w << "x" << h;
         // As large as fits: a width two pixels more no longer does.
-        EXPECT_FALSE(level_51_holds(w + 2, int(std::lround(double(c.h) * (w + 2) / c.w / 2) * 2), c.fps))
+        EXPECT_FALSE(level_51_holds(w + 2, int(std::lround(double(c.h) * (w + 2) / c.w / 2) * 2), rate))
             << w << "x" << h;
     }
 }
@@ -141,6 +147,36 @@ TEST(H264Level, PictureBeyondLevel51IsScaledUnlessTheUserChoseTheSize)
         EXPECT_EQ(v->level, c.level);
         EXPECT_EQ(log.has(std::string("the ") + c.size + " picture is beyond H.264 level 5.1; scaled down to " +
                               c.written, AV_LOG_WARNING), c.warned) << log.all_text();
+    }
+}
+
+// libx264 writes its settings into the stream: pictures beyond 1080p are
+// encoded with at most four threads and 20 frames of look-ahead (the medium
+// preset's 40 cost 26 MB a frame at 4096x2304), smaller ones as the preset says.
+TEST(H264Level, LargePicturesAreEncodedWithLessLookAhead)
+{
+    const std::string out = scratch_dir("picture_fit_lookahead") + "/out.mp4";
+    const std::tuple<const char *, Args, const char *> cases[] = {
+        {"1920x1088", {}, "rc_lookahead=40"},
+        {"1920x1090", {}, "rc_lookahead=20"},
+        {"1920x1090", {"-rc-lookahead", "30"}, "rc_lookahead=30"},
+        {"1920x1090", {"-preset", "veryfast"}, "rc_lookahead=10"},
+    };
+    for (const auto &[size, extra, setting] : cases) {
+        SCOPED_TRACE(std::string(size) + (extra.empty() ? "" : " " + extra[0]));
+        Args words = converter_arguments(std::string("color=black:size=") + size + ":rate=25", out);
+        words.erase(words.begin());
+        words.insert(words.begin(), {"-f", "lavfi"});
+        words.insert(words.end() - 1, {"-frames:v", "2"});
+        words.insert(words.end() - 1, extra.begin(), extra.end());
+        LogCapture log(AV_LOG_ERROR);
+        ASSERT_EQ(run_engine(words), 0) << log.all_text();
+        const std::vector<uint8_t> file = fixtures::read_file(out);
+        const std::string bytes(file.begin(), file.end());
+        EXPECT_NE(bytes.find(std::string(" ") + setting + " "), std::string::npos);
+        const size_t threads = bytes.find(" threads=");
+        ASSERT_NE(threads, std::string::npos);
+        EXPECT_LE(std::stoi(bytes.substr(threads + 9)), 4);
     }
 }
 
