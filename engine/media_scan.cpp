@@ -162,24 +162,25 @@ void probe_thread(std::shared_ptr<ProbeRun> run)
 {
     const int result = open_and_look(run.get());
     std::lock_guard<std::mutex> hold(run->lock);
-    // Some readers end with success after an interrupted read: what they
-    // read is then incomplete.
-    run->result = run->timed_out ? AVERROR(ETIMEDOUT) : run->give_up ? AVERROR_EXIT : result;
+    run->result = result;
     run->done = true;
     run->finished.notify_all();
 }
 
-// Waits until the probe is done, `until_us` passes or `stopped` says yes; true
-// when it is done.
-bool wait_for_probe(ProbeRun *run, int64_t until_us, const std::function<bool()> &stopped)
+enum class ProbeWait { Done, TimeUp, Stopped };
+
+// Waits until the probe is done, `until_us` passes or `stopped` says yes.
+ProbeWait wait_for_probe(ProbeRun *run, int64_t until_us, const std::function<bool()> &stopped)
 {
     std::unique_lock<std::mutex> hold(run->lock);
     while (!run->done) {
-        if (av_gettime_relative() >= until_us || (stopped && stopped()))
-            return false;
+        if (stopped && stopped())
+            return ProbeWait::Stopped;
+        if (av_gettime_relative() >= until_us)
+            return ProbeWait::TimeUp;
         run->finished.wait_for(hold, std::chrono::milliseconds(kStopPollMilliseconds));
     }
-    return true;
+    return ProbeWait::Done;
 }
 
 } // namespace
@@ -195,15 +196,19 @@ int probe_media_file(const std::string &path, MediaProbe *probe, const std::func
     } catch (const std::system_error &) {
         return AVERROR(EAGAIN);
     }
-    const bool stop_asked = !wait_for_probe(run.get(), run->deadline_us, stopped) && stopped && stopped();
-    if (!run->done) {
+    const ProbeWait waited = wait_for_probe(run.get(), run->deadline_us, stopped);
+    if (waited != ProbeWait::Done) {
         run->give_up = true;
         // A reader interrupted between reads ends at once; one busy without
-        // reading is left to end alone.
-        if (!wait_for_probe(run.get(), av_gettime_relative() + kGiveUpMicroseconds, nullptr))
-            return stop_asked ? AVERROR_EXIT : AVERROR(ETIMEDOUT);
+        // reading is left to end alone, releasing what it opened.
+        wait_for_probe(run.get(), av_gettime_relative() + kGiveUpMicroseconds, nullptr);
+        return waited == ProbeWait::Stopped ? AVERROR_EXIT : AVERROR(ETIMEDOUT);
     }
     std::lock_guard<std::mutex> hold(run->lock);
+    // Some readers end with success after an interrupted read: what they read
+    // is then incomplete.
+    if (run->timed_out)
+        return AVERROR(ETIMEDOUT);
     if (run->result >= 0)
         *probe = run->probe;
     return run->result;
