@@ -5,11 +5,12 @@
 // encoder will use, the lowest level that can is written instead, and a warning
 // names both.
 //
-// Pictures beyond level 5.1 (larger than 4096x2304, or more macroblocks a
-// second than 4096x2304 at 26.7 fps) are scaled down to fit it, keeping their
-// shape, unless the user chose the size himself (-s, or filters of his own):
-// encoding 8192x4320 takes libx264 several gigabytes, and players of ordinary
-// machines cannot decode it anyway. Level 5.1 at most is then written.
+// Pictures beyond level 5.1 (more than 4096x2304's 36864 macroblocks, or more
+// macroblocks a second than 4096x2304 at 26.7 fps, at a rate a camera can
+// have) are scaled down to fit it, keeping their shape, unless the user chose
+// the size himself (-s, or filters of his own): encoding 8192x4320 took
+// libx264 5.7 GB, and ordinary players cannot decode it anyway. Level 5.1 at
+// most is then written (unless "refs" asks for more reference frames).
 //
 // Called by set-up once the encoder's size and frame rate are known, before the
 // encoder is opened.
