@@ -2,7 +2,9 @@
 #include "batch_options.h"
 
 #include "batch_report.h"
+#include "ffmpeg_exec.h"
 #include "media_scan.h"
+#include "platform.h"
 #include "printable.h"
 
 #include <CLI/CLI.hpp>
@@ -11,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -167,9 +170,18 @@ int usable_cores()
     return positive_count(cores);
 }
 
+int job_count_for(int cores, int64_t available_bytes)
+{
+    const int by_cores = positive_count(cores / 2);
+    if (available_bytes < 0)
+        return by_cores;
+    const int64_t by_memory = available_bytes / CONVERSION_MEMORY_BUDGET;
+    return positive_count(int(std::min<int64_t>(by_cores, by_memory)));
+}
+
 int default_job_count()
 {
-    return positive_count(usable_cores() / 2);
+    return job_count_for(usable_cores(), plat_available_memory_bytes());
 }
 
 int parse_batch_options(int argc, char **argv, BatchOptions *options)
@@ -188,7 +200,9 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
         ->type_name("DIR")
         ->check(quiet(CLI::ExistingDirectory));
     app.add_option("-j,--jobs", options->jobs,
-                   "Conversions at once (1 to 64), each in its own process; default: one per two cores (" +
+                   "Conversions at once (1 to 64), each in its own process; default: one per two cores, "
+                   "at most one per " + std::to_string(CONVERSION_MEMORY_BUDGET >> 30) +
+                       " GiB of available memory, at least one (" +
                        std::to_string(options->jobs) + " here)")
         ->type_name("N")
         ->check(kWholeNumber)

@@ -2,6 +2,7 @@
 // Parsed with CLI11; called by main.cpp.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,15 @@ constexpr int BATCH_EXIT_USAGE = 2;
 // cores when that cannot be read).
 int usable_cores();
 
-// Conversions at once when --jobs is not given: one per two usable cores, at
-// least one (each conversion's encoder already uses more than one core).
+// Conversions at once for `cores` usable cores and `available_bytes` of memory
+// (negative: unknown): one per two cores, and no more than one per
+// CONVERSION_MEMORY_BUDGET of the memory, at least one (each conversion's
+// encoder already uses more than one core, and a job beyond the memory would
+// push the others into swap or the kernel's out-of-memory killer).
+int job_count_for(int cores, int64_t available_bytes);
+
+// Conversions at once when --jobs is not given: job_count_for() on this
+// machine's usable cores and available memory now.
 int default_job_count();
 
 // Says on standard error why the command line cannot be used, with the hint to

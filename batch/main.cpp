@@ -11,6 +11,7 @@
 #include "printable.h"
 #include "single_job.h"
 
+#include <cstdarg>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,22 @@ extern "C" {
 namespace {
 
 constexpr int kExitFailed = 1;
+
+// While the sources are searched, the libraries' own complaints about files
+// that are not media stay unsaid; the search's own warnings (a folder that
+// cannot be read, a file too slow to read) have no library context and are
+// shown.
+void search_log(void *context, int level, const char *fmt, va_list args)
+{
+    if (context || level > AV_LOG_WARNING)
+        return;
+    char line[4096];
+    vsnprintf(line, sizeof(line), fmt, args);
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    fprintf(stderr, "wardline-convert: %s\n", printable_text(text).c_str());
+}
 
 int list_planned_outputs(const std::vector<BatchJob> &jobs)
 {
@@ -61,8 +78,10 @@ int run_batch(const BatchOptions &options)
 {
     // Probing a folder meets many files that are not media; the libraries would
     // say so for each one.
-    av_log_set_level(AV_LOG_QUIET);
+    av_log_set_callback(search_log);
     std::vector<BatchJob> jobs = collect_sources(options.inputs);
+    av_log_set_callback(av_log_default_callback);
+    av_log_set_level(AV_LOG_QUIET);
     if (jobs.empty()) {
         std::cerr << "wardline-convert: nothing to convert\n";
         return kExitFailed;

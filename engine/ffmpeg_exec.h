@@ -53,6 +53,11 @@ std::vector<std::string> converter_arguments(const std::string &source, const st
 // stay as they are. Every open of a path a user gave goes through it.
 std::string file_path_argument(const std::string &path);
 
+// The memory one conversion of the converter's may take at its peak, whatever
+// its input: pictures beyond what H.264 level 5.1 holds are scaled down to it,
+// and decoders refuse larger pictures. The batch command plans its jobs by it.
+constexpr int64_t CONVERSION_MEMORY_BUDGET = int64_t(2) << 30;
+
 // ---- observed runs ---------------------------------------------------------------------
 //
 // SIGINT, SIGTERM and SIGHUP belong to the engine only while a run is in progress (either

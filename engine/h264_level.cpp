@@ -3,7 +3,14 @@
 // corrupt a stream that breaks it. When the level asked for ("level" encoder
 // option) cannot hold the picture size, frame rate or decoded-picture buffer the
 // encoder will use, the lowest level that can is written instead, and a warning
-// names both. The picture itself is never changed: recordings are evidence.
+// names both.
+//
+// Pictures beyond level 5.1 (more than 4096x2304's 36864 macroblocks, or more
+// macroblocks a second than 4096x2304 at 26.7 fps, at a rate a camera can
+// have) are scaled down to fit it, keeping their shape, unless the user chose
+// the size himself (-s, or filters of his own): encoding 8192x4320 took
+// libx264 5.7 GB, and ordinary players cannot decode it anyway. Level 5.1 at
+// most is then written (unless "refs" asks for more reference frames).
 //
 // Called by set-up once the encoder's size and frame rate are known, before the
 // encoder is opened.
@@ -105,7 +112,79 @@ StreamDemand stream_demand(const OutStream *ost)
     return d;
 }
 
+// Level 5.1: the largest pictures the converter writes.
+constexpr int kFitLevel = 51;
+// The fastest cameras (slow-motion, sports) take 240 or 300 pictures a second.
+constexpr double kMostBelievableRate = 300;
+
+const LevelLimits &limits_of(int idc)
+{
+    return level_table[level_position(idc)];
+}
+
+// A width x height picture at `frame_rate` in macroblocks, progressive.
+StreamDemand picture_demand(int width, int height, double frame_rate)
+{
+    return StreamDemand{(width + 15) / 16, (height + 15) / 16, frame_rate, 1};
+}
+
+int even_at_least_2(double size)
+{
+    return FFMAX(2, int(size / 2) * 2);
+}
+
 } // namespace
+
+bool h264_fit_to_level_51(int width, int height, double frame_rate, int *fit_width, int *fit_height)
+{
+    *fit_width = width;
+    *fit_height = height;
+    // A rate beyond any camera's is a time base (a cover picture's 90 kHz), not
+    // pictures a second: the size alone decides then.
+    if (frame_rate > kMostBelievableRate)
+        frame_rate = 0;
+    const LevelLimits &limits = limits_of(kFitLevel);
+    if (width <= 0 || height <= 0 || level_holds(limits, picture_demand(width, height, frame_rate)))
+        return false;
+    // The largest scale the frame size, side and rate limits allow on their
+    // own, in macroblocks; rounding up to whole macroblocks may still break a
+    // limit, so the width then steps down until the picture fits.
+    int64_t max_mbs = limits.max_fs;
+    if (frame_rate > 0)
+        max_mbs = FFMIN(max_mbs, int64_t(double(limits.max_mbps) / frame_rate));
+    const double side = floor(sqrt(8.0 * limits.max_fs)) * 16;
+    double scale = sqrt(double(FFMAX(max_mbs, 1)) * 256 / (double(width) * height));
+    scale = FFMIN(FFMIN(scale, 1.0), FFMIN(side / width, side / height));
+    for (int w = even_at_least_2(width * scale); w >= 2; w -= 2) {
+        const int h = even_at_least_2(double(height) * w / width);
+        *fit_width = w;
+        *fit_height = h;
+        if (level_holds(limits, picture_demand(w, h, frame_rate)))
+            break;
+    }
+    return true;
+}
+
+int scale_to_h264_level(OutStream *ost)
+{
+    AVCodecContext *enc = ost->enc_ctx;
+    GraphOutput *out = ost->filter;
+    // Only the engine's own simple graph: a user's filters chose the picture.
+    if (!ost->enc || ost->enc->id != AV_CODEC_ID_H264 || !out || !out->graph ||
+        out->graph->description || (ost->avfilter && strcmp(ost->avfilter, "null")))
+        return 0;
+    const double rate = ost->frame_rate.num > 0 && ost->frame_rate.den > 0 ? av_q2d(ost->frame_rate) : 0;
+    int w, h;
+    if (!h264_fit_to_level_51(enc->width, enc->height, rate, &w, &h))
+        return 0;
+    av_log(nullptr, AV_LOG_WARNING,
+           "Output stream #%d:%d: the %dx%d picture is beyond H.264 level 5.1; scaled down to %dx%d\n",
+           ost->file_index, ost->index, enc->width, enc->height, w, h);
+    // The graph's sink scales to the encoder's size when it has one, as for -s.
+    enc->width = w;
+    enc->height = h;
+    return build_filtergraph(out->graph) < 0 ? AVERROR(EINVAL) : 1;
+}
 
 void fit_h264_level(OutStream *ost)
 {

@@ -8,12 +8,17 @@
 #include "output_naming.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -24,6 +29,14 @@ namespace {
 // writes, little enough to scan a folder of thousands of files quickly.
 constexpr int64_t kProbeBytes = 2 * 1024 * 1024;
 constexpr int64_t kProbeMicroseconds = 2 * AV_TIME_BASE;
+// A file whose probe takes longer than this is too slow to read as media: a
+// folder search must not hang on one file. Ordinary recordings open in a
+// fraction of a second, even from a network folder.
+constexpr int64_t kProbeDeadlineSeconds = 5;
+// How often a waiting caller asks whether it is told to stop, and how long an
+// interrupted probe has to come back before its caller goes on without it.
+constexpr int kStopPollMilliseconds = 50;
+constexpr int64_t kGiveUpMicroseconds = AV_TIME_BASE / 2;
 
 struct InputCloser {
     void operator()(AVFormatContext *ic) const { avformat_close_input(&ic); }
@@ -127,11 +140,40 @@ int recognise_by_content(const std::string &path, const AVInputFormat **format)
     return score;
 }
 
-int probe_media_file(const std::string &path, MediaProbe *probe)
+namespace {
+
+// A probe runs on a thread of its own while its caller keeps time: the
+// libraries check the interrupt callback only between reads, and some of their
+// work is quadratic without a read in between (a Matroska file's 100,000 tags
+// take minutes to index). A probe past its deadline, or whose caller is told to
+// stop, is interrupted at its next read; when the libraries do not come back
+// soon after, the caller goes on without it and the thread ends alone,
+// releasing what it opened.
+struct ProbeRun {
+    std::string path;
+    int64_t deadline_us = 0; // av_gettime_relative() clock
+    std::atomic<bool> give_up{false};
+    std::atomic<bool> timed_out{false}; // the callback met the deadline
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    int result = 0;
+    MediaProbe probe;
+};
+
+int probe_interrupted(void *opaque)
 {
-    *probe = MediaProbe();
-    if (!recording_path_problem(path).empty())
-        return AVERROR(EINVAL);
+    ProbeRun *run = static_cast<ProbeRun *>(opaque);
+    if (av_gettime_relative() > run->deadline_us)
+        run->timed_out = true;
+    return run->timed_out || run->give_up;
+}
+
+// The probe itself, on the probing thread.
+int open_and_look(ProbeRun *run)
+{
+    const std::string &path = run->path;
+    MediaProbe *probe = &run->probe;
     const AVInputFormat *format = nullptr;
     int ret = recognise_by_content(path, &format);
     if (ret < 0)
@@ -142,6 +184,7 @@ int probe_media_file(const std::string &path, MediaProbe *probe)
         return AVERROR(ENOMEM);
     ic->probesize = kProbeBytes;
     ic->max_analyze_duration = kProbeMicroseconds;
+    ic->interrupt_callback = AVIOInterruptCB{probe_interrupted, run};
     ret = guard_local_input(ic, file.c_str(), format);
     if (ret < 0) {
         avformat_free_context(ic);
@@ -159,6 +202,64 @@ int probe_media_file(const std::string &path, MediaProbe *probe)
         av_log(nullptr, AV_LOG_VERBOSE, "%s: stream information incomplete\n", path.c_str());
     note_streams(ic, probe);
     return 0;
+}
+
+void probe_thread(std::shared_ptr<ProbeRun> run)
+{
+    const int result = open_and_look(run.get());
+    std::lock_guard<std::mutex> hold(run->lock);
+    run->result = result;
+    run->done = true;
+    run->finished.notify_all();
+}
+
+enum class ProbeWait { Done, TimeUp, Stopped };
+
+// Waits until the probe is done, `until_us` passes or `stopped` says yes.
+ProbeWait wait_for_probe(ProbeRun *run, int64_t until_us, const std::function<bool()> &stopped)
+{
+    std::unique_lock<std::mutex> hold(run->lock);
+    while (!run->done) {
+        if (stopped && stopped())
+            return ProbeWait::Stopped;
+        if (av_gettime_relative() >= until_us)
+            return ProbeWait::TimeUp;
+        run->finished.wait_for(hold, std::chrono::milliseconds(kStopPollMilliseconds));
+    }
+    return ProbeWait::Done;
+}
+
+} // namespace
+
+int probe_media_file(const std::string &path, MediaProbe *probe, const std::function<bool()> &stopped)
+{
+    *probe = MediaProbe();
+    if (!recording_path_problem(path).empty())
+        return AVERROR(EINVAL);
+    auto run = std::make_shared<ProbeRun>();
+    run->path = path;
+    run->deadline_us = av_gettime_relative() + kProbeDeadlineSeconds * AV_TIME_BASE;
+    try {
+        std::thread(probe_thread, run).detach();
+    } catch (const std::system_error &) {
+        return AVERROR(EAGAIN);
+    }
+    const ProbeWait waited = wait_for_probe(run.get(), run->deadline_us, stopped);
+    if (waited != ProbeWait::Done) {
+        run->give_up = true;
+        // A reader interrupted between reads ends at once; one busy without
+        // reading is left to end alone, releasing what it opened.
+        wait_for_probe(run.get(), av_gettime_relative() + kGiveUpMicroseconds, nullptr);
+        return waited == ProbeWait::Stopped ? AVERROR_EXIT : AVERROR(ETIMEDOUT);
+    }
+    std::lock_guard<std::mutex> hold(run->lock);
+    // Some readers end with success after an interrupted read: what they read
+    // is then incomplete.
+    if (run->timed_out)
+        return AVERROR(ETIMEDOUT);
+    if (run->result >= 0)
+        *probe = run->probe;
+    return run->result;
 }
 
 bool is_media_file(const std::string &path)
@@ -196,7 +297,13 @@ int find_media_files(const std::string &folder, std::vector<std::string> *files,
         if (stop_asked())
             return AVERROR_EXIT;
         MediaProbe probe;
-        if (probe_media_file(p.string(), &probe) < 0 || !(probe.has_video || probe.has_audio))
+        const int probed = probe_media_file(p.string(), &probe, stopped);
+        if (probed == AVERROR_EXIT)
+            return AVERROR_EXIT;
+        if (probed == AVERROR(ETIMEDOUT))
+            av_log(nullptr, AV_LOG_WARNING, "%s: too slow to read as media (more than %d s); skipped\n",
+                   p.string().c_str(), int(kProbeDeadlineSeconds));
+        if (probed < 0 || !(probe.has_video || probe.has_audio))
             continue;
         files->push_back(p.string());
         if (probes)

@@ -39,8 +39,12 @@ int recognise_by_content(const std::string &path, const AVInputFormat **format);
 // (file_path_argument), and read as the format its content shows
 // (recognise_by_content; AVERROR_INVALIDDATA when it shows none). Returns 0 with `probe` filled
 // when the file opens (it is a recording when has_video or has_audio is set), or a
-// negative error when it does not open as media.
-int probe_media_file(const std::string &path, MediaProbe *probe);
+// negative error when it does not open as media: AVERROR(ETIMEDOUT) when the
+// file is too slow to read (its probe took more than 5 s; some files make the
+// libraries work for minutes), AVERROR_EXIT when `stopped`, asked while the
+// probe goes on, said yes.
+int probe_media_file(const std::string &path, MediaProbe *probe,
+                     const std::function<bool()> &stopped = nullptr);
 
 // True when `path` opens as media with a video or audio stream.
 bool is_media_file(const std::string &path);
@@ -51,9 +55,10 @@ bool is_media_file(const std::string &path);
 // outputs), appended to `files` in a stable
 // order: sorted by path, component by component; their probes go to `probes`
 // alongside when it is given. Folders that cannot be read are skipped with a
-// warning. Returns 0, or a negative error when `folder` itself cannot be read.
-// `stopped`, when given, is asked between files: once it says yes the search
-// ends with AVERROR_EXIT and what it found so far.
+// warning, and so are files too slow to read (named in a warning). Returns 0, or
+// a negative error when `folder` itself cannot be read. `stopped`, when given,
+// is asked between files and while a file is probed: once it says yes the
+// search ends with AVERROR_EXIT and what it found so far.
 int find_media_files(const std::string &folder, std::vector<std::string> *files,
                      std::vector<MediaProbe> *probes = nullptr,
                      const std::function<bool()> &stopped = nullptr);

@@ -11,6 +11,27 @@
 
 namespace {
 
+// Tags carried from one dictionary to another at most. Every tag set looks
+// through those already there, so copying costs the square of their number:
+// a file of 100,000 tags took minutes. Recorders write a few dozen.
+constexpr int kMaxCarriedTags = 1000;
+
+// av_dict_copy() of at most kMaxCarriedTags tags, with a warning naming how
+// many were left out.
+void copy_tags(AVDictionary **dst, const AVDictionary *src, int flags)
+{
+    const int count = av_dict_count(src);
+    if (count <= kMaxCarriedTags) {
+        av_dict_copy(dst, src, flags);
+        return;
+    }
+    const AVDictionaryEntry *e = nullptr;
+    for (int i = 0; i < kMaxCarriedTags && (e = av_dict_get(src, "", e, AV_DICT_IGNORE_SUFFIX)); i++)
+        av_dict_set(dst, e->key, e->value, flags);
+    av_log(nullptr, AV_LOG_WARNING, "Only the first %d of %d metadata tags are carried to the output\n",
+           kMaxCarriedTags, count);
+}
+
 // Where a metadata specifier points: 'g' global, 's' streams (with a stream
 // specifier), 'c' a chapter, 'p' a program.
 struct MetaTarget {
@@ -146,14 +167,14 @@ int apply_metadata_map(PerFileOptions *o, AVFormatContext *oc, const SpecValue &
             if (match < 0)
                 break;
             if (match > 0)
-                av_dict_copy(&oc->streams[i]->metadata, *src, AV_DICT_DONT_OVERWRITE);
+                copy_tags(&oc->streams[i]->metadata, *src, AV_DICT_DONT_OVERWRITE);
         }
         return 0;
     }
     AVDictionary **dst;
     if ((ret = target_dictionary(oc, out, &dst)) < 0)
         return ret;
-    av_dict_copy(dst, *src, AV_DICT_DONT_OVERWRITE);
+    copy_tags(dst, *src, AV_DICT_DONT_OVERWRITE);
     return 0;
 }
 
@@ -183,7 +204,7 @@ int copy_chapters(OutFile *of, int in_file, bool copy_metadata)
         out_ch->start = FFMAX(0, in_ch->start - offset);
         out_ch->end = FFMIN(limit, in_ch->end - offset);
         if (copy_metadata)
-            av_dict_copy(&out_ch->metadata, in_ch->metadata, 0);
+            copy_tags(&out_ch->metadata, in_ch->metadata, 0);
         int count = int(os->nb_chapters);
         int ret = av_dynarray_add_nofree(&os->chapters, &count, out_ch);
         if (ret < 0) {
@@ -219,7 +240,7 @@ void copy_default_metadata(PerFileOptions *o, OutFile *of, int first_stream)
 {
     AVFormatContext *oc = of->ctx;
     if (!o->global_meta_mapped && nb_input_files) {
-        av_dict_copy(&oc->metadata, input_files[0]->ctx->metadata, AV_DICT_DONT_OVERWRITE);
+        copy_tags(&oc->metadata, input_files[0]->ctx->metadata, AV_DICT_DONT_OVERWRITE);
         if (of->recording_time != NO_DURATION_LIMIT)
             av_dict_set(&oc->metadata, "duration", nullptr, 0);
         av_dict_set(&oc->metadata, "creation_time", nullptr, 0);
@@ -229,8 +250,8 @@ void copy_default_metadata(PerFileOptions *o, OutFile *of, int first_stream)
     for (int i = first_stream; i < nb_output_streams; i++) {
         OutStream *ost = output_streams[i];
         if (ost->source_index >= 0)
-            av_dict_copy(&ost->st->metadata, input_streams[ost->source_index]->st->metadata,
-                         AV_DICT_DONT_OVERWRITE);
+            copy_tags(&ost->st->metadata, input_streams[ost->source_index]->st->metadata,
+                      AV_DICT_DONT_OVERWRITE);
     }
 }
 

@@ -11,6 +11,7 @@
 // is closed here, the run's clean-up releases everything.
 #include "transcode.h"
 
+#include "audio_limits.h"
 #include "observe.h"
 #include "pool.h"
 
@@ -19,6 +20,8 @@
 #include <cstdarg>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -331,6 +334,21 @@ int prepare_two_pass(OutStream *ost, int index)
     return 0;
 }
 
+// Sound whose parameters no recording has is refused before it is converted
+// (audio_limits.h), as a source that cannot be read.
+int refuse_absurd_sound(const InStream *ist, const OutStream *ost)
+{
+    const AVCodecParameters *par = ist->st->codecpar;
+    const std::string problem = audio_parameters_problem(par->sample_rate, par->ch_layout.nb_channels,
+                                                         par->block_align, encoder_max_channels(ost->enc));
+    if (problem.empty())
+        return 0;
+    av_log(nullptr, AV_LOG_FATAL, "Input stream #%d:%d: %s; refused\n", ist->file_index, ist->st->index,
+           problem.c_str());
+    record_run_failure(RunFailure::SourceUnreadable, AVERROR(EINVAL), problem.c_str());
+    return AVERROR(EINVAL);
+}
+
 // Returns a negative error for failures that end the set-up at once; an encoder
 // that cannot be found is recorded in *err instead.
 int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupError *err)
@@ -341,6 +359,8 @@ int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupE
                      avcodec_get_name(ost->st->codecpar->codec_id), ost->file_index, ost->index);
         return 0;
     }
+    if (ist && is_audio(enc) && refuse_absurd_sound(ist, ost) < 0)
+        return AVERROR(EINVAL);
     if (ist)
         ist->decoding_needed++;
     ost->encoding_needed = 1;
@@ -359,11 +379,20 @@ int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupE
     case AVMEDIA_TYPE_AUDIO:
         set_audio_parameters(enc, sink);
         break;
-    case AVMEDIA_TYPE_VIDEO:
+    case AVMEDIA_TYPE_VIDEO: {
+        const bool size_chosen = enc->width > 0 || enc->height > 0; // -s
         ost->frame_rate = output_frame_rate(ost, ist, sink);
         set_video_parameters(of, ost, ist, sink);
+        const int scaled = size_chosen ? 0 : scale_to_h264_level(ost);
+        if (scaled < 0) {
+            av_log(nullptr, AV_LOG_FATAL, "Error opening filters!\n");
+            return scaled;
+        }
+        if (scaled) // the rebuilt graph has a sink of its own
+            set_video_parameters(of, ost, ist, ost->filter->filter);
         fit_h264_level(ost);
         break;
+    }
     case AVMEDIA_TYPE_SUBTITLE:
         enc->time_base = AVRational{1, 1000};
         if (!enc->width && ist) {
@@ -430,10 +459,57 @@ void report_unused_options(const AVDictionary *opts)
         av_log(nullptr, AV_LOG_FATAL, "Option %s not found.\n", e->key);
 }
 
-void default_threads(AVDictionary **opts)
+// Memory of large pictures. Every codec thread holds pictures of its own: a
+// decoder's frame thread about two (105 MB at 8192x4320), a libx264 thread
+// about five (77 MB at 4096x2304), and each frame of libx264's look-ahead 26 MB
+// more at that size. Threads the user did not choose are therefore at most
+// four for decoders (their pictures may grow to 8192x4320 mid-stream) and for
+// encoders of pictures larger than 1080p, and libx264 looks ahead 20 frames at
+// most there: a conversion of an 8192x4320 recording, scaled to level 5.1,
+// then peaks at about 1.5 GiB (CONVERSION_MEMORY_BUDGET is 2 GiB).
+constexpr int kMostThreads = 4;
+constexpr int64_t kLargeEncodedPixels = 1920 * 1088;
+constexpr int kLargePictureLookahead = 20;
+
+// "threads" as the user gave it; else all cores (the codec's "auto"), or at
+// most `most` threads when it is positive.
+void default_threads(AVDictionary **opts, int most = 0)
 {
-    if (!av_dict_get(*opts, "threads", nullptr, 0))
+    if (av_dict_get(*opts, "threads", nullptr, 0))
+        return;
+    if (most > 0)
+        av_dict_set_int(opts, "threads", FFMIN(av_cpu_count() + 1, most), 0);
+    else
         av_dict_set(opts, "threads", "auto", 0);
+}
+
+// libx264's look-ahead of each preset, where it is longer than the limit above.
+int preset_lookahead(const char *preset)
+{
+    const std::pair<const char *, int> lookahead[] = {{"ultrafast", 0}, {"superfast", 0}, {"veryfast", 10},
+                                                      {"faster", 20},   {"fast", 30},      {"medium", 40}};
+    for (const auto &p : lookahead)
+        if (!strcmp(preset, p.first))
+            return p.second;
+    return 60; // slow and slower presets
+}
+
+// The thread and look-ahead limits above for an encoder of large pictures.
+void limit_large_picture_encoder(OutStream *ost)
+{
+    const AVCodecContext *enc = ost->enc_ctx;
+    if (enc->codec_type != AVMEDIA_TYPE_VIDEO || int64_t(enc->width) * enc->height <= kLargeEncodedPixels) {
+        default_threads(&ost->encoder_opts);
+        return;
+    }
+    default_threads(&ost->encoder_opts, kMostThreads);
+    AVDictionary *opts = ost->encoder_opts;
+    if (strcmp(ost->enc->name, "libx264") || av_dict_get(opts, "rc-lookahead", nullptr, 0) ||
+        av_dict_get(opts, "x264-params", nullptr, 0) || av_dict_get(opts, "x264opts", nullptr, 0))
+        return;
+    const AVDictionaryEntry *preset = av_dict_get(opts, "preset", nullptr, 0);
+    if (preset_lookahead(preset ? preset->value : "medium") > kLargePictureLookahead)
+        av_dict_set_int(&ost->encoder_opts, "rc-lookahead", kLargePictureLookahead, 0);
 }
 
 int open_decoder(InStream *ist, SetupError *err)
@@ -465,7 +541,7 @@ int open_decoder(InStream *ist, SetupError *err)
 #pragma GCC diagnostic pop
 #endif
     }
-    default_threads(&ist->decoder_opts);
+    default_threads(&ist->decoder_opts, dec->codec_type == AVMEDIA_TYPE_VIDEO ? kMostThreads : 0);
     if (avcodec_open2(dec, ist->dec, &ist->decoder_opts) < 0) {
         record_error(err, AVERROR(EINVAL), "Error while opening decoder for input stream #%d:%d",
                      ist->file_index, ist->st->index);
@@ -508,7 +584,7 @@ int open_encoder(OutStream *ost, SetupError *err)
     InStream *ist = source_of(ost);
     if (copy_subtitle_header(ost, ist, err) < 0)
         return err->code;
-    default_threads(&ost->encoder_opts);
+    limit_large_picture_encoder(ost);
     if (const int refused = avcodec_open2(enc, ost->enc, &ost->encoder_opts); refused < 0) {
         record_run_failure(RunFailure::EncoderRefused, refused);
         record_error(err, AVERROR(EINVAL), "Error while opening encoder for output stream #%d:%d - "

@@ -16,6 +16,20 @@
 // Set-up calls it before the encoder opens.
 void fit_h264_level(OutStream *ost);
 
+// The size a width x height picture at `frame_rate` (0: unknown; beyond 300 a
+// time base rather than a rate, so unknown too) is scaled down to so that H.264
+// level 5.1 holds it (frame size, frame side and macroblocks a second), keeping
+// its shape with even sides; true when it must be scaled,
+// false (and the size unchanged) when level 5.1 holds it as it is.
+bool h264_fit_to_level_51(int width, int height, double frame_rate, int *fit_width, int *fit_height);
+
+// For an H.264 output stream whose size the engine's own simple graph decides
+// (no -s, no filters of the user's): when its picture is beyond level 5.1,
+// warns, sets the encoder's size to the fitting one and builds the graph again
+// to scale to it. 1 when scaled, 0 when not, or a negative error. Set-up calls
+// it once the encoder's size and rate are set, before fit_h264_level().
+int scale_to_h264_level(OutStream *ost);
+
 // ---- decode.cpp ----------------------------------------------------------------
 
 // Decodes one packet of `ist` (nullptr: the input ended, flush the decoder) into

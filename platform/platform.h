@@ -14,6 +14,10 @@ int64_t plat_user_time_us();
 // Peak memory of the process in KiB (the resident high-water mark).
 int64_t plat_peak_memory_kib();
 
+// Memory the system can give to new work without swapping, in bytes: the
+// kernel's MemAvailable estimate (/proc/meminfo). -1 when it cannot be read.
+int64_t plat_available_memory_bytes();
+
 // Puts a terminal on standard input into non-canonical, no-echo mode so single key
 // presses can be polled. Does nothing when standard input is not a terminal. The
 // previous mode is restored by plat_stdin_restore(), which is also registered to

@@ -1,5 +1,5 @@
 // POSIX implementation of the platform services (Linux: getrusage, termios,
-// select, /proc/self/exe).
+// select, /proc/self/exe, /proc/meminfo).
 #include "platform.h"
 
 #include <cerrno>
@@ -29,6 +29,20 @@ int64_t plat_peak_memory_kib()
     if (getrusage(RUSAGE_SELF, &usage) != 0)
         return 0;
     return usage.ru_maxrss; // already KiB on Linux
+}
+
+int64_t plat_available_memory_bytes()
+{
+    FILE *f = fopen("/proc/meminfo", "r");
+    if (!f)
+        return -1;
+    char line[256];
+    long long kib = -1;
+    while (kib < 0 && fgets(line, sizeof(line), f))
+        if (sscanf(line, "MemAvailable: %lld kB", &kib) != 1)
+            kib = -1;
+    fclose(f);
+    return kib < 0 ? -1 : int64_t(kib) * 1024;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "crafted.h"
+#include "ffmpeg_exec.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
 #include "guarded_child.h"
@@ -36,6 +37,8 @@ constexpr long kMaxPeakMiB = 2048; // the sanitizer's shadow memory and quaranti
 #else
 constexpr long kMaxPeakMiB = 512;
 #endif
+// What any conversion may take: rows of huge pictures are held to it.
+constexpr long kBudgetPeakMiB = long(CONVERSION_MEMORY_BUDGET >> 20);
 
 enum class Expect { Converts, Fails, Either };
 // Whether a converted output must carry video.
@@ -65,6 +68,7 @@ struct Row {
     const char *warning = nullptr;
     Video video = Video::Any;
     int width = 0, height = 0;
+    long max_peak_mib = 0; // 0: kMaxPeakMiB (the sanitizer's build: at least that)
 };
 
 // The converter's words for the case (without the program name).

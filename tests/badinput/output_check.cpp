@@ -27,8 +27,12 @@ std::string stream_problem(const AVStream *st)
             return std::string("video is ") + avcodec_get_name(par->codec_id);
         if (par->profile != FF_PROFILE_H264_BASELINE && par->profile != FF_PROFILE_H264_CONSTRAINED_BASELINE)
             return "video profile " + std::to_string(par->profile) + " is not baseline";
-        if (par->level != 30)
-            return "video level " + std::to_string(par->level) + " is not 3";
+        // Level 3 as asked, raised only for a picture larger than level 3's
+        // 1620 macroblocks, and never beyond 5.1 (larger pictures are scaled).
+        const int64_t mbs = int64_t((par->width + 15) / 16) * ((par->height + 15) / 16);
+        if (par->level < 30 || par->level > 51 || (par->level != 30 && mbs <= 1620))
+            return "video level " + std::to_string(par->level) + " for " + std::to_string(par->width) + "x" +
+                   std::to_string(par->height) + " is not 3, nor the one up to 5.1 the picture needs";
         return "";
     }
     if (par->codec_type == AVMEDIA_TYPE_AUDIO)

@@ -1,5 +1,5 @@
 // What a converted file must be: it reopens as MP4, carries only H.264 baseline
-// (level 3) video and AAC audio, every stream has packets with increasing
+// (level 3; up to 5.1 for pictures level 3 cannot hold) video and AAC audio, every stream has packets with increasing
 // decoding times, and every packet decodes without an error.
 #pragma once
 

@@ -210,6 +210,20 @@ const Row kDamagedTiming[] = {
 
 // ---- picture sizes ---------------------------------------------------------------------
 
+// Two seconds of black width x height H.264 pictures without sound, in Matroska:
+// a few kilobytes a second at any size.
+std::function<Case(const std::string &)> black_h264(int width, int height)
+{
+    ClipRecipe r = ts_clip("black_" + std::to_string(width) + "x" + std::to_string(height));
+    r.format = "matroska";
+    r.extension = "mkv";
+    r.audio.clear();
+    r.video[0].width = width;
+    r.video[0].height = height;
+    r.video[0].black = true;
+    return clip(r);
+}
+
 const Row kPictureSizes[] = {
     // The H.264 encoder takes 4:2:0 pictures of even sizes only: odd ones get a
     // black row or column.
@@ -236,6 +250,17 @@ const Row kPictureSizes[] = {
      bytes_file("recording.y4m", [] { return y4m_claiming(16000, 16000); })},
     {"Y4mHeaderClaiming30000x30000", Expect::Fails, "Picture size 30000x30000 is invalid",
      bytes_file("recording.y4m", [] { return y4m_claiming(30000, 30000); })},
+    // The largest picture decoders make: scaled to H.264 level 5.1 (it took
+    // gigabytes encoded as it was), within the memory of one conversion.
+    {"Black8192x4320ScaledToLevel51", Expect::Converts, nullptr, black_h264(8192, 4320), 0, 1.9, false,
+     "the 8192x4320 picture is beyond H.264 level 5.1; scaled down to 4220x2224", Video::Present, 4220, 2224,
+     kBudgetPeakMiB},
+    // Exactly level 5.1's 36864 macroblocks: kept as it is; one column more is scaled.
+    {"Black4096x2304AtLevel51", Expect::Converts, nullptr, black_h264(4096, 2304), 0, 1.9, false, nullptr,
+     Video::Present, 4096, 2304, kBudgetPeakMiB},
+    {"Black4112x2304OneMacroblockBeyondLevel51", Expect::Converts, nullptr, black_h264(4112, 2304), 0, 1.9, false,
+     "the 4112x2304 picture is beyond H.264 level 5.1; scaled down to 4096x2294", Video::Present, 4096, 2294,
+     kBudgetPeakMiB},
 };
 
 // ---- cover art -------------------------------------------------------------------------
@@ -329,8 +354,25 @@ const Row kLostStreams[] = {
 const Row kSound[] = {
     {"WavWithZeroChannels", Expect::Fails, "does not contain any stream", bytes_file("recording.wav", [] { return wav_claiming(0, 8000); })},
     {"WavWithZeroHertz", Expect::Fails, "Invalid data found", bytes_file("recording.wav", [] { return wav_claiming(1, 0); })},
-    {"WavWith65535Channels", Expect::Fails, "Error opening filters",
+    {"WavWith65535Channels", Expect::Fails, "The sound has 65535 channels, more than its encoder takes (8)",
      bytes_file("recording.wav", [] { return wav_claiming(65535, 8000); })},
+    // Sound no recording has is refused before converting: 20 KB at 1 Hz
+    // claimed hours. Each limit with a row on either side.
+    {"WavAt1Hz", Expect::Fails, "sample rate of 1 Hz is below 1000 Hz",
+     bytes_file("recording.wav", [] { return wav_with(1, 1, 2, 20000); })},
+    {"WavAt999Hz", Expect::Fails, "sample rate of 999 Hz is below 1000 Hz",
+     bytes_file("recording.wav", [] { return wav_with(1, 999, 2, 20000); })},
+    {"WavAt1000Hz", Expect::Converts, nullptr, bytes_file("recording.wav", [] { return wav_with(1, 1000, 2, 20000); }),
+     10.5, 9.9},
+    {"WavWithBlocksOf16385Bytes", Expect::Fails, "blocks of 16385 bytes for 1 channel(s) are larger than any codec's",
+     bytes_file("recording.wav", [] { return wav_with(1, 8000, 16385, 32770); })},
+    {"WavWithBlocksOf16384Bytes", Expect::Converts, nullptr,
+     bytes_file("recording.wav", [] { return wav_with(1, 8000, 16384, 32768); })},
+    {"WavWithStereoBlocksOf32770Bytes", Expect::Fails, "blocks of 32770 bytes for 2 channel(s)",
+     bytes_file("recording.wav", [] { return wav_with(2, 8000, 32770, 32770); })},
+    {"WavWith9Channels", Expect::Fails, "The sound has 9 channels, more than its encoder takes (8)",
+     bytes_file("recording.wav", [] { return wav_with(9, 8000, 18, 18000); })},
+    {"WavWith8Channels", Expect::Converts, nullptr, bytes_file("recording.wav", [] { return wav_with(8, 8000, 16, 16000); })},
     {"AudioOnlyAacInM4a", Expect::Converts, nullptr, fixture(FixtureKind::AacM4a)},
     {"AudioOnlyMulawInWav", Expect::Converts, nullptr, fixture(FixtureKind::MulawWav)},
 };

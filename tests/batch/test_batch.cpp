@@ -516,6 +516,24 @@ TEST(BatchCommand, AReportThatWouldReplaceAnotherFileIsRefusedAtOnce)
     EXPECT_EQ(files_in(in), std::vector<std::string>{"cam01.ts"});
 }
 
+TEST(BatchCommand, SearchNamesAFileTooSlowToReadAndStaysQuietAboutTheRest)
+{
+    const std::string root = scratch_dir("batch/slow_file");
+    fs::create_directories(root + "/in");
+    fixtures::ClipRecipe r = fixtures::fixture_recipe(FixtureKind::H264AacTs);
+    r.name = "many_tags";
+    r.format = r.extension = "mp4";
+    r.duration = 0.2;
+    r.metadata_tags = 100000; // minutes for the libraries to index
+    fs::copy_file(fixtures::clip_path(r), root + "/in/tags.mp4");
+    fs::copy_file(fixtures::fixture_path(FixtureKind::H264AacTs), root + "/in/cam01.ts");
+    fixtures::write_file(root + "/in/notes.txt", {'h', 'i', '\n'});
+    const BatchRun run = run_batch({"--dry-run", root + "/in"}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, root + "/in/cam01.ts -> " + root + "/in/cam01_converted.mp4\n");
+    EXPECT_EQ(run.err, "wardline-convert: " + root + "/in/tags.mp4: too slow to read as media (more than 5 s); skipped\n");
+}
+
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
 {
     const std::string root = scratch_dir("batch/bad_arguments");

@@ -1,10 +1,12 @@
 // The pieces the batch command and the window share: the output naming rule and
 // the media probe that picks recordings out of a folder.
 #include "batch_display.h"
+#include "batch_options.h"
 #include "batch_plan.h"
 #include "engine_harness.h"
 #include "ffmpeg_exec.h"
 #include "fixture_gen.h"
+#include "ffmpeg_exec.h"
 #include "fixture_io.h"
 #include "media_scan.h"
 #include "output_naming.h"
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include <sys/socket.h>
@@ -302,6 +305,64 @@ TEST(MediaProbe, FolderScanFindsRecordingsInSubFoldersInSortedOrder)
     EXPECT_LT(find_media_files(dir + "/missing", &files), 0);
 }
 
+// A recording whose container carries 100,000 tags: the libraries take minutes
+// to index them (in Matroska without reading in between, so the interrupt
+// callback alone never comes).
+std::string many_tags(const char *format, const char *extension)
+{
+    fixtures::ClipRecipe r = fixtures::fixture_recipe(fixtures::FixtureKind::H264AacTs);
+    r.name = "many_tags";
+    r.format = format;
+    r.extension = extension;
+    r.duration = 0.2;
+    r.metadata_tags = 100000;
+    return fixtures::clip_path(r);
+}
+
+TEST(MediaProbe, FileTooSlowToReadIsToldApartAndCanBeStopped)
+{
+    const std::string mp4 = many_tags("mp4", "mp4"), mkv = many_tags("matroska", "mkv");
+    int asked = 0;
+    const std::function<bool()> second_ask = [&asked] { return ++asked >= 2; };
+    const std::function<bool()> never = [] { return false; };
+    struct Case {
+        const char *what;
+        std::string path;
+        const std::function<bool()> *stopped;
+        int expected;
+    };
+    const Case cases[] = {
+        {"MP4 past the deadline", mp4, nullptr, AVERROR(ETIMEDOUT)},
+        {"Matroska past the deadline", mkv, nullptr, AVERROR(ETIMEDOUT)},
+        {"stopped while it reads", mp4, &second_ask, AVERROR_EXIT},
+        {"an ordinary recording", fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), &never, 0},
+    };
+    for (const Case &c : cases) {
+        asked = 0;
+        MediaProbe probe;
+        EXPECT_EQ(probe_media_file(c.path, &probe, c.stopped ? *c.stopped : nullptr), c.expected) << c.what;
+        EXPECT_EQ(probe.has_video, c.expected == 0) << c.what;
+    }
+}
+
+TEST(MediaProbe, FolderSearchNamesAFileTooSlowToReadAndGoesOn)
+{
+    const std::string dir = scratch_dir("batch_parts/slow");
+    fs::copy_file(many_tags("mp4", "mp4"), dir + "/1_tags.mp4");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/2_clip.ts");
+    LogCapture log(AV_LOG_WARNING);
+    std::vector<std::string> files;
+    ASSERT_EQ(find_media_files(dir, &files), 0);
+    EXPECT_EQ(files, std::vector<std::string>{dir + "/2_clip.ts"});
+    EXPECT_TRUE(log.has(dir + "/1_tags.mp4: too slow to read as media", AV_LOG_WARNING)) << log.all_text();
+
+    // Told to stop while the slow file is read: the search ends there.
+    int asked = 0;
+    files.clear();
+    EXPECT_EQ(find_media_files(dir, &files, nullptr, [&asked] { return ++asked > 4; }), AVERROR_EXIT);
+    EXPECT_TRUE(files.empty());
+}
+
 TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)
 {
     // Every relative path gets "./", whatever it holds: a protocol may hide after
@@ -373,6 +434,29 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
     };
     for (const Case &c : cases)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
+}
+
+TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
+{
+    constexpr int64_t budget = CONVERSION_MEMORY_BUDGET;
+    struct Case {
+        int cores;
+        int64_t available;
+        int expected;
+    };
+    const Case cases[] = {
+        // one per two cores, at least one
+        {1, -1, 1},           {2, -1, 1},          {3, -1, 1},
+        {4, -1, 2},           {5, -1, 2},          {0, -1, 1},
+        // one per budget of memory, at least one
+        {16, 0, 1},           {16, budget - 1, 1}, {16, budget, 1},
+        {16, 2 * budget - 1, 1}, {16, 2 * budget, 2}, {16, 3 * budget, 3},
+        // the smaller of the two
+        {8, 4 * budget - 1, 3}, {8, 4 * budget, 4}, {8, 5 * budget, 4},
+        {7, 100 * budget, 3},   {64, 100 * budget, 32},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(job_count_for(c.cores, c.available), c.expected) << c.cores << " cores, " << c.available << " bytes";
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 // stopping a run (request, observer, signal; also while it is blocked on a named
 // pipe), the signal handlers of the process around a run, and the failure kind
 // told for real causes.
+#include "crafted.h"
 #include "engine_harness.h"
 #include "fixture_gen.h"
+#include "fixture_io.h"
 #include "media_probe.h"
 
 #include "ffmpeg_exec.h"
@@ -452,6 +454,8 @@ TEST(ObservedRun, EachFailureKindFromARealCause)
     std::filesystem::copy_file(fixture_path(FixtureKind::H264AacTs), clip);
     chmod(clip.c_str(), 0644);
     std::ofstream(dir + "/notes.txt") << "Meeting notes, not a recording.\n";
+    fixtures::write_file(dir + "/one_hertz.wav", wav_with(1, 1, 2, 20000));
+    chmod((dir + "/one_hertz.wav").c_str(), 0644);
     ASSERT_TRUE(write_data_only_ts(data_only));
     std::filesystem::create_directory(dir + "/locked");
     chmod((dir + "/locked").c_str(), 0555);
@@ -466,6 +470,8 @@ TEST(ObservedRun, EachFailureKindFromARealCause)
 
     const std::tuple<Words, RunFailure, std::function<bool()>, bool> cases[] = {
         {converter_arguments(dir + "/notes.txt", dir + "/a.mp4"), RunFailure::SourceUnreadable, nullptr, false},
+        // Sound no recording has: refused as unreadable before converting.
+        {converter_arguments(dir + "/one_hertz.wav", dir + "/a2.mp4"), RunFailure::SourceUnreadable, nullptr, false},
         {converter_arguments(data_only, dir + "/b.mp4"), RunFailure::SourceNoStream, nullptr, false},
         {converter_arguments(clip, dir + "/gone/c.mp4"), RunFailure::DestinationMissing, nullptr, false},
         {converter_arguments(clip, dir + "/locked/d.mp4"), RunFailure::DestinationNotWritable, become_nobody, true},

@@ -6,6 +6,7 @@
 #include "fixture_gen.h"
 #include "media_probe.h"
 
+#include "audio_limits.h"
 #include "engine.h"
 #include "input_guard.h"
 
@@ -619,6 +620,39 @@ TEST_F(InputAttachments, TaggedNamesCannotPlaceFilesOutsideTheWorkingDirectory)
         EXPECT_FALSE(std::filesystem::exists("/tmp/escaped-abs.txt"));
         close_all();
     }
+}
+
+TEST(AudioLimits, RefusesSoundNoRecordingHasOnEachSideOfEachLimit)
+{
+    struct Case {
+        int rate, channels, block_align, max_channels;
+        const char *problem; // part of the text; nullptr: accepted
+    };
+    const Case cases[] = {
+        {999, 1, 2, 8, "sample rate of 999 Hz is below 1000 Hz"},
+        {1000, 1, 2, 8, nullptr},
+        {1, 2, 4, 8, "sample rate of 1 Hz"},
+        {0, 1, 2, 8, nullptr}, // unknown: the reader decides
+        {8000, 1, 16384, 8, nullptr},
+        {8000, 1, 16385, 8, "blocks of 16385 bytes for 1 channel(s)"},
+        {8000, 2, 32769, 8, nullptr}, // 16384 a channel, rounded down
+        {8000, 2, 32770, 8, "blocks of 32770 bytes for 2 channel(s)"},
+        {8000, 0, 65535, 8, nullptr}, // no channel count: no block rule
+        {8000, 8, 16, 8, nullptr},
+        {8000, 9, 18, 8, "The sound has 9 channels, more than its encoder takes (8)"},
+        {8000, 9, 18, 0, nullptr}, // the encoder names no limit
+        {8000, 2, 4, 1, "The sound has 2 channels, more than its encoder takes (1)"},
+    };
+    for (const Case &c : cases) {
+        const std::string problem = audio_parameters_problem(c.rate, c.channels, c.block_align, c.max_channels);
+        if (c.problem)
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        else
+            EXPECT_EQ(problem, "") << c.rate << " Hz, " << c.channels << " channels, blocks of " << c.block_align;
+    }
+    EXPECT_EQ(encoder_max_channels(avcodec_find_encoder_by_name("aac")), 8);
+    EXPECT_EQ(encoder_max_channels(avcodec_find_encoder_by_name("ac3")), 6);
+    EXPECT_EQ(encoder_max_channels(avcodec_find_encoder_by_name("mp2")), 2);
 }
 
 } // namespace

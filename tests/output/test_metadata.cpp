@@ -90,6 +90,37 @@ INSTANTIATE_TEST_SUITE_P(
         MetaCase{"NoChapters", {"-map_chapters", "-1"}, "North gate", "", "<none>"}),
     case_name<MetaCase>);
 
+// Copying tags costs the square of their number: at most 1000 are carried, with
+// a warning. The reader adds tags of its own (the MP4 brands), so the rows
+// straddle the limit by the count it reports.
+TEST_F(EngineParse, AtMost1000TagsAreCarriedToTheOutput)
+{
+    bool saw_limit = false, saw_one_beyond = false;
+    for (int written : {996, 997, 998, 5000}) {
+        SCOPED_TRACE(written);
+        TearDown(); // a run's tables for each file
+        SetUp();
+        ClipRecipe r = fixture_recipe(FixtureKind::H264AacTs);
+        r.name = "metadata_tags";
+        r.format = r.extension = "mp4";
+        r.duration = 0.2;
+        r.metadata_tags = written;
+        const std::string dir = scratch_dir("metadata/tags_" + std::to_string(written));
+        log.clear();
+        ASSERT_EQ(parse({"-i", clip_path(r), dir + "/out.mkv"}), 0);
+        ASSERT_FALSE(run_failed) << log.all_text();
+        const int read = av_dict_count(input_files[0]->ctx->metadata);
+        const int carried = av_dict_count(output_files[0]->ctx->metadata);
+        saw_limit |= read == 1000;
+        saw_one_beyond |= read == 1001;
+        EXPECT_EQ(log.has("Only the first 1000 of " + std::to_string(read) + " metadata tags are carried",
+                          AV_LOG_WARNING),
+                  read > 1000);
+        EXPECT_EQ(carried, read > 1000 ? 1000 : read);
+    }
+    EXPECT_TRUE(saw_limit && saw_one_beyond) << "the rows missed the limit";
+}
+
 TEST_F(EngineParse, StreamMetadataComesFromTheSourceOrAMap)
 {
     std::string dir = scratch_dir("metadata/stream_maps");

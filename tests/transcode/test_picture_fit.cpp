@@ -1,13 +1,17 @@
 // Pictures an encoder cannot take as they are: the H.264 level written for the
-// picture size and rate actually encoded, and odd sizes padded for encoders of
-// subsampled chroma. Sources are made by the engine's lavfi input.
+// picture size and rate actually encoded, pictures beyond level 5.1 scaled down
+// to it, and odd sizes padded for encoders of subsampled chroma. Sources are
+// made by the engine's lavfi input.
 #include "engine_harness.h"
 #include "ffmpeg_exec.h"
+#include "fixture_io.h"
 #include "media_facts.h"
 #include "media_probe.h"
+#include "transcode.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 
 namespace {
@@ -50,6 +54,132 @@ TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
         EXPECT_EQ(std::to_string(v->width) + "x" + std::to_string(v->height), size); // never scaled
         EXPECT_EQ(log.has(warning ? warning : "cannot hold", AV_LOG_WARNING), warning != nullptr);
         EXPECT_FALSE(log.has("level limit")) << log.all_text(); // libx264 finds nothing over
+    }
+}
+
+// Level 5.1's limits, checked here on their own: 36864 macroblocks a frame,
+// 543 a side, 983040 a second.
+bool level_51_holds(int w, int h, double fps)
+{
+    const int64_t mw = (w + 15) / 16, mh = (h + 15) / 16;
+    return mw * mh <= 36864 && mw <= 543 && mh <= 543 && double(mw * mh) * fps <= 983040;
+}
+
+TEST(H264Level, PicturesBeyondLevel51AreScaledToItKeepingTheirShape)
+{
+    struct Case {
+        int w, h;
+        double fps;
+        bool scaled;
+        int fit_w, fit_h; // 0: any fitting size of the same shape
+    };
+    const Case cases[] = {
+        {4096, 2304, 25, false, 4096, 2304}, // exactly 36864 macroblocks
+        {4112, 2304, 25, true, 0, 0},        // one macroblock column more
+        {4096, 2320, 25, true, 0, 0},        // one macroblock row more
+        {4098, 2304, 25, true, 0, 0},        // two pixels: a whole column more
+        {8688, 64, 25, false, 8688, 64},     // 543 macroblocks wide: the longest side
+        {8704, 64, 25, true, 0, 0},          // 544
+        {64, 8704, 25, true, 0, 0},
+        {1920, 1080, 120, false, 1920, 1080}, // 979200 macroblocks a second
+        {1920, 1080, 121, true, 0, 0},        // 987360
+        {4096, 2304, 26.6, false, 4096, 2304},
+        {4096, 2304, 26.7, true, 0, 0},
+        {4096, 2304, 0, false, 4096, 2304}, // rate unknown: the size alone
+        {1920, 1080, 300, true, 0, 0},       // the fastest camera
+        {1920, 1080, 301, false, 1920, 1080}, // beyond: a time base, not a rate
+        {602, 602, 90000, false, 602, 602},   // a cover picture's 90 kHz
+        {8192, 4320, 90000, true, 4220, 2224},
+        {8192, 4320, 25, true, 4220, 2224},
+        {7680, 4320, 30, true, 0, 0},
+        {16000, 16000, 25, true, 0, 0},
+        {3072, 3072, 25, false, 3072, 3072}, // 36864 macroblocks, square
+        {3074, 3074, 25, true, 0, 0},
+        {1280, 720, 25, false, 1280, 720},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + "@" + std::to_string(c.fps));
+        int w = -1, h = -1;
+        EXPECT_EQ(h264_fit_to_level_51(c.w, c.h, c.fps, &w, &h), c.scaled);
+        if (c.fit_w) {
+            EXPECT_EQ(w, c.fit_w);
+            EXPECT_EQ(h, c.fit_h);
+        }
+        if (!c.scaled)
+            continue;
+        const double rate = c.fps > 300 ? 0 : c.fps; // a time base holds no rate
+        EXPECT_TRUE(level_51_holds(w, h, rate)) << w << "x" << h;
+        EXPECT_EQ(w % 2 + h % 2, 0) << w << "x" << h;
+        EXPECT_LT(w, c.w);
+        // The same shape, to within the rounding to even sides.
+        EXPECT_NEAR(double(w) / h, double(c.w) / c.h, double(c.w) / c.h * 4.0 / h) << w << "x" << h;
+        // As large as fits: a width two pixels more no longer does.
+        EXPECT_FALSE(level_51_holds(w + 2, int(std::lround(double(c.h) * (w + 2) / c.w / 2) * 2), rate))
+            << w << "x" << h;
+    }
+}
+
+TEST(H264Level, PictureBeyondLevel51IsScaledUnlessTheUserChoseTheSize)
+{
+    const std::string out = scratch_dir("picture_fit_scaled") + "/out.mp4";
+    struct Case {
+        const char *size;
+        Args extra;
+        const char *written;
+        int level;
+        bool warned;
+    };
+    const Case cases[] = {
+        {"4096x2304", {}, "4096x2304", 51, false},
+        {"4112x2304", {}, "4096x2294", 51, true},
+        {"4112x2304", {"-s", "4112x2304"}, "4112x2304", 60, false},
+        {"4112x2304", {"-vf", "scale=4112:2304"}, "4112x2304", 60, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.size) + (c.extra.empty() ? "" : " " + c.extra[0]));
+        LogCapture log(AV_LOG_WARNING);
+        Args words = converter_args_over(std::string("color=black:size=") + c.size + ":rate=25", out);
+        words.insert(words.end() - 1, c.extra.begin(), c.extra.end());
+        ASSERT_EQ(run_engine(words), 0) << log.all_text();
+        const FileFacts facts = inspect(out);
+        const StreamFacts *v = facts.first(AVMEDIA_TYPE_VIDEO);
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(std::to_string(v->width) + "x" + std::to_string(v->height), c.written);
+        EXPECT_EQ(v->level, c.level);
+        EXPECT_EQ(log.has(std::string("the ") + c.size + " picture is beyond H.264 level 5.1; scaled down to " +
+                              c.written, AV_LOG_WARNING), c.warned) << log.all_text();
+    }
+}
+
+// libx264 writes its settings into the stream: pictures beyond 1080p are
+// encoded with at most four threads and 20 frames of look-ahead (the medium
+// preset's 40 cost 26 MB a frame at 4096x2304), smaller ones as the preset says.
+TEST(H264Level, LargePicturesAreEncodedWithLessLookAhead)
+{
+    const std::string out = scratch_dir("picture_fit_lookahead") + "/out.mp4";
+    const std::tuple<const char *, Args, const char *> cases[] = {
+        {"1920x1088", {}, "rc_lookahead=40"},
+        {"1920x1090", {}, "rc_lookahead=20"},
+        {"1920x1090", {"-rc-lookahead", "30"}, "rc_lookahead=30"},
+        {"1920x1090", {"-preset", "veryfast"}, "rc_lookahead=10"},
+    };
+    for (const auto &[size, extra, setting] : cases) {
+        SCOPED_TRACE(std::string(size) + (extra.empty() ? "" : " " + extra[0]));
+        const std::string source = std::string("color=black:size=") + size + ":rate=25";
+        Args words = converter_arguments(source, out);
+        words.erase(words.begin());
+        words[1] = source; // a graph, not a file path
+        words.insert(words.begin(), {"-f", "lavfi"});
+        words.insert(words.end() - 1, {"-frames:v", "2"});
+        words.insert(words.end() - 1, extra.begin(), extra.end());
+        LogCapture log(AV_LOG_ERROR);
+        ASSERT_EQ(run_engine(words), 0) << log.all_text();
+        const std::vector<uint8_t> file = fixtures::read_file(out);
+        const std::string bytes(file.begin(), file.end());
+        EXPECT_NE(bytes.find(std::string(" ") + setting + " "), std::string::npos);
+        const size_t threads = bytes.find(" threads=");
+        ASSERT_NE(threads, std::string::npos);
+        EXPECT_LE(std::stoi(bytes.substr(threads + 9)), 4);
     }
 }
 
