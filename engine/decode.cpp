@@ -216,6 +216,9 @@ int decode_frames(InStream *ist, const AVPacket *pkt, int *frames, OnFrame on_fr
             }
             (*frames)++;
             ist->frames_decoded++;
+            // Concealed damage: the decoder made the picture, with holes filled in.
+            if ((frame->flags & AV_FRAME_FLAG_CORRUPT) || frame->decode_error_flags)
+                account_decode_error(ist);
             on_frame(frame);
             av_frame_unref(frame);
         }

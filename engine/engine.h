@@ -362,6 +362,9 @@ int check_overwrite(const char *filename);
 const char *local_file_path(const char *url);
 
 // outcome.cpp
+// Whether options cut `ost` of `of` short on purpose: a length, a start or a
+// size limit of the output, a frame limit of the stream, or "-shortest".
+bool limited_by_user(const OutFile *of, const OutStream *ost);
 // The output's name as the user gave it (its final name while it is written
 // under a partial one).
 const char *output_display_name(const OutFile *of);

@@ -99,6 +99,24 @@ enum class RunFailure {
     Other,
 };
 
+// Something a run met that makes its output less than the whole recording,
+// while the file itself is complete and plays: told, never silently passed over.
+enum class RunProblemKind {
+    ShortOfDeclaredLength, // a: media converted, b: the length the recording declares (us)
+    ReadingStoppedEarly,   // a: bytes of the file reached, b: its size
+    DamagedPackets,        // a: packets the reader marked damaged or could not read
+    DecodeErrors,          // a: pictures or blocks of sound the decoders could not decode
+    StreamLeftOut,         // a: the stream's index; detail: "video" or "audio"
+    TimelineGap,           // a: how far the recording's time jumps, b: where in the output (us)
+};
+
+struct RunProblem {
+    RunProblemKind kind = RunProblemKind::DamagedPackets;
+    int64_t a = 0, b = 0;
+    std::string detail;
+    std::string text; // the problem in plain English, one line
+};
+
 struct RunOutcome {
     int status = 0;              // what ffmpeg_exec() returns for the same run
     RunEnd end = RunEnd::Completed;
@@ -111,6 +129,19 @@ struct RunOutcome {
     // The files the run put in place, under the names they ended with (a run
     // that never replaces may have moved on to another name).
     std::vector<std::string> outputs;
+
+    // How much of its source a run that wrote its files got (also told for the
+    // engine's command line, one warning line per problem). A completed run with
+    // problems is partial: its file is complete but not the whole recording.
+    bool partial = false;
+    std::vector<RunProblem> problems;
+    int64_t expected_duration_us = -1;  // the length the recording declares; -1 unknown
+    int64_t converted_duration_us = -1; // what the output holds; -1 unknown
+    int64_t source_size = -1;           // bytes of the (first) input file; -1 unknown (a pipe)
+    int64_t bytes_reached = -1;         // how far into it reading got; -1 unknown
+    int64_t damaged_packets = 0;
+    int64_t decode_errors = 0;
+    int streams_left_out = 0;
 };
 
 struct RunObserver {
@@ -143,3 +174,10 @@ int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, Run
 
 // Short English name of a failure kind ("source unreadable", ...), for logs and reports.
 const char *run_failure_name(RunFailure failure);
+
+// Short English name of a problem kind ("short of its length", ...), for reports.
+const char *run_problem_name(RunProblemKind kind);
+
+// A length of media as people read it: "m:ss" below an hour, "h:mm:ss" from there
+// on; negative lengths as "0:00". The clock of every text of the converter's.
+std::string media_clock_text(int64_t microseconds);

@@ -234,13 +234,16 @@ int feed_input_packet(InFile *ifile)
             return AVERROR(EAGAIN);
         if (ret != AVERROR_EOF) {
             print_error(ic->url, ret);
+            account_read_error(ifile, ret);
             if (exit_on_error)
                 return ret;
         }
+        account_input_ended(ifile);
         end_input_file(ifile);
         return AVERROR(EAGAIN);
     }
     clear_waiting_flags();
+    account_packet(ifile, pkt);
     if (do_pkt_dump)
         av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, do_hex_dump, ic->streams[pkt->stream_index]);
 
@@ -260,6 +263,7 @@ int feed_input_packet(InFile *ifile)
             av_strerror(ret, text, sizeof(text));
             av_log(nullptr, AV_LOG_ERROR, "Error while decoding stream #%d:%d: %s\n", ist->file_index,
                    ist->st->index, text);
+            account_decode_error(ist);
             if (exit_on_error) {
                 av_packet_free(&pkt);
                 return ret;

@@ -45,8 +45,14 @@ int64_t expected_duration(void)
 
 } // namespace
 
+int64_t observe_expected_duration(void)
+{
+    return expected_duration();
+}
+
 void observe_begin(const RunObserver *observer)
 {
+    account_begin();
     run_observer = observer;
     progress_refused = false;
     placed_outputs.clear();
@@ -163,6 +169,7 @@ void settle_outcome(RunOutcome *outcome, int status, bool output_removed)
     } else if (status < 0) {
         outcome->end = RunEnd::Failed;
     } else {
+        account_settle(outcome);
         return;
     }
     outcome->failure = f.failure == RunFailure::None ? RunFailure::Other : f.failure;

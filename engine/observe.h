@@ -12,6 +12,7 @@
 #include <cstdint>
 
 struct AVFormatContext;
+struct AVPacket;
 
 // Where the run is; decides what a stop may break off (see engine_interrupt_cb).
 enum class RunPhase { Idle, Opening, Looping, Finishing };
@@ -64,6 +65,9 @@ void observe_output_placed(const char *path);
 // An input was opened: its length from the "-ss" start on counts for the
 // duration the events announce.
 void observe_input(const AVFormatContext *ic, int64_t seek_start_us);
+// What the first output will hold when the run completes (the longest input,
+// cut by the output's own "-ss" and "-t"); -1 when unknown.
+int64_t observe_expected_duration(void);
 // Sends one progress event (`last`: after the trailers). Called at the pace of the
 // status line by the progress report.
 void observe_progress(bool last, int64_t timer_start, int64_t now);
@@ -74,6 +78,41 @@ void observe_progress(bool last, int64_t timer_start, int64_t now);
 void record_run_failure(RunFailure failure, int error, const char *text = nullptr);
 // The failure kind of an error met opening or writing an output file.
 RunFailure output_failure(int error);
+
+// ---- account.cpp: how much of its source a run got ----------------------------------
+//
+// Counted where it happens: the loop's reads (account_packet, account_input_ended),
+// the decoders (account_decode_error), timestamp repair (account_timeline_gap),
+// stream choice (account_stream_left_out). Judged once, with the final report
+// (account_judge), which also says each problem as a warning line.
+
+struct InFile;
+struct InStream;
+
+void account_begin(void);
+// A packet the loop read from `ifile` (damaged when the reader marked it so).
+void account_packet(const InFile *ifile, const AVPacket *pkt);
+// A read of `ifile` that failed with `error` (not the end of the file): the
+// input ends there.
+void account_read_error(const InFile *ifile, int error);
+// `ifile` reached its end (or an error): how far into the file reading got.
+void account_input_ended(const InFile *ifile);
+// The decoder of `ist` refused a packet or a frame. Errors before its first
+// decoded frame are the cut of a recording (no key frame yet), not damage.
+void account_decode_error(const InStream *ist);
+// The recording's time jumps by `jump_us` at `at_us` of the output, and the
+// jump is closed rather than kept.
+void account_timeline_gap(int64_t jump_us, int64_t at_us);
+// A video or audio stream of the recording that no output carries although the
+// outputs chose their streams themselves; `why` in plain words.
+void account_stream_left_out(const InStream *ist, const char *why);
+// Judges the run after its last packet was written: `converted_us` is what the
+// first output holds, `expected_us` what the recording declares for it (-1
+// unknown), `cut` when options cut the run short on purpose (-t, -frames). Says
+// each problem found as a warning. Not called for a stopped run.
+void account_judge(int64_t converted_us, int64_t expected_us, bool cut);
+// The judgement (figures and problems) into `outcome`.
+void account_settle(RunOutcome *outcome);
 
 // Fills `outcome` once the run has ended with `status`.
 void settle_outcome(RunOutcome *outcome, int status, bool output_removed);

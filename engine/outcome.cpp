@@ -116,13 +116,13 @@ bool note_attached_picture_failure(const OutStream *ost)
     return true;
 }
 
-namespace {
-
 bool limited_by_user(const OutFile *of, const OutStream *ost)
 {
     return of->recording_time != NO_DURATION_LIMIT || of->start_time || of->size_limit != NO_SIZE_LIMIT ||
            ost->max_frames != INT64_MAX || of->shortest;
 }
+
+namespace {
 
 // An output stream whose input gave decoded frames while not one packet of it
 // reached the file lost its whole stream (an audio-only file from a recording

@@ -146,6 +146,16 @@ void print_summary(int64_t total_size)
                "Output file is empty, nothing was encoded (check -ss / -t / -frames parameters if used)\n");
 }
 
+// Whether the run was cut short on purpose, so that ending before its source's
+// end is no problem.
+bool cut_by_options(void)
+{
+    for (int i = 0; i < nb_output_streams; i++)
+        if (limited_by_user(output_files[output_streams[i]->file_index], output_streams[i]))
+            return true;
+    return false;
+}
+
 } // namespace
 
 void periodic_report(int64_t timer_start, int64_t cur_time)
@@ -247,6 +257,8 @@ void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
 
     if (is_last) {
         print_summary(total_size);
+        if (engine_noted_stop() == StopCause::None)
+            account_judge(pts, observe_expected_duration(), cut_by_options());
         observe_progress(true, timer_start, cur_time);
     }
 }
