@@ -71,13 +71,7 @@ QString Shown(const QString &text)
 
 QString ClockText(qint64 microseconds)
 {
-    const qint64 seconds = qMax<qint64>(0, microseconds) / MicrosecondsPerSecond;
-    const qint64 hours = seconds / 3600;
-    const qint64 minutes = seconds / 60 % 60;
-    const QLatin1Char zero('0');
-    if (hours > 0)
-        return QStringLiteral("%1:%2:%3").arg(hours).arg(minutes, 2, 10, zero).arg(seconds % 60, 2, 10, zero);
-    return QStringLiteral("%1:%2").arg(minutes).arg(seconds % 60, 2, 10, zero);
+    return QString::fromStdString(media_clock_text(microseconds));
 }
 
 ProgressView DescribeProgress(const RunProgress &progress, bool stopAsked)
@@ -106,6 +100,10 @@ QString FailureReason(RunFailure failure)
     switch (failure) {
     case RunFailure::SourceUnreadable:
         return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_UNREADABLE);
+    case RunFailure::SourceMissing:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_MISSING);
+    case RunFailure::SourceIsFolder:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_IS_FOLDER);
     case RunFailure::SourceNoStream:
         return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_NO_STREAM);
     case RunFailure::DestinationMissing:
@@ -123,6 +121,62 @@ QString FailureReason(RunFailure failure)
         break;
     }
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
+}
+
+QString ProblemText(const RunProblem &problem)
+{
+    switch (problem.kind) {
+    case RunProblemKind::ShortOfDeclaredLength:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_SHORT)
+            .arg(ClockText(problem.a), ClockText(problem.b));
+    case RunProblemKind::ReadingStoppedEarly:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_READING_STOPPED)
+            .arg(problem.b > 0 ? int(problem.a * 100 / problem.b) : 0);
+    case RunProblemKind::DamagedPackets:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_DAMAGED).arg(problem.a);
+    case RunProblemKind::DecodeErrors:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_DECODE).arg(problem.a);
+    case RunProblemKind::StreamLeftOut:
+        return TextById(problem.detail == "audio" ? TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_AUDIO_LEFT_OUT
+                                                  : TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_VIDEO_LEFT_OUT);
+    case RunProblemKind::TimelineGap:
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_TIME_GAP)
+            .arg(ClockText(problem.a), ClockText(problem.b));
+    }
+    return QString::fromStdString(problem.text);
+}
+
+QString PartialStatus(const std::vector<RunProblem> &problems)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PARTIAL)
+        .arg(problems.empty() ? QString() : ProblemText(problems.front()));
+}
+
+QString ProblemList(const std::vector<RunProblem> &problems)
+{
+    QStringList lines;
+    for (const RunProblem &problem : problems)
+        lines.append(ProblemText(problem));
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString SkippedReason(SkipReason reason)
+{
+    unsigned int why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_NOT_MEDIA;
+    switch (reason) {
+    case SkipReason::NotMedia:
+        break;
+    case SkipReason::Unreadable:
+        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_UNREADABLE;
+        break;
+    case SkipReason::SpecialFile:
+        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_SPECIAL;
+        break;
+    case SkipReason::TooSlow:
+        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_TOO_SLOW;
+        break;
+    }
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED).arg(TextById(why));
 }
 
 QString NamesTakenReason()
@@ -154,10 +208,23 @@ QString QueueSomeConverted(int converted, int total)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SOME_CONVERTED).arg(converted).arg(total);
 }
 
-QString QueueSummary(int converted, int total)
+QString QueueSummary(int converted, int total, bool failuresOnly)
 {
     return QueueSomeConverted(converted, total) + QLatin1Char('\n')
-           + TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NOT_CONVERTED);
+           + TextById(failuresOnly ? TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NOT_CONVERTED
+                                   : TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_LOOK_AT);
+}
+
+QString WithPartial(const QString &status, int partial)
+{
+    if (partial <= 0)
+        return status;
+    return status + PartSeparator + TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_PARTIAL).arg(partial);
+}
+
+QString QueueOthers(int count)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_OTHERS).arg(count);
 }
 
 QString QueueCancelled(int converted, int total)

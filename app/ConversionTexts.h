@@ -11,6 +11,7 @@
 #pragma once
 
 #include "ffmpeg_exec.h"
+#include "media_scan.h"
 
 #include <QString>
 
@@ -41,6 +42,17 @@ QString ClockText(qint64 microseconds);
 
 // The failure box's second line for a failure category.
 QString FailureReason(RunFailure failure);
+// A problem of a file converted with problems, as a phrase ("only 0:03 of 0:08
+// could be read").
+QString ProblemText(const RunProblem &problem);
+// The status line of a file converted with problems: "Converted with problems:
+// " and its first problem.
+QString PartialStatus(const std::vector<RunProblem> &problems);
+// Every problem, one per line.
+QString ProblemList(const std::vector<RunProblem> &problems);
+// Why a folder search passed over a file: "Skipped: not a video file".
+QString SkippedReason(SkipReason reason);
+
 // Its second line when every output name is taken in the destination folder (the
 // window then runs no conversion at all).
 QString NamesTakenReason();
@@ -55,9 +67,14 @@ QString QueueOverall(int percent, qint64 remainingUs);
 QString QueueAllConverted(int count);
 // When some failed: "3 of 5 recordings converted".
 QString QueueSomeConverted(int converted, int total);
-// The summary box's message above the list of failures: the count, then the
-// list's heading.
-QString QueueSummary(int converted, int total);
+// The summary box's message above the list: the count, then the list's heading
+// ("Not converted:" when it lists failures only, else "Files to look at:").
+QString QueueSummary(int converted, int total, bool failuresOnly = true);
+// A queue's status line with, when `partial` is not 0, how many were converted
+// with problems: "5 recordings converted  ·  1 with problems".
+QString WithPartial(const QString &status, int partial);
+// Under the summary's count: "5 other files are not recordings."
+QString QueueOthers(int count);
 // The status line after a stop: "Cancelled: 1 of 5 recordings converted".
 QString QueueCancelled(int converted, int total);
 

@@ -28,12 +28,21 @@ void AddFolder(const QString &folder, RecordingList *found, const std::function<
 {
     std::vector<std::string> files;
     std::vector<MediaProbe> probes;
-    if (find_media_files(QFile::encodeName(folder).toStdString(), &files, &probes, stopped) < 0)
+    std::vector<SkippedFile> skipped;
+    if (find_media_files(QFile::encodeName(folder).toStdString(), &files, &probes, stopped, &skipped) < 0)
         return;
     for (size_t i = 0; i < files.size(); ++i) {
         QueuedRecording recording;
         recording.source = QFile::decodeName(files[i].c_str());
         recording.durationUs = probes[i].duration_us;
+        found->append(recording);
+    }
+    for (const SkippedFile &file : skipped) {
+        QueuedRecording recording;
+        recording.source = QFile::decodeName(file.path.c_str());
+        recording.state = QueuedRecording::State::Skipped;
+        recording.skip = file.reason;
+        recording.listed = file.listed;
         found->append(recording);
     }
 }
@@ -73,8 +82,24 @@ RecordingList RecordingQueue::Collect(const QStringList &paths, const std::funct
 
 void RecordingQueue::Set(const RecordingList &recordings)
 {
-    m_recordings = recordings;
+    m_recordings.clear();
+    m_skipped.clear();
+    for (const QueuedRecording &recording : recordings)
+        (recording.state == QueuedRecording::State::Skipped ? m_skipped : m_recordings).append(recording);
     m_current = 0;
+}
+
+const RecordingList &RecordingQueue::Skipped() const
+{
+    return m_skipped;
+}
+
+int RecordingQueue::ListedSkippedCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_skipped)
+        count += recording.listed ? 1 : 0;
+    return count;
 }
 
 void RecordingQueue::Clear()
@@ -89,7 +114,7 @@ int RecordingQueue::Size() const
 
 bool RecordingQueue::IsQueue() const
 {
-    return m_recordings.size() > 1;
+    return m_recordings.size() > 1 || (!m_recordings.isEmpty() && ListedSkippedCount() > 0);
 }
 
 const RecordingList &RecordingQueue::Recordings() const
@@ -101,6 +126,8 @@ QString RecordingQueue::FieldText() const
 {
     if (m_recordings.isEmpty())
         return QString();
+    if (m_recordings.size() == 1)
+        return ConversionTexts::Shown(m_recordings.first().source);
     // One multi-argument call: a "%2" in the file name stays as it is.
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SOURCE)
         .arg(ConversionTexts::Shown(FileName(m_recordings.first().source)), QString::number(m_recordings.size() - 1));
@@ -122,6 +149,7 @@ void RecordingQueue::Start()
         recording.state = QueuedRecording::State::Waiting;
         recording.failure = RunFailure::None;
         recording.namesTaken = false;
+        recording.problems.clear();
     }
     m_current = 0;
 }
@@ -154,6 +182,7 @@ void RecordingQueue::Finish(const RunOutcome &outcome)
     QueuedRecording &recording = Current();
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
         recording.state = QueuedRecording::State::Converted;
+        recording.problems = outcome.problems;
         // Another program took the planned name meanwhile: the run wrote the next.
         if (!outcome.outputs.empty())
             recording.output = QFile::decodeName(outcome.outputs.front().c_str());
@@ -186,6 +215,14 @@ int RecordingQueue::ConvertedCount() const
     int count = 0;
     for (const QueuedRecording &recording : m_recordings)
         count += recording.state == QueuedRecording::State::Converted ? 1 : 0;
+    return count;
+}
+
+int RecordingQueue::PartialCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::Converted && !recording.problems.empty() ? 1 : 0;
     return count;
 }
 
@@ -228,6 +265,7 @@ double RecordingQueue::DoneFraction() const
                 done += weight * qMin(1.0, double(recording.convertedUs) / double(recording.durationUs));
             break;
         case QueuedRecording::State::Waiting:
+        case QueuedRecording::State::Skipped:
             break;
         }
     }

@@ -18,6 +18,7 @@
 #pragma once
 
 #include "ffmpeg_exec.h"
+#include "media_scan.h"
 
 #include <QMetaType>
 #include <QString>
@@ -27,7 +28,8 @@
 #include <functional>
 
 struct QueuedRecording {
-    enum class State { Waiting, Converting, Converted, Failed, Stopped };
+    // Skipped: a file a folder search passed over (never converted; see skip).
+    enum class State { Waiting, Converting, Converted, Failed, Stopped, Skipped };
 
     QString source;
     QString output;             // empty until its conversion starts
@@ -36,6 +38,10 @@ struct QueuedRecording {
     State state = State::Waiting;
     RunFailure failure = RunFailure::None;
     bool namesTaken = false;    // failed before its run: every output name was taken
+    // Converted, but the file is not the whole recording: what it fell short in.
+    std::vector<RunProblem> problems;
+    SkipReason skip = SkipReason::NotMedia; // for State::Skipped
+    bool listed = false;        // a skipped file named to the user (SkippedFile::listed)
 };
 
 using RecordingList = QVector<QueuedRecording>;
@@ -46,18 +52,24 @@ class RecordingQueue
 public:
     // The recordings among `paths`: a file is taken as it is (a failure to read it
     // shows when its turn comes); a folder gives the files under it that probe as
-    // media with video or audio (media_scan.h), in sorted order, with their lengths.
+    // media with video or audio (media_scan.h), in sorted order, with their lengths,
+    // and the files its search passed over, in State::Skipped.
     // A file reached twice (also through a link) is taken once, where it came first.
     // `stopped`, when given, is asked between files; once it says yes the search
     // ends early with what it found so far.
     static RecordingList Collect(const QStringList &paths, const std::function<bool()> &stopped = nullptr);
 
+    // The recordings to convert, and apart from them the skipped ones.
     void Set(const RecordingList &recordings);
     void Clear();
     int Size() const;
-    // True with more than one recording: the window's queue flow.
+    // True with more than one recording, or one whose search passed over files to
+    // be named at the end: the window's queue flow.
     bool IsQueue() const;
     const RecordingList &Recordings() const;
+    // The files the searches passed over (State::Skipped), listed or not.
+    const RecordingList &Skipped() const;
+    int ListedSkippedCount() const;
 
     // The source field's text: "cam01.ts (+4 more)".
     QString FieldText() const;
@@ -79,7 +91,9 @@ public:
     // Moves to the next recording; false when there is none.
     bool Advance();
 
+    // Converted counts the partial ones too (their files were written).
     int ConvertedCount() const;
+    int PartialCount() const;
     int FailedCount() const;
     // The share of all the recordings' media done, 0 to 100.
     int OverallPercent() const;
@@ -91,5 +105,6 @@ private:
     double DoneFraction() const;
 
     RecordingList m_recordings;
+    RecordingList m_skipped;
     int m_current = 0;
 };

@@ -74,6 +74,17 @@ QString FileNameOf(const QString &path)
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+// The listed files a search passed over, with why, for a summary box.
+QVector<ConverterMsgBox::ListEntry> SkippedEntries(const RecordingQueue &queue)
+{
+    QVector<ConverterMsgBox::ListEntry> entries;
+    for (const QueuedRecording &recording : queue.Skipped())
+        if (recording.listed)
+            entries.append({ConversionTexts::Shown(FileNameOf(recording.source)),
+                            ConversionTexts::SkippedReason(recording.skip)});
+    return entries;
+}
+
 } // namespace
 
 TranscoderWin::TranscoderWin(QWidget *parent)
@@ -316,12 +327,20 @@ void TranscoderWin::OnSourcesSelected(const QStringList &paths)
 
 void TranscoderWin::SetRecordings(const RecordingList &recordings)
 {
-    if (recordings.isEmpty()) {
-        m_bottomBar->SlotShowWarning(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND), 0);
+    RecordingQueue found;
+    found.Set(recordings);
+    if (found.Size() == 0) {
+        const QString none = TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND);
+        m_bottomBar->SlotShowWarning(none, 0);
+        // Files that look like recordings (or could not be read) are named.
+        if (found.ListedSkippedCount() > 0)
+            ShowBox(new ConverterMsgBox(this, none, SkippedEntries(found)));
         return;
     }
-    if (recordings.size() == 1) {
-        OnSourceSelected(recordings.first().source);
+    // One recording keeps the single flow, unless its search passed over files
+    // to be named at the end.
+    if (!found.IsQueue()) {
+        OnSourceSelected(found.Recordings().first().source);
         return;
     }
     // The queue first: the field's validation asks it for the tool tip.
@@ -486,9 +505,17 @@ void TranscoderWin::ShowResult(const RunOutcome &outcome)
     VelaStatusWidget *status = m_bottomBar->StatusWidget();
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
         const QString name = ConversionTexts::Shown(FileNameOf(m_outputPath));
-        m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(name), 0);
+        if (outcome.partial) {
+            // The file plays, but it is not the whole recording: never shown as
+            // plain complete.
+            m_bottomBar->SlotShowWarning(ConversionTexts::PartialStatus(outcome.problems), 0);
+            status->setToolTip(ConversionTexts::Shown(m_outputPath) + QLatin1Char('\n') +
+                               ConversionTexts::ProblemList(outcome.problems));
+        } else {
+            m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(name), 0);
+            status->setToolTip(ConversionTexts::Shown(m_outputPath));
+        }
         status->SetClickable(true);
-        status->setToolTip(ConversionTexts::Shown(m_outputPath));
         m_loadingMask->HideMask();
         return;
     }
@@ -744,8 +771,9 @@ void TranscoderWin::FinishQueue(bool stopped)
     m_queueRunning = false;
     m_loadingMask->LoadingWidget()->SetQueueStyle(false);
     const int converted = m_queue.ConvertedCount();
+    const int partial = m_queue.PartialCount();
     const int total = m_queue.Size();
-    if (m_queue.FailedCount() > 0)
+    if (m_queue.FailedCount() > 0 || partial > 0 || m_queue.ListedSkippedCount() > 0)
         ShowQueueSummary();
     else
         m_loadingMask->HideMask();
@@ -757,7 +785,8 @@ void TranscoderWin::FinishQueue(bool stopped)
         text = ConversionTexts::QueueAllConverted(converted);
     else
         text = ConversionTexts::QueueSomeConverted(converted, total);
-    if (!stopped && converted == total)
+    text = ConversionTexts::WithPartial(text, partial);
+    if (!stopped && converted == total && partial == 0 && m_queue.ListedSkippedCount() == 0)
         m_bottomBar->SlotShowSuccess(text, 0);
     else if (stopped && m_queue.FailedCount() == 0)
         m_bottomBar->SlotShowInfo(text, 0); // the user's own stop is no bad news
@@ -771,14 +800,22 @@ void TranscoderWin::FinishQueue(bool stopped)
 
 void TranscoderWin::ShowQueueSummary()
 {
-    QVector<ConverterMsgBox::ListEntry> failures;
+    // Failures first, then files converted with problems, then files the
+    // searches passed over.
+    QVector<ConverterMsgBox::ListEntry> failures, partial;
     for (const QueuedRecording &recording : m_queue.Recordings()) {
-        if (recording.state != QueuedRecording::State::Failed)
-            continue;
-        const QString reason = recording.namesTaken ? ConversionTexts::NamesTakenReason()
-                                                    : ConversionTexts::FailureReason(recording.failure);
-        failures.append({ConversionTexts::Shown(FileNameOf(recording.source)), reason});
+        const QString name = ConversionTexts::Shown(FileNameOf(recording.source));
+        if (recording.state == QueuedRecording::State::Failed)
+            failures.append({name, recording.namesTaken ? ConversionTexts::NamesTakenReason()
+                                                        : ConversionTexts::FailureReason(recording.failure)});
+        else if (recording.state == QueuedRecording::State::Converted && !recording.problems.empty())
+            partial.append({name, ConversionTexts::PartialStatus(recording.problems)});
     }
-    ShowBox(new ConverterMsgBox(this, ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size()),
-                                failures));
+    const QVector<ConverterMsgBox::ListEntry> skipped = SkippedEntries(m_queue);
+    const int others = m_queue.Skipped().size() - m_queue.ListedSkippedCount();
+    QString message = ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size(),
+                                                    partial.isEmpty() && skipped.isEmpty());
+    if (others > 0)
+        message = ConversionTexts::QueueOthers(others) + QLatin1Char('\n') + message;
+    ShowBox(new ConverterMsgBox(this, message, failures + partial + skipped));
 }

@@ -33,7 +33,8 @@ std::string fixed(double value, int decimals)
 
 bool finished(JobStatus status)
 {
-    return status == JobStatus::Converted || status == JobStatus::Failed || status == JobStatus::Stopped;
+    return status == JobStatus::Converted || status == JobStatus::Partial || status == JobStatus::Failed ||
+           status == JobStatus::Stopped;
 }
 
 // The media length a job is expected to have; -1 unknown.
@@ -114,6 +115,13 @@ std::string finished_line(const BatchJob &job, const JobResult &result)
     case JobStatus::Converted:
         return "converted: " + printable_text(job.source) + " -> " + printable_text(job.output) + " (" + clock_text(result.media_us / kMicroseconds) +
                " of media in " + fixed(result.seconds, 1) + " s)";
+    case JobStatus::Partial: {
+        std::string problems;
+        for (const std::string &p : result.problems)
+            problems += (problems.empty() ? "" : "; ") + p;
+        return "partial: " + printable_text(job.source) + " -> " + printable_text(job.output) + ": " +
+               printable_text(problems);
+    }
     case JobStatus::Failed:
         return "failed: " + printable_text(job.source) + ": " + printable_text(result.reason);
     case JobStatus::Stopped:
@@ -154,10 +162,18 @@ double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vecto
     return (total - done) * elapsed_s / done;
 }
 
-std::string summary_text(const std::vector<JobResult> &results)
+std::string skipped_line(const SkippedFile &skipped)
 {
-    size_t converted = 0, failed = 0, stopped = 0, not_started = 0;
+    return "skipped: " + printable_text(skipped.path) + ": " + skip_reason_text(skipped.reason);
+}
+
+std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped)
+{
+    size_t converted = 0, partial = 0, failed = 0, stopped = 0, not_started = 0, listed = 0, others = 0;
+    for (const SkippedFile &s : skipped)
+        (s.listed ? listed : others)++;
     for (const JobResult &r : results) {
+        partial += r.status == JobStatus::Partial;
         converted += r.status == JobStatus::Converted;
         failed += r.status == JobStatus::Failed;
         stopped += r.status == JobStatus::Stopped;
@@ -172,9 +188,12 @@ std::string summary_text(const std::vector<JobResult> &results)
         text += std::to_string(count) + " " + what;
     };
     add(converted, "converted");
+    add(partial, "partial");
     add(failed, "failed");
     add(stopped, "stopped");
     add(not_started, "not started");
+    add(listed, "skipped");
+    add(others, others == 1 ? "other file" : "other files");
     return text;
 }
 

@@ -33,8 +33,12 @@ private:
     double started_s_;
 };
 
-// "converted: SRC -> OUT (0:20 of media in 7.1 s)", "failed: SRC: REASON", ...
+// "converted: SRC -> OUT (0:20 of media in 7.1 s)", "partial: SRC -> OUT:
+// PROBLEM; PROBLEM", "failed: SRC: REASON", ...
 std::string finished_line(const BatchJob &job, const JobResult &result);
+
+// "skipped: PATH: REASON".
+std::string skipped_line(const SkippedFile &skipped);
 
 // "0:07", "12:34", "1:02:03"
 std::string clock_text(double seconds);
@@ -45,5 +49,7 @@ std::string clock_text(double seconds);
 double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
                              double elapsed_s);
 
-// "7 converted, 1 failed, 2 stopped, 3 not started" (zero counts left out).
-std::string summary_text(const std::vector<JobResult> &results);
+// "7 converted, 1 partial, 1 failed, 2 stopped, 3 not started, 2 skipped, 5 other
+// files" (zero counts left out): skipped counts the listed skipped files, other
+// files the rest the searches passed over.
+std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {});

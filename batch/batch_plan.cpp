@@ -14,11 +14,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void add_folder(const std::string &folder, std::vector<BatchJob> *jobs)
+void add_folder(const std::string &folder, std::vector<BatchJob> *jobs, std::vector<SkippedFile> *skipped)
 {
     std::vector<std::string> files;
     std::vector<MediaProbe> probes;
-    if (find_media_files(folder, &files, &probes) < 0) {
+    if (find_media_files(folder, &files, &probes, nullptr, skipped) < 0) {
         std::cerr << "wardline-convert: cannot read the folder " << printable_text(folder) << "\n";
         return;
     }
@@ -50,13 +50,13 @@ std::string folder_of(const std::string &path)
 
 } // namespace
 
-std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs)
+std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs, std::vector<SkippedFile> *skipped)
 {
     std::vector<BatchJob> found;
     for (const std::string &input : inputs) {
         std::error_code ec;
         if (fs::is_directory(input, ec))
-            add_folder(input, &found);
+            add_folder(input, &found, skipped);
         else
             add_file(input, &found);
     }

@@ -5,6 +5,8 @@
 // share a name. Called by main.cpp.
 #pragma once
 
+#include "media_scan.h"
+
 #include <cstdint>
 #include <set>
 #include <string>
@@ -19,8 +21,10 @@ struct BatchJob {
 // The recordings among `inputs`: a file is taken as it is (the conversion says
 // whether it is media), a folder contributes the media files under it in sorted
 // order. A file reached twice (named twice, or named and inside a named folder)
-// is taken once. Problems reading a folder go to standard error.
-std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs);
+// is taken once. What a folder search passes over goes to `skipped` (when given)
+// with why. Problems reading a folder go to standard error.
+std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs,
+                                      std::vector<SkippedFile> *skipped = nullptr);
 
 // The outputs planned in one run, one spelling per file.
 using PlannedOutputs = std::set<std::string>;

@@ -29,14 +29,59 @@ json nullable_seconds(double seconds)
     return seconds < 0 ? json() : json(std::round(seconds * 1000) / 1000);
 }
 
+bool wrote_file(JobStatus status)
+{
+    return status == JobStatus::Converted || status == JobStatus::Partial;
+}
+
 // What the output holds once converted; otherwise the source's length (as
 // probed when planning, or as its conversion saw it), so what is left to do can
 // still be weighed. Negative when unknown.
 int64_t reported_duration_us(const BatchJob &job, const JobResult &result)
 {
-    if (result.status == JobStatus::Converted && result.media_us >= 0)
+    if (wrote_file(result.status) && result.media_us >= 0)
         return result.media_us;
     return job.duration_us >= 0 ? job.duration_us : result.duration_us;
+}
+
+// The length the recording declares: as its conversion saw it, else as probed.
+int64_t declared_duration_us(const BatchJob &job, const JobResult &result)
+{
+    return result.expected_us >= 0 ? result.expected_us : job.duration_us;
+}
+
+json job_entry(const BatchJob &job, const JobResult &r)
+{
+    const bool written = wrote_file(r.status);
+    // Only a written file exists under its name; a script that opens every
+    // non-null output must not be sent to a name that may be free, or another
+    // program's.
+    return {
+        {"source", job.source},
+        {"output", written ? nullable_text(job.output) : json()},
+        {"status", job_status_name(r.status)},
+        {"reason", written ? json() : nullable_text(r.reason)},
+        {"kind", nullable_text(r.failure)},
+        {"duration", nullable_seconds(reported_duration_us(job, r) / 1e6)},
+        {"expected_duration", nullable_seconds(declared_duration_us(job, r) / 1e6)},
+        {"problems", r.problems},
+        {"seconds", nullable_seconds(r.seconds)},
+    };
+}
+
+json skipped_entry(const SkippedFile &s)
+{
+    return {
+        {"source", s.path},
+        {"output", json()},
+        {"status", "skipped"},
+        {"reason", skip_reason_text(s.reason)},
+        {"kind", skip_reason_key(s.reason)},
+        {"duration", json()},
+        {"expected_duration", json()},
+        {"problems", json::array()},
+        {"seconds", json()},
+    };
 }
 
 } // namespace
@@ -46,6 +91,8 @@ const char *job_status_name(JobStatus status)
     switch (status) {
     case JobStatus::Converted:
         return "converted";
+    case JobStatus::Partial:
+        return "partial";
     case JobStatus::Failed:
         return "failed";
     case JobStatus::Stopped:
@@ -57,24 +104,15 @@ const char *job_status_name(JobStatus status)
     return "not started";
 }
 
-std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results)
+std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
+                        const std::vector<SkippedFile> &skipped)
 {
     json report = json::array();
-    for (size_t i = 0; i < jobs.size(); i++) {
-        const JobResult &r = results[i];
-        const bool converted = r.status == JobStatus::Converted;
-        // Only a converted file exists under its planned name; a script that
-        // opens every non-null output must not be sent to a name that may be
-        // free, or another program's.
-        report.push_back({
-            {"source", jobs[i].source},
-            {"output", converted ? nullable_text(jobs[i].output) : json()},
-            {"status", job_status_name(r.status)},
-            {"reason", converted ? json() : nullable_text(r.reason)},
-            {"duration", nullable_seconds(reported_duration_us(jobs[i], r) / 1e6)},
-            {"seconds", nullable_seconds(r.seconds)},
-        });
-    }
+    for (size_t i = 0; i < jobs.size(); i++)
+        report.push_back(job_entry(jobs[i], results[i]));
+    for (const SkippedFile &s : skipped)
+        if (s.listed)
+            report.push_back(skipped_entry(s));
     // File names need not be UTF-8; such bytes become U+FFFD rather than losing
     // the whole report.
     return report.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -85,9 +123,13 @@ std::string report_temporary_path(const std::string &path)
     return path + ".part";
 }
 
-std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs, PlannedOutputs *planned)
+std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs,
+                            const std::vector<SkippedFile> &skipped, PlannedOutputs *planned)
 {
     const std::string report = path_identity(path);
+    for (const SkippedFile &s : skipped)
+        if (path_identity(s.path) == report)
+            return path + " is a file of the folder searched";
     for (const BatchJob &job : jobs) {
         if (path_identity(job.source) == report)
             return path + " is one of the recordings to convert";
@@ -117,7 +159,7 @@ bool write_all(int fd, const std::string &text)
 } // namespace
 
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
-                  const std::vector<JobResult> &results)
+                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped)
 {
     const std::string temp = report_temporary_path(path);
     // Never through a link or over a file someone put there: only a file made
@@ -127,7 +169,7 @@ bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
         std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(errno) << "\n";
         return false;
     }
-    const bool written = write_all(fd, report_text(jobs, results));
+    const bool written = write_all(fd, report_text(jobs, results, skipped));
     const int saved = errno;
     if (close(fd) != 0 || !written) {
         std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(written ? errno : saved)

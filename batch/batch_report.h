@@ -9,26 +9,34 @@
 #include <string>
 #include <vector>
 
-// "converted", "failed", "stopped" or "not started".
+// "converted", "partial", "failed", "stopped" or "not started".
 const char *job_status_name(JobStatus status);
 
-// The report as text: status as above; reason null when converted; output (the
-// file written) null unless converted; duration in seconds: the media in the
-// output when converted, else the source's probed length, null when unknown;
+// The report as text, one entry per job and then one per skipped file that is
+// listed (SkippedFile::listed): status as above or "skipped"; reason null when
+// converted or partial; kind: a failed job's kind (run_failure_key) or a skipped
+// file's (skip_reason_key), else null; output (the file written) null unless
+// converted or partial; duration in seconds: the media in the output when
+// converted or partial, else the source's probed length, null when unknown;
+// expected_duration: the length the recording declares, null when unknown;
+// problems: what a partial conversion fell short in (plain words), else empty;
 // seconds (wall-clock time of the conversion) null when not started.
-std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results);
+std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
+                        const std::vector<SkippedFile> &skipped = {});
 
 // The temporary name the report is written under before it is renamed into place.
 std::string report_temporary_path(const std::string &path);
 
 // Why the report cannot be written to `path` in a run of `jobs` (outputs
-// planned), or "": it would replace one of the run's sources or planned outputs.
+// planned), or "": it would replace one of the run's sources or planned outputs,
+// or a file a folder search passed over (`skipped`).
 // Checked before any conversion; the report's name is then held in `planned` so
 // that no job takes it later.
-std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs, PlannedOutputs *planned);
+std::string report_conflict(const std::string &path, const std::vector<BatchJob> &jobs,
+                            const std::vector<SkippedFile> &skipped, PlannedOutputs *planned);
 
 // Writes the report to `path` (under report_temporary_path, created anew without
 // following a link there, then renamed, so a reader never sees half of one).
 // False, with a message on standard error, on failure.
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
-                  const std::vector<JobResult> &results);
+                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {});

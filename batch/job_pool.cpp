@@ -212,13 +212,16 @@ void settle(const Running &r, int status, int interrupt, BatchJob *job, JobResul
 {
     if (r.ended) {
         if (r.end.end == "completed") {
-            result->status = JobStatus::Converted;
+            result->status = r.end.problems.empty() ? JobStatus::Converted : JobStatus::Partial;
             result->media_us = r.end.out_time_us;
+            result->expected_us = r.end.expected_us;
+            result->problems = r.end.problems;
             // The name was taken meanwhile by another run: the job took the next.
             if (!r.end.output.empty())
                 job->output = r.end.output;
         } else {
             result->status = r.end.end == "stopped" ? JobStatus::Stopped : JobStatus::Failed;
+            result->failure = r.end.failure;
             result->reason = result->status == JobStatus::Stopped && interrupt ? interrupt_reason(interrupt)
                                                                                 : r.end.reason;
         }

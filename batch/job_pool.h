@@ -11,11 +11,15 @@
 #include <string>
 #include <vector>
 
-enum class JobStatus { NotStarted, Running, Converted, Failed, Stopped };
+// Partial: converted, but the file is not the whole recording (problems say why).
+enum class JobStatus { NotStarted, Running, Converted, Partial, Failed, Stopped };
 
 struct JobResult {
     JobStatus status = JobStatus::NotStarted;
     std::string reason;       // why it failed or stopped
+    std::string failure;      // a failed conversion's kind (run_failure_key); empty otherwise
+    int64_t expected_us = -1; // the length the recording declares, as its conversion saw it
+    std::vector<std::string> problems; // why a conversion is partial
     int64_t media_us = -1;    // what the output holds, for a converted file
     double seconds = -1;      // wall-clock time from start to end of its process
     long max_rss_kb = 0;      // its process's peak resident memory

@@ -41,14 +41,20 @@ std::string path_from_text(const std::string &text)
 
 } // namespace
 
-std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us,
-                            const std::string &output)
+std::string encode_end_line(const std::string &end, const JobEnd &details)
 {
     // "replace": an engine message may carry bytes of a file name that are not
     // UTF-8; the line must still be sent.
-    json line = {{"event", "end"}, {"end", end}, {"reason", reason}, {"out_time_us", out_time_us}};
-    if (!output.empty())
-        line["output"] = path_to_text(output);
+    json line = {{"event", "end"},
+                 {"end", end},
+                 {"reason", details.reason},
+                 {"out_time_us", details.out_time_us},
+                 {"expected_us", details.expected_us},
+                 {"problems", details.problems}};
+    if (!details.output.empty())
+        line["output"] = path_to_text(details.output);
+    if (!details.failure.empty())
+        line["failure"] = details.failure;
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -72,6 +78,12 @@ bool decode_object(const json &j, JobEvent *event)
         event->end = j.value("end", "");
         event->reason = j.value("reason", "");
         event->output = path_from_text(j.value("output", ""));
+        event->failure = j.value("failure", "");
+        event->expected_us = j.value("expected_us", int64_t(-1));
+        if (j.contains("problems") && j.at("problems").is_array())
+            for (const json &p : j.at("problems"))
+                if (p.is_string())
+                    event->problems.push_back(p.get<std::string>());
         return event->end == "completed" || event->end == "stopped" || event->end == "failed";
     }
     return false;

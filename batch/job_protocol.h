@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct JobEvent {
     enum Kind { Progress, End } kind = Progress;
@@ -16,14 +17,26 @@ struct JobEvent {
     std::string end;          // "completed", "stopped" or "failed"
     std::string reason;       // why it failed or stopped; empty when completed
     std::string output;       // the file a completed run wrote (any bytes); empty when not said
+    std::string failure;      // a failed run's kind (run_failure_key); empty otherwise
+    int64_t expected_us = -1; // the length the recording declares; -1 unknown
+    std::vector<std::string> problems; // what a completed run fell short in (partial when any)
+};
+
+// What an end line says besides how the run ended.
+struct JobEnd {
+    std::string reason;
+    int64_t out_time_us = 0;
+    std::string output;
+    std::string failure;
+    int64_t expected_us = -1;
+    std::vector<std::string> problems;
 };
 
 // One line each, ending in "\n".
 std::string encode_progress_line(int64_t out_time_us, int64_t duration_us, double speed);
 // `output`: the file written, sent byte for byte (a file name need not be
 // UTF-8); empty for none.
-std::string encode_end_line(const std::string &end, const std::string &reason, int64_t out_time_us,
-                            const std::string &output = "");
+std::string encode_end_line(const std::string &end, const JobEnd &details);
 
 // Reads one line (without its "\n"); false when it is not an event.
 bool decode_job_event(const std::string &line, JobEvent *event);

@@ -43,7 +43,7 @@ void search_log(void *context, int level, const char *fmt, va_list args)
     fprintf(stderr, "wardline-convert: %s\n", printable_text(text).c_str());
 }
 
-int list_planned_outputs(const std::vector<BatchJob> &jobs)
+int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<SkippedFile> &skipped)
 {
     int status = 0;
     for (const BatchJob &job : jobs) {
@@ -52,6 +52,12 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs)
             status = kExitFailed;
         } else {
             printf("%s -> %s\n", printable_text(job.source).c_str(), printable_text(job.output).c_str());
+        }
+    }
+    for (const SkippedFile &s : skipped) {
+        if (s.listed) {
+            printf("%s -> (skipped: %s)\n", printable_text(s.path).c_str(), skip_reason_text(s.reason));
+            status = kExitFailed;
         }
     }
     return status;
@@ -64,14 +70,27 @@ bool live_terminal()
     return isatty(STDOUT_FILENO) && !(term && !strcmp(term, "dumb"));
 }
 
-int exit_status(const std::vector<JobResult> &results, int interrupt)
+// 0 only when every recording was converted whole and no file that looks like
+// a recording (or could not be read) was passed over.
+int exit_status(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped, int interrupt)
 {
     if (interrupt)
         return 128 + interrupt;
     for (const JobResult &r : results)
         if (r.status != JobStatus::Converted)
             return kExitFailed;
+    for (const SkippedFile &s : skipped)
+        if (s.listed)
+            return kExitFailed;
     return 0;
+}
+
+void print_skipped(const std::vector<SkippedFile> &skipped)
+{
+    for (const SkippedFile &s : skipped)
+        if (s.listed)
+            printf("%s\n", skipped_line(s).c_str());
+    fflush(stdout);
 }
 
 int run_batch(const BatchOptions &options)
@@ -79,22 +98,27 @@ int run_batch(const BatchOptions &options)
     // Probing a folder meets many files that are not media; the libraries would
     // say so for each one.
     av_log_set_callback(search_log);
-    std::vector<BatchJob> jobs = collect_sources(options.inputs);
+    std::vector<SkippedFile> skipped;
+    std::vector<BatchJob> jobs = collect_sources(options.inputs, &skipped);
     av_log_set_callback(av_log_default_callback);
     av_log_set_level(AV_LOG_QUIET);
-    if (jobs.empty()) {
-        std::cerr << "wardline-convert: nothing to convert\n";
-        return kExitFailed;
-    }
     PlannedOutputs planned;
     plan_outputs(&jobs, options.output_dir, &planned);
     if (!options.report_path.empty()) {
-        const std::string conflict = report_conflict(options.report_path, jobs, &planned);
+        const std::string conflict = report_conflict(options.report_path, jobs, skipped, &planned);
         if (!conflict.empty())
             return usage_error("--report: " + conflict);
     }
     if (options.dry_run)
-        return list_planned_outputs(jobs);
+        return list_planned_outputs(jobs, skipped);
+    print_skipped(skipped);
+    if (jobs.empty()) {
+        std::cerr << "wardline-convert: nothing to convert" << (skipped.empty() ? "" : " (" + summary_text({}, skipped) + ")")
+                  << "\n";
+        if (!options.report_path.empty())
+            write_report(options.report_path, jobs, {}, skipped);
+        return kExitFailed;
+    }
 
     // A reader that went away (| head) must not end the run half-way.
     signal(SIGPIPE, SIG_IGN);
@@ -103,9 +127,9 @@ int run_batch(const BatchOptions &options)
     const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
-              << summary_text(results) << (interrupt ? " (interrupted)" : "") << "\n";
-    int status = exit_status(results, interrupt);
-    if (!options.report_path.empty() && !write_report(options.report_path, jobs, results) && status == 0)
+              << summary_text(results, skipped) << (interrupt ? " (interrupted)" : "") << "\n";
+    int status = exit_status(results, skipped, interrupt);
+    if (!options.report_path.empty() && !write_report(options.report_path, jobs, results, skipped) && status == 0)
         status = kExitFailed;
     return status;
 }

@@ -90,7 +90,10 @@ int run_single_job(int event_fd, const char *source, const char *output)
     catch_stop_signals();
     std::string confine_note;
     if (!confine_job(source, output, &confine_note)) {
-        write_all(event_fd, encode_end_line("failed", confine_note, 0));
+        JobEnd end;
+        end.reason = confine_note;
+        end.failure = run_failure_key(RunFailure::Other);
+        write_all(event_fd, encode_end_line("failed", end));
         return 1;
     }
     int64_t reached_us = 0;
@@ -116,17 +119,25 @@ int run_single_job(int event_fd, const char *source, const char *output)
     ffmpeg_exec_observed(static_cast<int>(words.size()), argv.data(), &observer, &outcome);
 
     const int stop_signal = outcome.signal ? outcome.signal : g_stop_signal;
+    JobEnd end;
+    end.out_time_us = reached_us;
     switch (outcome.end) {
     case RunEnd::Completed:
-        write_all(event_fd,
-                  encode_end_line("completed", "", reached_us, outcome.outputs.empty() ? "" : outcome.outputs[0]));
+        end.output = outcome.outputs.empty() ? "" : outcome.outputs[0];
+        end.expected_us = outcome.expected_duration_us;
+        for (const RunProblem &p : outcome.problems)
+            end.problems.push_back(p.text);
+        write_all(event_fd, encode_end_line("completed", end));
         return 0;
     case RunEnd::Stopped:
-        write_all(event_fd, encode_end_line("stopped", stop_reason(stop_signal), reached_us));
+        end.reason = stop_reason(stop_signal);
+        write_all(event_fd, encode_end_line("stopped", end));
         return stop_signal ? 128 + stop_signal : 1;
     case RunEnd::Failed:
         break;
     }
-    write_all(event_fd, encode_end_line("failed", failure_reason(outcome), reached_us));
+    end.reason = failure_reason(outcome);
+    end.failure = run_failure_key(outcome.failure);
+    write_all(event_fd, encode_end_line("failed", end));
     return 1;
 }

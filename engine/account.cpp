@@ -79,17 +79,6 @@ RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string 
     return p;
 }
 
-bool clearly_short(int64_t converted_us, int64_t expected_us)
-{
-    return expected_us > 0 && converted_us >= 0 && double(converted_us) < kShortShare * double(expected_us) &&
-           expected_us - converted_us > kShortSlackUs;
-}
-
-bool ended_early(const InputAccount &a)
-{
-    return a.size > 0 && a.reached >= 0 && double(a.reached) < kReadShare * double(a.size) &&
-           a.size - a.reached > kReadSlackBytes;
-}
 
 std::string count_text(int64_t n, const char *one, const char *many)
 {
@@ -97,6 +86,17 @@ std::string count_text(int64_t n, const char *one, const char *many)
 }
 
 } // namespace
+
+bool account_clearly_short(int64_t converted_us, int64_t expected_us)
+{
+    return expected_us > 0 && converted_us >= 0 && double(converted_us) < kShortShare * double(expected_us) &&
+           expected_us - converted_us > kShortSlackUs;
+}
+
+bool account_ended_early(int64_t reached, int64_t size)
+{
+    return size > 0 && reached >= 0 && double(reached) < kReadShare * double(size) && size - reached > kReadSlackBytes;
+}
 
 void account_begin(void)
 {
@@ -162,12 +162,12 @@ void account_judge(int64_t converted_us, int64_t expected_us, bool cut)
     was_judged = true;
     judged_converted_us = converted_us;
     judged_expected_us = expected_us;
-    if (!cut && clearly_short(converted_us, expected_us))
+    if (!cut && account_clearly_short(converted_us, expected_us))
         judged.push_back(problem(RunProblemKind::ShortOfDeclaredLength, converted_us, expected_us,
                                  "only " + media_clock_text(converted_us) + " of the recording's " +
                                      media_clock_text(expected_us) + " could be read"));
     for (const InputAccount &a : inputs) {
-        if (cut || !ended_early(a))
+        if (cut || !account_ended_early(a.reached, a.size))
             continue;
         std::string text = "reading stopped at " + percent_text(a.reached, a.size) + " of the file";
         if (a.error) {

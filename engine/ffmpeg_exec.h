@@ -90,6 +90,8 @@ enum class StopCause { None, Request, Key, Signal };
 enum class RunFailure {
     None,
     SourceUnreadable,       // the source cannot be opened or read as media
+    SourceMissing,          // no file under the source's name
+    SourceIsFolder,         // the source names a folder, not a file
     SourceNoStream,         // the source has no stream the output can take
     DestinationMissing,     // the output's folder does not exist
     DestinationNotWritable, // the output's folder or file may not be written
@@ -174,6 +176,8 @@ int ffmpeg_exec_observed(int argc, char **argv, const RunObserver *observer, Run
 
 // Short English name of a failure kind ("source unreadable", ...), for logs and reports.
 const char *run_failure_name(RunFailure failure);
+// The same as a stable key for scripts ("source_unreadable", ...).
+const char *run_failure_key(RunFailure failure);
 
 // Short English name of a problem kind ("short of its length", ...), for reports.
 const char *run_problem_name(RunProblemKind kind);

@@ -408,7 +408,10 @@ int check_recording_input(const char *filename, const AVInputFormat **format)
     char text[PATH_MAX + 128];
     snprintf(text, sizeof(text), "%s %s, not a recording", filename, problem.c_str());
     av_log(nullptr, AV_LOG_ERROR, "%s\n", text);
-    record_run_failure(RunFailure::SourceUnreadable, err < 0 ? err : AVERROR(EINVAL), text);
+    const RunFailure kind = problem == PATH_DOES_NOT_EXIST ? RunFailure::SourceMissing
+                            : problem == PATH_IS_A_FOLDER  ? RunFailure::SourceIsFolder
+                                                           : RunFailure::SourceUnreadable;
+    record_run_failure(kind, err < 0 ? err : AVERROR(EINVAL), text);
     return -1;
 }
 
@@ -434,7 +437,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     if (err < 0) {
         avformat_free_context(ic);
         print_error(filename, err);
-        record_run_failure(RunFailure::SourceUnreadable, err);
+        record_run_failure(input_failure(err), err);
         return -1;
     }
     const bool format_limited = ic->format_whitelist != nullptr;
@@ -442,7 +445,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     err = avformat_open_input(&ic, filename, forced, &format_options);
     if (err < 0) { // the context is freed by the failed open
         print_error(filename, err);
-        record_run_failure(RunFailure::SourceUnreadable, err);
+        record_run_failure(input_failure(err), err);
         if (format_limited && err == AVERROR(EINVAL))
             explain_refused_format(filename);
         return -1;

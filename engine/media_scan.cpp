@@ -105,11 +105,11 @@ std::string recording_path_problem(const std::string &path)
 {
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
-        return errno == ENOENT ? "does not exist" : strerror(errno);
+        return errno == ENOENT ? PATH_DOES_NOT_EXIST : strerror(errno);
     if (S_ISREG(st.st_mode))
         return "";
     if (S_ISDIR(st.st_mode))
-        return "is a folder";
+        return PATH_IS_A_FOLDER;
     if (S_ISFIFO(st.st_mode))
         return "is a named pipe";
     if (S_ISSOCK(st.st_mode))
@@ -268,43 +268,168 @@ bool is_media_file(const std::string &path)
     return probe_media_file(path, &probe) >= 0 && (probe.has_video || probe.has_audio);
 }
 
+namespace {
+
+// Extensions of recordings as recorders, cameras and phones write them.
+const char *const kRecordingExtensions[] = {
+    "264", "265", "3gp", "asf", "avi", "dav", "flv", "h264", "h265", "hevc", "m2ts", "m2v", "m4v", "mjpeg",
+    "mjpg", "mkv", "mov", "mp4", "mpeg", "mpg", "mts", "mxf", "ps", "ts", "vob", "webm", "wmv",
+};
+
+// What a folder holds: the candidates to probe, and what is skipped on sight.
+struct FolderWalk {
+    std::vector<fs::path> candidates;
+    std::vector<SkippedFile> skipped;
+};
+
+SkippedFile skipped_file(const fs::path &path, SkipReason reason)
+{
+    SkippedFile s;
+    s.path = path.string();
+    s.reason = reason;
+    s.listed = reason == SkipReason::Unreadable || reason == SkipReason::TooSlow ||
+               looks_like_recording_name(path.filename().string());
+    return s;
+}
+
+// Walks `folder` and its sub-folders (links to folders are not followed).
+// False when the search was stopped.
+bool walk_folder(const fs::path &folder, FolderWalk *walk, const std::function<bool()> &stop_asked)
+{
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        walk->skipped.push_back(skipped_file(folder, SkipReason::Unreadable));
+        return true;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) {
+            walk->skipped.push_back(skipped_file(folder, SkipReason::Unreadable));
+            break;
+        }
+        if (stop_asked())
+            return false;
+        const fs::path &path = it->path();
+        std::error_code type_ec;
+        const fs::file_status own = it->symlink_status(type_ec);
+        if (!type_ec && fs::is_directory(own)) {
+            if (!walk_folder(path, walk, stop_asked))
+                return false;
+            continue;
+        }
+        const fs::file_status target = it->status(type_ec);
+        if (type_ec || !fs::exists(target))
+            walk->skipped.push_back(skipped_file(path, SkipReason::Unreadable));
+        else if (fs::is_regular_file(target))
+            walk->candidates.push_back(path);
+        else if (!fs::is_directory(target))
+            walk->skipped.push_back(skipped_file(path, SkipReason::SpecialFile));
+    }
+    return true;
+}
+
+SkipReason reason_of_failed_probe(int error)
+{
+    if (error == AVERROR(EACCES) || error == AVERROR(EPERM))
+        return SkipReason::Unreadable;
+    if (error == AVERROR(ETIMEDOUT))
+        return SkipReason::TooSlow;
+    return SkipReason::NotMedia;
+}
+
+} // namespace
+
+bool looks_like_recording_name(const std::string &file_name)
+{
+    const size_t dot = file_name.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return false;
+    std::string extension = file_name.substr(dot + 1);
+    for (char &c : extension)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    for (const char *known : kRecordingExtensions)
+        if (extension == known)
+            return true;
+    return false;
+}
+
+const char *skip_reason_key(SkipReason reason)
+{
+    switch (reason) {
+    case SkipReason::NotMedia:
+        return "not_media";
+    case SkipReason::Unreadable:
+        return "unreadable";
+    case SkipReason::SpecialFile:
+        return "special_file";
+    case SkipReason::TooSlow:
+        return "too_slow";
+    }
+    return "not_media";
+}
+
+const char *skip_reason_text(SkipReason reason)
+{
+    switch (reason) {
+    case SkipReason::NotMedia:
+        return "not a video or sound recording";
+    case SkipReason::Unreadable:
+        return "cannot be read";
+    case SkipReason::SpecialFile:
+        return "not a regular file";
+    case SkipReason::TooSlow:
+        return "too slow to read";
+    }
+    return "not a video or sound recording";
+}
+
 int find_media_files(const std::string &folder, std::vector<std::string> *files,
-                     std::vector<MediaProbe> *probes, const std::function<bool()> &stopped)
+                     std::vector<MediaProbe> *probes, const std::function<bool()> &stopped,
+                     std::vector<SkippedFile> *skipped)
 {
     const auto stop_asked = [&stopped] { return stopped && stopped(); };
     std::error_code ec;
-    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    fs::directory_iterator top(folder, ec);
     if (ec) {
         av_log(nullptr, AV_LOG_ERROR, "%s: %s\n", folder.c_str(), ec.message().c_str());
         return AVERROR(ec.value() ? ec.value() : EIO);
     }
-    std::vector<fs::path> found;
-    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    FolderWalk walk;
+    if (!walk_folder(folder, &walk, stop_asked))
+        return AVERROR_EXIT;
+    // Sorted with the files: the search tells what it met in one order.
+    for (const SkippedFile &s : walk.skipped)
+        walk.candidates.push_back(s.path);
+    std::sort(walk.candidates.begin(), walk.candidates.end());
+    walk.candidates.erase(std::unique(walk.candidates.begin(), walk.candidates.end()), walk.candidates.end());
+    for (const fs::path &p : walk.candidates) {
         if (stop_asked())
             return AVERROR_EXIT;
-        if (ec) {
-            av_log(nullptr, AV_LOG_WARNING, "%s: %s\n", folder.c_str(), ec.message().c_str());
-            break;
+        const auto seen = std::find_if(walk.skipped.begin(), walk.skipped.end(),
+                                       [&](const SkippedFile &s) { return s.path == p.string(); });
+        if (seen != walk.skipped.end()) {
+            if (skipped)
+                skipped->push_back(*seen);
+            continue;
         }
-        std::error_code type_ec;
         // A second run over the same folder must not convert the first run's
         // outputs again.
-        if (it->is_regular_file(type_ec) && !is_converted_output_name(it->path().filename().string()))
-            found.push_back(it->path());
-    }
-    std::sort(found.begin(), found.end());
-    for (const fs::path &p : found) {
-        if (stop_asked())
-            return AVERROR_EXIT;
+        if (is_converted_output_name(p.filename().string()))
+            continue;
         MediaProbe probe;
-        const int probed = probe_media_file(p.string(), &probe, stopped);
+        int probed = probe_media_file(p.string(), &probe, stopped);
         if (probed == AVERROR_EXIT)
             return AVERROR_EXIT;
         if (probed == AVERROR(ETIMEDOUT))
             av_log(nullptr, AV_LOG_WARNING, "%s: too slow to read as media (more than %d s); skipped\n",
                    p.string().c_str(), int(kProbeDeadlineSeconds));
-        if (probed < 0 || !(probe.has_video || probe.has_audio))
+        if (probed >= 0 && !(probe.has_video || probe.has_audio))
+            probed = AVERROR_INVALIDDATA;
+        if (probed < 0) {
+            if (skipped)
+                skipped->push_back(skipped_file(p, reason_of_failed_probe(probed)));
             continue;
+        }
         files->push_back(p.string());
         if (probes)
             probes->push_back(probe);

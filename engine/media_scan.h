@@ -24,6 +24,9 @@ struct MediaProbe {
 // reason it cannot be looked at), or "" for a regular file (symbolic links
 // followed). A pipe or device would be drained, or waited on, by whoever opens it.
 std::string recording_path_problem(const std::string &path);
+// Its words for the two problems callers tell apart.
+constexpr const char PATH_DOES_NOT_EXIST[] = "does not exist";
+constexpr const char PATH_IS_A_FOLDER[] = "is a folder";
 
 // The reader whose format the content of the regular file `path` shows (its
 // first bytes, never its name), in `format`; returns the libraries' probe score
@@ -49,16 +52,45 @@ int probe_media_file(const std::string &path, MediaProbe *probe,
 // True when `path` opens as media with a video or audio stream.
 bool is_media_file(const std::string &path);
 
+// True when a file name (no folder) ends in an extension recorders and cameras
+// give their recordings (".ts", ".mp4", ".avi", ".dav", ".h264", ...; any case).
+bool looks_like_recording_name(const std::string &file_name);
+
+// Why a folder search passed over a file.
+enum class SkipReason {
+    NotMedia,    // its content is no video or sound recording
+    Unreadable,  // it (or a sub-folder) could not be read
+    SpecialFile, // a named pipe, a device or a socket
+    TooSlow,     // its probe took longer than the search allows
+};
+
+struct SkippedFile {
+    std::string path;
+    SkipReason reason = SkipReason::NotMedia;
+    // Named to the user (a report entry, a line of the summary): whatever could
+    // not be read or took too long, and files whose names look like recordings.
+    // The others (notes, players) are only counted.
+    bool listed = false;
+};
+
+// A stable key for scripts ("not_media", "unreadable", "special_file", "too_slow").
+const char *skip_reason_key(SkipReason reason);
+// A few English words ("not a video or sound recording", ...).
+const char *skip_reason_text(SkipReason reason);
+
 // Every regular file under `folder` (sub-folders too, symbolic links to folders
 // not followed) that is_media_file() accepts and whose name is not one the
 // output naming rule gives (is_converted_output_name: the converter's own
 // outputs), appended to `files` in a stable
 // order: sorted by path, component by component; their probes go to `probes`
-// alongside when it is given. Folders that cannot be read are skipped with a
-// warning, and so are files too slow to read (named in a warning). Returns 0, or
-// a negative error when `folder` itself cannot be read. `stopped`, when given,
-// is asked between files and while a file is probed: once it says yes the
-// search ends with AVERROR_EXIT and what it found so far.
+// alongside when it is given. Every other file the search passes over, and every
+// sub-folder it cannot read, goes to `skipped` (when given) with why, in the same
+// order (the converter's own outputs excepted); a file too slow to read is also
+// named in a warning. Returns 0, or a negative error when `folder` itself cannot
+// be read. `stopped`, when given, is asked between files and while a file is
+// probed: once it says yes the search ends with AVERROR_EXIT and what it found
+// so far.
 int find_media_files(const std::string &folder, std::vector<std::string> *files,
                      std::vector<MediaProbe> *probes = nullptr,
-                     const std::function<bool()> &stopped = nullptr);
+                     const std::function<bool()> &stopped = nullptr,
+                     std::vector<SkippedFile> *skipped = nullptr);

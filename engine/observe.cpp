@@ -125,6 +125,18 @@ void observe_output_placed(const char *path)
     placed_outputs.push_back(path);
 }
 
+RunFailure input_failure(int error)
+{
+    switch (error) {
+    case AVERROR(ENOENT):
+        return RunFailure::SourceMissing;
+    case AVERROR(EISDIR):
+        return RunFailure::SourceIsFolder;
+    default:
+        return RunFailure::SourceUnreadable;
+    }
+}
+
 RunFailure output_failure(int error)
 {
     switch (error) {
@@ -184,6 +196,10 @@ const char *run_failure_name(RunFailure failure)
         return "none";
     case RunFailure::SourceUnreadable:
         return "source unreadable";
+    case RunFailure::SourceMissing:
+        return "source missing";
+    case RunFailure::SourceIsFolder:
+        return "source is a folder";
     case RunFailure::SourceNoStream:
         return "source has no stream to convert";
     case RunFailure::DestinationMissing:
@@ -198,6 +214,35 @@ const char *run_failure_name(RunFailure failure)
         return "encoder refused the input";
     case RunFailure::Other:
         return "other";
+    }
+    return "other";
+}
+
+const char *run_failure_key(RunFailure failure)
+{
+    switch (failure) {
+    case RunFailure::None:
+        return "none";
+    case RunFailure::SourceUnreadable:
+        return "source_unreadable";
+    case RunFailure::SourceMissing:
+        return "source_missing";
+    case RunFailure::SourceIsFolder:
+        return "source_is_folder";
+    case RunFailure::SourceNoStream:
+        return "source_no_stream";
+    case RunFailure::DestinationMissing:
+        return "destination_missing";
+    case RunFailure::DestinationNotWritable:
+        return "destination_not_writable";
+    case RunFailure::DiskFull:
+        return "disk_full";
+    case RunFailure::OutputNameRefused:
+        return "output_name_refused";
+    case RunFailure::EncoderRefused:
+        return "encoder_refused";
+    case RunFailure::Other:
+        break;
     }
     return "other";
 }

@@ -76,6 +76,8 @@ void observe_progress(bool last, int64_t timer_start, int64_t now);
 // consequence). `text` is the engine's own words; without it the library's text
 // for `error` is kept.
 void record_run_failure(RunFailure failure, int error, const char *text = nullptr);
+// The failure kind of an error met opening an input file.
+RunFailure input_failure(int error);
 // The failure kind of an error met opening or writing an output file.
 RunFailure output_failure(int error);
 
@@ -88,6 +90,13 @@ RunFailure output_failure(int error);
 
 struct InFile;
 struct InStream;
+
+// The rules of the judgement. Short: under 95 % of the declared length, and
+// more than 0.5 s short. Ended early: reading stopped before 95 % of the file's
+// bytes, and more than 64 KiB before its end. Unknown figures (negative, or a
+// declared length or size of 0) never count.
+bool account_clearly_short(int64_t converted_us, int64_t expected_us);
+bool account_ended_early(int64_t reached, int64_t size);
 
 void account_begin(void);
 // A packet the loop read from `ifile` (damaged when the reader marked it so).

@@ -168,16 +168,43 @@ void ConfineTest::playlistReachesOnlyTheRecordingsFolder()
              converts ? QStringList{QStringLiteral("list_converted.mp4")} : QStringList());
 }
 
+namespace {
+
+// The real engine without the run's own check that its input is a recording
+// file: what the kernel must hold when a string check has a hole.
+int EngineTakingAnyInput(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    RunObserver any = *observer;
+    any.recordings_only = false;
+    return ffmpeg_exec_observed(argc, argv, &any, outcome);
+}
+
+} // namespace
+
 void ConfineTest::sourceNamedByANetworkAddressConnectsNowhere()
 {
-    // A name with a protocol prefix is the libraries' to open, past the folder
-    // guard: typed into the source field, it would reach the network.
+    const QString out = ScratchFolder(QStringLiteral("confine_address"));
+    const QString address = QString::fromStdString(Network().url("x.ts"));
+    const int connections = Network().connections();
+    // Typed into the source field, an address is a file name like any other.
+    RunOutcome outcome = Convert(address, out + "/x_converted.mp4");
+    QCOMPARE(int(outcome.failure), int(RunFailure::SourceMissing));
+    QCOMPARE(Network().connections(), connections);
+
+    // Handed to the libraries as an address past every check of ours, the
+    // kernel still refuses the connection.
     if (!KernelConfines())
         QSKIP("the kernel lacks Landlock or seccomp");
-    const QString out = ScratchFolder(QStringLiteral("confine_address"));
-    const int connections = Network().connections();
-    const RunOutcome outcome = Convert(QString::fromStdString(Network().url("x.ts")), out + "/x_converted.mp4");
+    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineTakingAnyInput, ffmpeg_request_stop});
+    TranscodeWorker worker;
+    TranscodeWorker::SetEngine(real);
+    QSignalSpy ended(&worker, &TranscodeWorker::SigRunEnded);
+    QStringList words = TranscodeWorker::ArgList(address, out + "/x_converted.mp4");
+    words[2] = address;
+    worker.DoWork(words);
     QCOMPARE(Network().connections(), connections);
+    QCOMPARE(ended.size(), 1);
+    outcome = ended.first().first().value<RunOutcome>();
     QCOMPARE(int(outcome.end), int(RunEnd::Failed));
     QCOMPARE(int(outcome.failure), int(RunFailure::SourceUnreadable));
 }

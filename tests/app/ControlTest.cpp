@@ -500,10 +500,17 @@ void ControlTest::droppedRecordingBecomesTheSource()
     QCOMPARE(parts.source->text(), recording);
     QVERIFY(window->QueuedSources().isEmpty());
 
-    // A folder is searched for recordings; the empty file in this one is none.
+    // A folder is searched for recordings; the empty file in this one is none,
+    // and as its name looks like a recording's, the window names it.
+    QStringList entries;
+    BoxAnswerer answerer;
+    answerer.InspectEachWith([&](ConverterMsgBox *box) { entries = ListEntries(box); });
     QVERIFY(drop({QUrl::fromLocalFile(folder)}));
-    QTRY_COMPARE(parts.StatusText(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND));
-    QVERIFY(!parts.MaskShown());
+    const QString none = TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NONE_FOUND);
+    QTRY_COMPARE(parts.StatusText(), none);
+    QTRY_COMPARE(answerer.Messages(), QStringList{none});
+    QCOMPARE(entries, QStringList{QStringLiteral("door 2.ts: ") + ConversionTexts::SkippedReason(SkipReason::NotMedia)});
+    QTRY_VERIFY(!parts.MaskShown());
     QCOMPARE(parts.source->text(), recording);
 }
 

@@ -422,21 +422,21 @@ TEST(ObservedRun, ARunOfRecordingsOnlyRefusesSpecialFilesAndFilesOnlyTheirNameMa
         std::ofstream(dir + name, std::ios::binary) << noise;
     RunObserver regular;
     regular.recordings_only = true;
-    const std::pair<std::string, const char *> cases[] = {
-        {dir + "/pipe.ts", "is a named pipe"},
-        {dir, "is a folder"},
-        {"/dev/zero", "is a device"},
-        {dir + "/missing.ts", "does not exist"},
+    const std::tuple<std::string, const char *, RunFailure> cases[] = {
+        {dir + "/pipe.ts", "is a named pipe", RunFailure::SourceUnreadable},
+        {dir, "is a folder", RunFailure::SourceIsFolder},
+        {"/dev/zero", "is a device", RunFailure::SourceUnreadable},
+        {dir + "/missing.ts", "does not exist", RunFailure::SourceMissing},
         // Readers that take any bytes by their name alone: text art, raw streams.
-        {dir + "/noise.bin", "shows no known recording format"},
-        {dir + "/noise.h264", "shows no known recording format"},
-        {dir + "/noise.al", "shows no known recording format"},
+        {dir + "/noise.bin", "shows no known recording format", RunFailure::SourceUnreadable},
+        {dir + "/noise.h264", "shows no known recording format", RunFailure::SourceUnreadable},
+        {dir + "/noise.al", "shows no known recording format", RunFailure::SourceUnreadable},
     };
-    for (const auto &[input, problem] : cases) {
+    for (const auto &[input, problem, failure] : cases) {
         // Without a writer, opening the pipe would wait for ever.
         const Observed r = run_observed(converter_arguments(input, dir + "/out.mp4"), regular);
         EXPECT_EQ(r.status, -1) << input;
-        EXPECT_EQ(r.outcome.failure, RunFailure::SourceUnreadable) << input;
+        EXPECT_STREQ(run_failure_name(r.outcome.failure), run_failure_name(failure)) << input;
         EXPECT_NE(r.outcome.error_text.find(problem), std::string::npos) << r.outcome.error_text;
     }
     EXPECT_EQ(run_observed(converter_arguments(fixture_path(FixtureKind::H264AacTs), dir + "/out.mp4"), regular).status,
