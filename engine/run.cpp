@@ -275,6 +275,13 @@ int ffmpeg_exec(int argc, char **argv)
 
 namespace {
 
+// The usage line and where to read more, for a command line naming no input.
+void show_short_usage(void)
+{
+    show_usage();
+    av_log(nullptr, AV_LOG_WARNING, "Use -h to get full help or, even better, run 'man %s'\n", program_name);
+}
+
 int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
     // Before any file is opened: none may become standard input, output or error.
@@ -312,24 +319,21 @@ int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcom
         handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
 
     note_named_inputs(argc, argv, option_table);
-    if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
-        return end_run(&o, -1, outcome);
-    // A file that could not be opened as asked has already said why; when that
-    // left no output at all, the run also says that it has none.
-    if (run_failed) {
-        if (nb_output_files <= 0 && nb_input_files > 0)
-            av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
+    // A command line without any input is a command line to be explained,
+    // whatever else went wrong with it.
+    const bool input_named = find_next_option(argc, argv, option_table, "i", 1) > 0;
+    if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0) {
+        if (!input_named)
+            show_short_usage();
         return end_run(&o, -1, outcome);
     }
-
-    if (nb_output_files <= 0) {
-        if (nb_input_files > 0) {
+    // A file that could not be opened as asked has already said why; when that
+    // left no output at all, the run also says that it has none.
+    if (run_failed || nb_output_files <= 0) {
+        if (!input_named)
+            show_short_usage();
+        else if (nb_output_files <= 0 && nb_input_files > 0)
             av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
-        } else {
-            show_usage();
-            av_log(nullptr, AV_LOG_WARNING,
-                   "Use -h to get full help or, even better, run 'man %s'\n", program_name);
-        }
         return end_run(&o, -1, outcome);
     }
     // Stopped while the files were opened: nothing was converted yet.

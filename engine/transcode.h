@@ -86,6 +86,12 @@ int video_frames_to_emit(OutStream *ost, double frame_pts);
 // muxer's timestamp flags call for).
 int effective_video_sync(const AVOutputFormat *fmt);
 
+// ---- loop.cpp --------------------------------------------------------------------
+
+// How much of the recording's time this run's loop closed up (forward jumps in
+// the timestamps of formats with discontinuities), in microseconds.
+int64_t timeline_closed_us(void);
+
 // ---- progress.cpp --------------------------------------------------------------
 
 // One line of the video statistics file for the packet just encoded.
