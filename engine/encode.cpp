@@ -220,17 +220,21 @@ void encode_copies(OutStream *ost, AVFrame *frame, int copies)
         write_video_stats(ost, frame_size);
 }
 
-// A stream that keeps its pictures' own times and starts later than its output
-// (a picture that begins seconds after the sound): its first picture is also
-// shown from the output's start, as the constant rate holds it, so every
-// player starts the picture with the sound. A start later than the
-// discontinuity threshold stays a gap, as any such gap does.
+// A picture that starts later than its output (seconds after the sound) is
+// shown from the output's start: its first picture is held until it begins, so
+// the picture track starts with the sound in every player, also in those that
+// ignore an MP4's edit list or give up looking for the picture before it. The
+// constant rate holds it with copies up to the discontinuity threshold; beyond
+// that, and for pictures at their own times, one copy at the start stands for
+// the time before the first picture, as one long frame.
 bool hold_first_picture(const OutStream *ost, double frame_pts)
 {
-    if (!ost->follows_source_times || ost->frame_number || !ost->frame_rate.num)
+    if (ost->frame_number || !ost->frame_rate.num)
         return false;
     const double late = (frame_pts - double(ost->sync_opts)) * av_q2d(ost->enc_ctx->time_base);
-    return late > av_q2d(av_inv_q(ost->frame_rate)) && late <= dts_delta_threshold;
+    if (ost->follows_source_times)
+        return late > av_q2d(av_inv_q(ost->frame_rate));
+    return effective_video_sync(file_of(ost)->ctx->oformat) == VSYNC_CFR && late > dts_delta_threshold;
 }
 
 } // namespace

@@ -347,6 +347,11 @@ void show_banner(int argc, char **argv, const OptionEntry *table);
 void show_usage(void);
 
 // input.cpp
+// How far a second probe reads into a file whose first probe left a picture or
+// sound stream without parameters: a minute of media, and at most this many
+// bytes (a minute of a 1080p camera at 8 Mbit/s).
+constexpr int64_t LONG_PROBE_US = 60 * int64_t(AV_TIME_BASE);
+constexpr int64_t LONG_PROBE_BYTES = 64 << 20;
 const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int encoder);
 // Gives an audio decoder context without a channel layout the default layout for
 // its channel count. Returns 1 when the context has a layout afterwards, 0 when
@@ -356,12 +361,6 @@ int guess_input_channel_layout(InStream *ist);
 // for a look at its packets that leaves `ic` where it is. Only files can be
 // read again; 0, or a negative error (nothing opened).
 int open_input_again(const AVFormatContext *ic, AVFormatContext **again);
-
-// source_rate.cpp
-// Whether the pictures of `ist` come at a varying rate: converted at the
-// constant rate `rate` (encoder time base 1/rate), some of them would be
-// dropped or repeated. Judged on the timestamps of the stream's first part.
-bool source_rate_varies(const InStream *ist, AVRational rate);
 
 // output.cpp
 // Remembers the input names of the command line about to be parsed, so that no

@@ -60,12 +60,6 @@ int guess_input_channel_layout(InStream *ist)
 
 namespace {
 
-// How far a second probe reads into a file whose first probe left a picture or
-// sound stream without parameters: a minute of media, and at most this many
-// bytes (a minute of a 1080p camera at 8 Mbit/s).
-constexpr int64_t kLongProbeUs = 60 * int64_t(AV_TIME_BASE);
-constexpr int64_t kLongProbeBytes = 64 << 20;
-
 // ---- decoder choice ---------------------------------------------------------------
 
 // The decoder the command line asks for on `st`, or the library's default decoder
@@ -420,7 +414,7 @@ int check_recording_input(const char *filename, const AVInputFormat **format)
 
 // Opens `filename` with `options` (what it does not take is left there) and
 // chooses the decoders of its streams; on failure everything is released and the
-// message is logged. `longer` widens the probe to kLongProbeUs / kLongProbeBytes.
+// message is logged. `longer` widens the probe to LONG_PROBE_US / LONG_PROBE_BYTES.
 int open_input(PerFileOptions *o, AVFormatContext **pic, const char *filename, const AVInputFormat *forced,
                AVDictionary **options, bool longer)
 {
@@ -435,9 +429,9 @@ int open_input(PerFileOptions *o, AVFormatContext **pic, const char *filename, c
     }
     ic->flags |= AVFMT_FLAG_NONBLOCK;
     ic->interrupt_callback = interrupt_callback;
-    if (longer) { // a limit the command line set stays as it was set
-        ic->max_analyze_duration = FFMAX(ic->max_analyze_duration, kLongProbeUs);
-        ic->probesize = FFMAX(ic->probesize, kLongProbeBytes);
+    if (longer) { // limits given on the command line are applied by the open, over these
+        ic->max_analyze_duration = FFMAX(ic->max_analyze_duration, LONG_PROBE_US);
+        ic->probesize = FFMAX(ic->probesize, LONG_PROBE_BYTES);
     }
     int err = guard_local_input(ic, filename, forced);
     if (err < 0) {
@@ -511,8 +505,8 @@ bool can_open_again(const AVFormatContext *ic)
 }
 
 // When the first probe left a picture or sound stream without its parameters,
-// the file is opened again and probed further (up to kLongProbeUs of media and
-// kLongProbeBytes); ordinary files are probed once, as quickly as ever. The
+// the file is opened again and probed further (up to LONG_PROBE_US of media and
+// LONG_PROBE_BYTES); ordinary files are probed once, as quickly as ever. The
 // longer probe replaces *pic when it worked; otherwise *pic stays as it was.
 void probe_further_when_needed(PerFileOptions *o, AVFormatContext **pic, const char *filename,
                                const AVInputFormat *forced, const AVDictionary *options)
@@ -523,7 +517,7 @@ void probe_further_when_needed(PerFileOptions *o, AVFormatContext **pic, const c
     av_log(nullptr, AV_LOG_INFO,
            "%s: stream #%d (%s) shows no parameters in the first part of the file; reading up to %d s of it\n",
            filename, lacking->index, av_get_media_type_string(lacking->codecpar->codec_type),
-           int(kLongProbeUs / AV_TIME_BASE));
+           int(LONG_PROBE_US / AV_TIME_BASE));
     AVDictionary *again_options = nullptr;
     AVFormatContext *again = nullptr;
     if (av_dict_copy(&again_options, options, 0) < 0 ||

@@ -425,13 +425,12 @@ bool unreadable_stream(const AVStream *st, enum AVMediaType type)
 // recording has streams of it: each is told as left out (the run is partial).
 void tell_streams_left_out(enum AVMediaType type)
 {
+    static_assert(LONG_PROBE_US == 60 * AV_TIME_BASE && LONG_PROBE_BYTES == 64 << 20, "say the limits as they are");
+    static const char kNoPicture[] = "no picture of it was found in the first minute (at most 64 MiB) of the recording";
+    static const char kNoSound[] = "no sound of it was found in the first minute (at most 64 MiB) of the recording";
     for (int i = 0; i < nb_input_streams; i++)
         if (unreadable_stream(input_streams[i]->st, type))
-            account_stream_left_out(input_streams[i], type == AVMEDIA_TYPE_VIDEO
-                                                           ? "no picture of it could be read within the first "
-                                                             "minute of the recording"
-                                                           : "no sound of it could be read within the first "
-                                                             "minute of the recording");
+            account_stream_left_out(input_streams[i], type == AVMEDIA_TYPE_VIDEO ? kNoPicture : kNoSound);
 }
 
 bool has_subtitle_codec_choice(const PerFileOptions *o)

@@ -319,18 +319,14 @@ int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcom
         handle_cpuflags(nullptr, "cpuflags", argv[idx + 1]);
 
     note_named_inputs(argc, argv, option_table);
-    // A command line without any input is a command line to be explained,
-    // whatever else went wrong with it.
-    const bool input_named = find_next_option(argc, argv, option_table, "i", 1) > 0;
-    if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0) {
-        if (!input_named)
-            show_short_usage();
+    if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
         return end_run(&o, -1, outcome);
-    }
     // A file that could not be opened as asked has already said why; when that
-    // left no output at all, the run also says that it has none.
+    // left no output at all, the run also says that it has none. A command line
+    // without any input is explained, whatever else went wrong with it.
+    const bool no_input = nb_input_files <= 0 && find_next_option(argc, argv, option_table, "i", 1) <= 0;
     if (run_failed || nb_output_files <= 0) {
-        if (!input_named)
+        if (no_input)
             show_short_usage();
         else if (nb_output_files <= 0 && nb_input_files > 0)
             av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
@@ -345,6 +341,8 @@ int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcom
 
     if (prepare_transcode() < 0) {
         release_output_setup();
+        if (no_input) // an output without a source: most likely a command line gone wrong
+            show_short_usage();
         return end_run(&o, -1, outcome);
     }
 

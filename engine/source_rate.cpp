@@ -9,7 +9,7 @@
 // read from a second opening of it (the run's own reader stays where it is).
 //
 // source_rate_varies() is called by set-up (setup.cpp) only.
-#include "engine.h"
+#include "transcode.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +22,9 @@ namespace {
 // this many bytes of the file read for them.
 constexpr int64_t kScanUs = 120 * int64_t(AV_TIME_BASE);
 constexpr int64_t kScanBytes = 32 << 20;
+// A picture further than this many frame periods from its slot is dropped or
+// repeated by the constant-rate synchronisation (video_frames_to_emit).
+constexpr double kSyncSlack = 1.1;
 
 bool from_mov_family(const AVFormatContext *ic)
 {
@@ -88,24 +91,21 @@ std::vector<int64_t> read_times(const InStream *ist)
     return times;
 }
 
-// Whether the constant-rate synchronisation would drop or repeat any of these
-// pictures (times in frame periods, in order) for rate reasons: the start, and
-// gaps it keeps as gaps (beyond the discontinuity threshold), do not count.
-bool constant_rate_would_change(const std::vector<double> &periods, double periods_in_gap)
+} // namespace
+
+bool constant_rate_would_change(const double *periods, size_t count, double periods_in_gap)
 {
-    double next = std::nearbyint(periods.front()) + 1;
-    for (size_t i = 1; i < periods.size(); i++) {
+    if (!count)
+        return false;
+    double next = std::nearbyint(periods[0]) + 1;
+    for (size_t i = 1; i < count; i++) {
         const double delta = periods[i] - next + 1;
-        if (delta < -1.1)
-            return true;
-        if (delta > 1.1 && delta <= periods_in_gap)
+        if (delta < -kSyncSlack || (delta > kSyncSlack && delta <= periods_in_gap))
             return true;
         next = delta > periods_in_gap ? std::nearbyint(periods[i]) + 1 : next + 1;
     }
     return false;
 }
-
-} // namespace
 
 bool source_rate_varies(const InStream *ist, AVRational rate)
 {
@@ -124,10 +124,10 @@ bool source_rate_varies(const InStream *ist, AVRational rate)
     const double period = av_q2d(av_inv_q(rate));
     for (int64_t t : times)
         periods.push_back(double(t - times.front()) * av_q2d(st->time_base) / period);
-    const bool varies = constant_rate_would_change(periods, dts_delta_threshold / period);
+    const bool varies = constant_rate_would_change(periods.data(), periods.size(), dts_delta_threshold / period);
     if (varies)
         av_log(nullptr, AV_LOG_INFO,
-               "Input stream #%d:%d: its picture rate varies; each picture is kept at its own time\n",
+               "Input stream #%d:%d: its pictures do not come at one steady rate; each is kept at its own time\n",
                ist->file_index, st->index);
     return varies;
 }
