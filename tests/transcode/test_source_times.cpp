@@ -106,19 +106,31 @@ struct RateRow {
     bool follows; // each picture once at its own time; else on the constant 25 a second grid
 };
 
+// `frames` pictures whose rate varies from `from_s` on (none: steady at 25 a second).
+std::function<ClipRecipe()> clip_of(const char *name, const char *format, const char *extension, int frames,
+                                    double from_s, int size = 320, int pad = 0)
+{
+    return [=] {
+        const Step step = [from_s](int64_t n) { return from_s < 0 ? 0.04 : varying(n, from_s); };
+        return retimed(name, format, extension, frames, step, size, pad);
+    };
+}
+
+constexpr double kSteady = -1;
+
 const RateRow kRateRows[] = {
-    {"VaryingInMatroska", [] { return retimed("vary_mkv", "matroska", "mkv", 120, [](int64_t n) { return varying(n, 2); }); }, true},
+    {"VaryingInMatroska", clip_of("vary_mkv", "matroska", "mkv", 120, 2), true},
     // MP4 tells every picture's time in its index.
-    {"VaryingInMp4", [] { return retimed("vary_mp4", "mp4", "mp4", 120, [](int64_t n) { return varying(n, 2); }); }, true},
-    {"VaryingInMpegTs", [] { return retimed("vary_ts", "mpegts", "ts", 120, [](int64_t n) { return varying(n, 2); }); }, true},
-    {"SteadyInMatroska", [] { return retimed("steady_mkv", "matroska", "mkv", 120, [](int64_t) { return 0.04; }); }, false},
-    {"SteadyInMpegTs", [] { return retimed("steady_ts", "mpegts", "ts", 120, [](int64_t) { return 0.04; }); }, false},
+    {"VaryingInMp4", clip_of("vary_mp4", "mp4", "mp4", 120, 2), true},
+    {"VaryingInMpegTs", clip_of("vary_ts", "mpegts", "ts", 120, 2), true},
+    {"SteadyInMatroska", clip_of("steady_mkv", "matroska", "mkv", 120, kSteady), false},
+    {"SteadyInMpegTs", clip_of("steady_ts", "mpegts", "ts", 120, kSteady), false},
     // Rates are judged on the first two minutes of pictures...
-    {"VaryingFrom110s", [] { return retimed("vary_110s", "matroska", "mkv", 2800, [](int64_t n) { return varying(n, 110); }, 32); }, true},
-    {"VaryingFrom130s", [] { return retimed("vary_130s", "matroska", "mkv", 3300, [](int64_t n) { return varying(n, 130); }, 32); }, false},
+    {"VaryingFrom110s", clip_of("vary_110s", "matroska", "mkv", 2800, 110, 32), true},
+    {"VaryingFrom130s", clip_of("vary_130s", "matroska", "mkv", 3300, 130, 32), false},
     // ... and on at most 32 MiB of the file (2.5 MB a second here).
-    {"VaryingFrom10sOf100KiBPictures", [] { return retimed("vary_10s_fat", "mpegts", "ts", 300, [](int64_t n) { return varying(n, 10); }, 32, 100 << 10); }, true},
-    {"VaryingFrom16sOf100KiBPictures", [] { return retimed("vary_16s_fat", "mpegts", "ts", 450, [](int64_t n) { return varying(n, 16); }, 32, 100 << 10); }, false},
+    {"VaryingFrom10sOf100KiBPictures", clip_of("vary_10s_fat", "mpegts", "ts", 300, 10, 32, 100 << 10), true},
+    {"VaryingFrom16sOf100KiBPictures", clip_of("vary_16s_fat", "mpegts", "ts", 450, 16, 32, 100 << 10), false},
 };
 
 class PictureRate : public ::testing::TestWithParam<RateRow> {};
@@ -176,7 +188,7 @@ class LateVaryingPicture : public ::testing::TestWithParam<LeadRow> {};
 TEST_P(LateVaryingPicture, StartsWithTheSound)
 {
     const LeadRow &row = GetParam();
-    ClipRecipe r = retimed("vary_sound", "matroska", "mkv", 120, [](int64_t n) { return varying(n, 2); });
+    ClipRecipe r = clip_of("vary_sound", "matroska", "mkv", 120, 2)();
     r.audio = {AudioTrack()};
     r.audio[0].encoder = "pcm_s16le"; // from 0 exactly (AAC starts a block early)
     r.duration = 14;
