@@ -191,12 +191,11 @@ void encoder_failed(const OutStream *ost, const char *kind, int err)
 
 } // namespace
 
-// Encodes `frame` as many times as the frame-rate synchronisation says.
-void encode_video_frame(OutStream *ost, AVFrame *frame)
+namespace {
+
+// Encodes `frame` `copies` times from ost->sync_opts on, one timestamp apart.
+void encode_copies(OutStream *ost, AVFrame *frame, int copies)
 {
-    const int copies = video_frames_to_emit(ost, frame->pts == AV_NOPTS_VALUE
-                                                     ? double(ost->sync_opts)
-                                                     : double(frame->pts));
     int frame_size = 0;
     for (int i = 0; i < copies; i++) {
         frame->pts = ost->sync_opts;
@@ -219,6 +218,36 @@ void encode_video_frame(OutStream *ost, AVFrame *frame)
     }
     if (vstats_filename && frame_size)
         write_video_stats(ost, frame_size);
+}
+
+// A picture that starts later than its output (seconds after the sound) is
+// shown from the output's start: its first picture is held until it begins, so
+// the picture track starts with the sound in every player, also in those that
+// ignore an MP4's edit list or give up looking for the picture before it. The
+// constant rate holds it with copies up to the discontinuity threshold; beyond
+// that, and for pictures at their own times, one copy at the start stands for
+// the time before the first picture, as one long frame.
+bool hold_first_picture(const OutStream *ost, double frame_pts)
+{
+    if (ost->frame_number || !ost->frame_rate.num)
+        return false;
+    const double late = (frame_pts - double(ost->sync_opts)) * av_q2d(ost->enc_ctx->time_base);
+    if (ost->follows_source_times)
+        return late > av_q2d(av_inv_q(ost->frame_rate));
+    return effective_video_sync(file_of(ost)->ctx->oformat) == VSYNC_CFR && late > dts_delta_threshold;
+}
+
+} // namespace
+
+// Encodes `frame` as many times as the frame-rate synchronisation says.
+void encode_video_frame(OutStream *ost, AVFrame *frame)
+{
+    const double pts = frame->pts == AV_NOPTS_VALUE ? double(ost->sync_opts) : double(frame->pts);
+    if (hold_first_picture(ost, pts)) {
+        nb_frames_dup++;
+        encode_copies(ost, frame, 1);
+    }
+    encode_copies(ost, frame, video_frames_to_emit(ost, pts));
 }
 
 namespace {
@@ -328,7 +357,10 @@ int video_frames_to_emit(OutStream *ost, double frame_pts)
     const double delta = frame_pts - double(ost->sync_opts) + duration;
 
     double frames = 1;
-    switch (effective_video_sync(file_of(ost)->ctx->oformat)) {
+    // Pictures of a varying rate keep their own times; one that comes with
+    // (or before) the time of the one before it takes the next tick.
+    const int sync = ost->follows_source_times ? VSYNC_PASSTHROUGH : effective_video_sync(file_of(ost)->ctx->oformat);
+    switch (sync) {
     case VSYNC_CFR:
         if (delta < -1.1)
             frames = 0;
@@ -349,7 +381,7 @@ int video_frames_to_emit(OutStream *ost, double frame_pts)
             ost->sync_opts = llrint(frame_pts);
         break;
     default: // passthrough and drop keep the frame's own time
-        ost->sync_opts = llrint(frame_pts);
+        ost->sync_opts = ost->follows_source_times ? FFMAX(llrint(frame_pts), ost->sync_opts) : llrint(frame_pts);
         break;
     }
     frames = FFMIN(frames, double(ost->max_frames - ost->frame_number));

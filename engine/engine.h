@@ -186,6 +186,9 @@ struct OutStream {
     int frame_number;
     int64_t max_frames;
     int64_t sync_opts; // next output timestamp in encoder time base
+    // The source's rate varies (source_rate.cpp): every picture is encoded once
+    // at its own time, in a time base fine enough to keep them apart.
+    int follows_source_times;
     int64_t first_pts;
     int64_t last_mux_dts; // dts of the last packet written, in stream time base
     int64_t mux_end_us;   // end of the last packet written (microseconds), for reports
@@ -344,11 +347,20 @@ void show_banner(int argc, char **argv, const OptionEntry *table);
 void show_usage(void);
 
 // input.cpp
+// How far a second probe reads into a file whose first probe left a picture or
+// sound stream without parameters: a minute of media, and at most this many
+// bytes (a minute of a 1080p camera at 8 Mbit/s).
+constexpr int64_t LONG_PROBE_US = 60 * int64_t(AV_TIME_BASE);
+constexpr int64_t LONG_PROBE_BYTES = 64 << 20;
 const AVCodec *find_codec_by_name(const char *name, enum AVMediaType type, int encoder);
 // Gives an audio decoder context without a channel layout the default layout for
 // its channel count. Returns 1 when the context has a layout afterwards, 0 when
 // none could be guessed. Logs nothing: callers decide what to say.
 int guess_input_channel_layout(InStream *ist);
+// Opens the file of `ic` once more, under the same format and the same guard,
+// for a look at its packets that leaves `ic` where it is. Only files can be
+// read again; 0, or a negative error (nothing opened).
+int open_input_again(const AVFormatContext *ic, AVFormatContext **again);
 
 // output.cpp
 // Remembers the input names of the command line about to be parsed, so that no

@@ -415,24 +415,27 @@ int check_recording_input(const char *filename, const AVInputFormat **format)
     return -1;
 }
 
-// Opens and probes; on failure everything is released and the message is logged.
-int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filename,
-                   const AVInputFormat *forced)
+// Opens `filename` with `options` (what it does not take is left there) and
+// chooses the decoders of its streams; on failure everything is released and the
+// message is logged. `longer` widens the probe to LONG_PROBE_US / LONG_PROBE_BYTES.
+int open_input(PerFileOptions *o, AVFormatContext **pic, const char *filename, const AVInputFormat *forced,
+               AVDictionary **options, bool longer)
 {
-    if (check_recording_input(filename, &forced) < 0)
-        return -1;
     AVFormatContext *ic = avformat_alloc_context();
     if (!ic) {
         print_error(filename, AVERROR(ENOMEM));
         return -1;
     }
-    set_demuxer_options(o, forced);
     if (force_file_decoders(o, ic) < 0) {
         avformat_free_context(ic);
         return -1;
     }
     ic->flags |= AVFMT_FLAG_NONBLOCK;
     ic->interrupt_callback = interrupt_callback;
+    if (longer) { // limits given on the command line are applied by the open, over these
+        ic->max_analyze_duration = FFMAX(ic->max_analyze_duration, LONG_PROBE_US);
+        ic->probesize = FFMAX(ic->probesize, LONG_PROBE_BYTES);
+    }
     int err = guard_local_input(ic, filename, forced);
     if (err < 0) {
         avformat_free_context(ic);
@@ -442,7 +445,7 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
     }
     const bool format_limited = ic->format_whitelist != nullptr;
 
-    err = avformat_open_input(&ic, filename, forced, &format_options);
+    err = avformat_open_input(&ic, filename, forced, options);
     if (err < 0) { // the context is freed by the failed open
         print_error(filename, err);
         record_run_failure(input_failure(err), err);
@@ -450,10 +453,6 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
             explain_refused_format(filename);
         return -1;
     }
-    if (const AVDictionaryEntry *left =
-            av_dict_get(format_options, "", nullptr, AV_DICT_IGNORE_SUFFIX))
-        av_log(nullptr, AV_LOG_FATAL, "Option %s not found.\n", left->key);
-
     for (unsigned i = 0; i < ic->nb_streams; i++) {
         const AVCodec *dec;
         if (choose_decoder(o, ic, ic->streams[i], &dec) < 0) {
@@ -461,20 +460,115 @@ int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filenam
             return -1;
         }
     }
+    *pic = ic;
+    return 0;
+}
 
+// Reads the first part of an opened input for its streams' parameters.
+int probe_streams(AVFormatContext *ic)
+{
     const unsigned probed_streams = ic->nb_streams;
     AVDictionary **probe_opts = probe_options_for_streams(ic, codec_options);
     // Probing decodes too: the same limits hold there.
     for (unsigned i = 0; probe_opts && i < probed_streams; i++)
         limit_decoder_options(&probe_opts[i]);
-    err = avformat_find_stream_info(ic, probe_opts);
+    const int err = avformat_find_stream_info(ic, probe_opts);
     free_probe_options(probe_opts, probed_streams);
+    return err;
+}
+
+// A picture or sound stream whose decoder exists but whose parameters the probe
+// did not find: its first key frame, or its first packet, lies beyond what the
+// probe read (a recording cut out of a long group of pictures, a picture that
+// starts seconds after the sound).
+bool lacks_parameters(const AVStream *st)
+{
+    const AVCodecParameters *par = st->codecpar;
+    if (!avcodec_find_decoder(par->codec_id) || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        return false;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+        return par->width <= 0 || par->height <= 0 || par->format < 0;
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO)
+        return par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 || par->format < 0;
+    return false;
+}
+
+const AVStream *first_stream_lacking_parameters(const AVFormatContext *ic)
+{
+    for (unsigned i = 0; i < ic->nb_streams; i++)
+        if (lacks_parameters(ic->streams[i]))
+            return ic->streams[i];
+    return nullptr;
+}
+
+// Only a file can be read from its start a second time.
+bool can_open_again(const AVFormatContext *ic)
+{
+    return ic->pb && !(ic->flags & AVFMT_FLAG_CUSTOM_IO) && (ic->pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+// When the first probe left a picture or sound stream without its parameters,
+// the file is opened again and probed further (up to LONG_PROBE_US of media and
+// LONG_PROBE_BYTES); ordinary files are probed once, as quickly as ever. The
+// longer probe replaces *pic when it worked; otherwise *pic stays as it was.
+void probe_further_when_needed(PerFileOptions *o, AVFormatContext **pic, const char *filename,
+                               const AVInputFormat *forced, const AVDictionary *options)
+{
+    const AVStream *lacking = first_stream_lacking_parameters(*pic);
+    if (!lacking || !can_open_again(*pic))
+        return;
+    av_log(nullptr, AV_LOG_INFO,
+           "%s: stream #%d (%s) shows no parameters in the first part of the file; reading up to %d s of it\n",
+           filename, lacking->index, av_get_media_type_string(lacking->codecpar->codec_type),
+           int(LONG_PROBE_US / AV_TIME_BASE));
+    AVDictionary *again_options = nullptr;
+    AVFormatContext *again = nullptr;
+    if (av_dict_copy(&again_options, options, 0) < 0 ||
+        open_input(o, &again, filename, forced ? forced : (*pic)->iformat, &again_options, true) < 0) {
+        av_dict_free(&again_options);
+        return;
+    }
+    av_dict_free(&again_options);
+    if (probe_streams(again) < 0 || again->nb_streams < (*pic)->nb_streams) {
+        avformat_close_input(&again);
+        return;
+    }
+    avformat_close_input(pic);
+    *pic = again;
+}
+
+// Opens and probes; on failure everything is released and the message is logged.
+int open_and_probe(PerFileOptions *o, AVFormatContext **pic, const char *filename,
+                   const AVInputFormat *forced)
+{
+    if (check_recording_input(filename, &forced) < 0)
+        return -1;
+    set_demuxer_options(o, forced);
+    // Kept for a second, longer probe: the open takes what it uses out of them.
+    AVDictionary *given_options = nullptr;
+    if (av_dict_copy(&given_options, format_options, 0) < 0) {
+        print_error(filename, AVERROR(ENOMEM));
+        return -1;
+    }
+    AVFormatContext *ic = nullptr;
+    if (open_input(o, &ic, filename, forced, &format_options, false) < 0) {
+        av_dict_free(&given_options);
+        return -1;
+    }
+    if (const AVDictionaryEntry *left =
+            av_dict_get(format_options, "", nullptr, AV_DICT_IGNORE_SUFFIX))
+        av_log(nullptr, AV_LOG_FATAL, "Option %s not found.\n", left->key);
+
+    const int err = probe_streams(ic);
     if (err < 0) {
+        av_dict_free(&given_options);
         av_log(nullptr, AV_LOG_FATAL, "%s: could not find codec parameters\n", filename);
         record_run_failure(RunFailure::SourceUnreadable, err);
         avformat_close_input(&ic);
         return -1;
     }
+    probe_further_when_needed(o, &ic, filename, forced, given_options);
+    av_dict_free(&given_options);
     *pic = ic;
     return 0;
 }
@@ -495,6 +589,27 @@ int64_t seek_to_start(PerFileOptions *o, AVFormatContext *ic, const char *filena
 }
 
 } // namespace
+
+int open_input_again(const AVFormatContext *ic, AVFormatContext **again)
+{
+    *again = nullptr;
+    if (!ic->url || !can_open_again(ic))
+        return AVERROR(ESPIPE);
+    AVFormatContext *copy = avformat_alloc_context();
+    if (!copy)
+        return AVERROR(ENOMEM);
+    copy->flags |= AVFMT_FLAG_NONBLOCK;
+    copy->interrupt_callback = interrupt_callback;
+    int err = guard_local_input(copy, ic->url, ic->iformat);
+    if (err < 0) {
+        avformat_free_context(copy);
+        return err;
+    }
+    if ((err = avformat_open_input(&copy, ic->url, ic->iformat, nullptr)) < 0)
+        return err; // the context is freed by the failed open
+    *again = copy;
+    return 0;
+}
 
 int add_input_file(void *ctx, const char *, const char *filename)
 {

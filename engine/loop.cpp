@@ -142,6 +142,16 @@ void apply_offset_and_scale(const InFile *ifile, const InStream *ist, AVPacket *
     pkt->pts = scale_timestamp(pkt->pts, ist->ts_scale);
 }
 
+// How much of the recording's time the loop closed (jumps forward it did not
+// keep); what the recording declares is that much longer than its media.
+int64_t closed_timeline_us;
+
+void note_timeline_closed(int64_t jump_us, int64_t at_us)
+{
+    closed_timeline_us = av_sat_add64(closed_timeline_us, jump_us);
+    account_timeline_gap(jump_us, at_us);
+}
+
 bool out_of_range(int64_t delta, int64_t threshold, bool subtitle)
 {
     return delta < -threshold || (delta > threshold && !subtitle);
@@ -163,6 +173,10 @@ void handle_discontinuity(InFile *ifile, const InStream *ist, AVPacket *pkt)
         const int64_t threshold = int64_t(dts_delta_threshold * AV_TIME_BASE);
         if (out_of_range(delta, threshold, subtitle) ||
             (ist->pts != AV_NOPTS_VALUE && pkt_dts + 1 < ist->pts)) {
+            // A hole in the recording's time is closed here: told, as the
+            // output is then shorter than the time the recording spans.
+            if (delta > threshold && !subtitle)
+                note_timeline_closed(delta, ist->next_dts);
             ifile->ts_offset = av_sat_sub64(ifile->ts_offset, delta);
             av_log(nullptr, AV_LOG_DEBUG, "timestamp discontinuity %" PRId64 ", new offset= %" PRId64 "\n",
                    delta, ifile->ts_offset);
@@ -434,9 +448,15 @@ void finish_run(int64_t timer_start)
 
 } // namespace
 
+int64_t timeline_closed_us(void)
+{
+    return closed_timeline_us;
+}
+
 int transcode_loop(int64_t timer_start)
 {
     int ret = 0;
+    closed_timeline_us = 0;
     for (int i = 0; i < nb_input_files; i++)
         rebase_distant_streams(input_files[i]);
     // A stop (request, observer, signal) ends the loop as the "q" key does.

@@ -85,6 +85,53 @@ int refuse_input_as_output(const char *filename)
     return 0;
 }
 
+// ---- one name, one output ---------------------------------------------------------
+
+// The folder a local path names its file in, and the file's name there.
+bool split_local_path(const char *path, struct stat *folder, std::string *name)
+{
+    const std::string text = path;
+    const size_t slash = text.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : text.substr(0, slash);
+    *name = slash == std::string::npos ? text : text.substr(slash + 1);
+    return stat(dir.c_str(), folder) == 0;
+}
+
+// Whether two local output paths lead to the same place: the same name in the
+// same folder, however either path spells the folder.
+bool same_output_place(const char *a, const char *b)
+{
+    struct stat fa, fb;
+    std::string na, nb;
+    if (!split_local_path(a, &fa, &na) || !split_local_path(b, &fb, &nb))
+        return !strcmp(a, b);
+    return na == nb && fa.st_dev == fb.st_dev && fa.st_ino == fb.st_ino;
+}
+
+// Two outputs of one run under one name would both be written and then only one
+// of them kept: the run refuses the second before anything is written. Devices
+// and pipes (written directly, "/dev/null" twice) may be named more than once.
+int refuse_repeated_output(const char *filename)
+{
+    const char *local = local_file_path(filename);
+    struct stat st;
+    if (!local || (lstat(local, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)))
+        return 0;
+    for (int i = 0; i < nb_output_files; i++) {
+        const OutFile *of = output_files[i];
+        const char *earlier = of->final_path ? of->final_path : local_file_path(of->ctx->url);
+        if (!earlier || !same_output_place(local, earlier))
+            continue;
+        char text[PATH_MAX + 128];
+        snprintf(text, sizeof(text), "Output file '%s' is named twice on the command line (output #%d and #%d)",
+                 filename, i, nb_output_files);
+        av_log(nullptr, AV_LOG_FATAL, "%s; refused.\n", text);
+        record_run_failure(RunFailure::OutputNameRefused, AVERROR(EINVAL), text);
+        return AVERROR(EINVAL);
+    }
+    return 0;
+}
+
 // An existing file of the output's name is replaced without a question, but only
 // when the new one is complete (publish_outputs renames it into place). Only a
 // file, or a symbolic link, is ever replaced: a directory of that name is
@@ -363,6 +410,29 @@ int pick_audio_source(void)
     return best;
 }
 
+// A picture or sound stream the probe found no parameters for (no picture size,
+// no channels): its first key frame or first packet lies beyond what the probe
+// read, even after probing further (input.cpp), or the stream is damaged.
+bool unreadable_stream(const AVStream *st, enum AVMediaType type)
+{
+    const AVCodecParameters *par = st->codecpar;
+    if (par->codec_type != type || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        return false;
+    return type == AVMEDIA_TYPE_VIDEO ? int64_t(par->width) * par->height <= 0 : par->ch_layout.nb_channels <= 0;
+}
+
+// An output that chose its streams itself carries nothing of `type`, though the
+// recording has streams of it: each is told as left out (the run is partial).
+void tell_streams_left_out(enum AVMediaType type)
+{
+    static_assert(LONG_PROBE_US == 60 * AV_TIME_BASE && LONG_PROBE_BYTES == 64 << 20, "say the limits as they are");
+    static const char kNoPicture[] = "no picture of it was found in the first minute (at most 64 MiB) of the recording";
+    static const char kNoSound[] = "no sound of it was found in the first minute (at most 64 MiB) of the recording";
+    for (int i = 0; i < nb_input_streams; i++)
+        if (unreadable_stream(input_streams[i]->st, type))
+            account_stream_left_out(input_streams[i], type == AVMEDIA_TYPE_VIDEO ? kNoPicture : kNoSound);
+}
+
 bool has_subtitle_codec_choice(const PerFileOptions *o)
 {
     for (int i = 0; i < o->codec_choices.count; i++)
@@ -380,11 +450,15 @@ int select_streams_automatically(PerFileOptions *o, AVFormatContext *oc)
         int src = pick_video_source(oc);
         if (src >= 0 && !create_video_output(o, oc, src))
             return AVERROR(EINVAL);
+        if (src < 0)
+            tell_streams_left_out(AVMEDIA_TYPE_VIDEO);
     }
     if (!o->no_audio && fmt->audio_codec != AV_CODEC_ID_NONE) {
         int src = pick_audio_source();
         if (src >= 0 && !create_audio_output(o, oc, src))
             return AVERROR(EINVAL);
+        if (src < 0)
+            tell_streams_left_out(AVMEDIA_TYPE_AUDIO);
     }
     if (!o->no_subtitle &&
         (fmt->subtitle_codec != AV_CODEC_ID_NONE || has_subtitle_codec_choice(o))) {
@@ -636,7 +710,8 @@ int build_output(PerFileOptions *o, const char *filename, int first_stream,
         av_log(nullptr, AV_LOG_FATAL, "Error configuring filters.\n");
         return ret;
     }
-    if ((ret = refuse_input_as_output(filename)) < 0 || (ret = refuse_directory_output(filename)) < 0)
+    if ((ret = refuse_input_as_output(filename)) < 0 || (ret = refuse_repeated_output(filename)) < 0 ||
+        (ret = refuse_directory_output(filename)) < 0)
         return ret;
 
     ret = avformat_alloc_output_context2(ocp, nullptr, o->forced_format, filename);

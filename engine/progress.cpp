@@ -156,6 +156,16 @@ bool cut_by_options(void)
     return false;
 }
 
+// What the output should hold: the length the recording declares, less the
+// holes in its time the loop closed (each told as a problem of its own).
+int64_t expected_media_us(void)
+{
+    const int64_t declared = observe_expected_duration();
+    if (declared < 0 || !timeline_closed_us())
+        return declared;
+    return FFMAX(declared - timeline_closed_us(), 0);
+}
+
 } // namespace
 
 void periodic_report(int64_t timer_start, int64_t cur_time)
@@ -258,7 +268,7 @@ void report_progress(int is_last, int64_t timer_start, int64_t cur_time)
     if (is_last) {
         print_summary(total_size);
         if (engine_noted_stop() == StopCause::None)
-            account_judge(pts, observe_expected_duration(), cut_by_options());
+            account_judge(pts, expected_media_us(), cut_by_options());
         observe_progress(true, timer_start, cur_time);
     }
 }

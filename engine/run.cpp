@@ -275,6 +275,13 @@ int ffmpeg_exec(int argc, char **argv)
 
 namespace {
 
+// The usage line and where to read more, for a command line naming no input.
+void show_short_usage(void)
+{
+    show_usage();
+    av_log(nullptr, AV_LOG_WARNING, "Use -h to get full help or, even better, run 'man %s'\n", program_name);
+}
+
 int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
     // Before any file is opened: none may become standard input, output or error.
@@ -315,21 +322,14 @@ int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcom
     if (parse_command_line(&o, argc, argv, option_table, add_output_file) < 0)
         return end_run(&o, -1, outcome);
     // A file that could not be opened as asked has already said why; when that
-    // left no output at all, the run also says that it has none.
-    if (run_failed) {
-        if (nb_output_files <= 0 && nb_input_files > 0)
+    // left no output at all, the run also says that it has none. A command line
+    // without any input is explained, whatever else went wrong with it.
+    const bool no_input = nb_input_files <= 0 && find_next_option(argc, argv, option_table, "i", 1) <= 0;
+    if (run_failed || nb_output_files <= 0) {
+        if (no_input)
+            show_short_usage();
+        else if (nb_output_files <= 0 && nb_input_files > 0)
             av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
-        return end_run(&o, -1, outcome);
-    }
-
-    if (nb_output_files <= 0) {
-        if (nb_input_files > 0) {
-            av_log(nullptr, AV_LOG_FATAL, "At least one output file must be specified\n");
-        } else {
-            show_usage();
-            av_log(nullptr, AV_LOG_WARNING,
-                   "Use -h to get full help or, even better, run 'man %s'\n", program_name);
-        }
         return end_run(&o, -1, outcome);
     }
     // Stopped while the files were opened: nothing was converted yet.
@@ -341,6 +341,8 @@ int run_conversion(int argc, char **argv, const RunObserver *observer, RunOutcom
 
     if (prepare_transcode() < 0) {
         release_output_setup();
+        if (no_input) // an output without a source: most likely a command line gone wrong
+            show_short_usage();
         return end_run(&o, -1, outcome);
     }
 

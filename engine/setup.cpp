@@ -234,14 +234,38 @@ void set_audio_parameters(AVCodecContext *enc, AVFilterContext *sink)
     enc->time_base = AVRational{1, enc->sample_rate};
 }
 
+// Whether the pictures of `ost` keep their own times: a stream converted at the
+// rate the engine chose for it (no "-r", "-vsync" or filters of the user's),
+// into a muxer that would hold it at that constant rate, from a source whose
+// rate varies.
+bool follows_source_times(const OutFile *of, const OutStream *ost, const InStream *ist)
+{
+    const bool own_filters = ost->avfilter && strcmp(ost->avfilter, "null");
+    const bool rate_forced = ist && ist->forced_framerate.num > 0 && ist->forced_framerate.den > 0;
+    return ist && !own_filters && !rate_forced && video_sync_method == VSYNC_AUTO &&
+           effective_video_sync(of->ctx->oformat) == VSYNC_CFR && source_rate_varies(ist, ost->frame_rate);
+}
+
+// The time base of pictures that keep their own times: the source's own (the
+// sink's) when it tells milliseconds apart, else 1/90000 s, which holds every
+// usual frame period exactly.
+AVRational fine_time_base(AVRational sink_tb)
+{
+    if (sink_tb.num > 0 && sink_tb.den > 0 && av_q2d(sink_tb) <= 0.001)
+        return sink_tb;
+    return AVRational{1, 90000};
+}
+
 void set_video_parameters(OutFile *of, OutStream *ost, InStream *ist, AVFilterContext *sink)
 {
     AVCodecContext *enc = ost->enc_ctx;
-    if (ost->frame_rate.num > 0 && ost->frame_rate.den > 0)
+    if (ost->follows_source_times)
+        enc->time_base = fine_time_base(av_buffersink_get_time_base(sink));
+    else if (ost->frame_rate.num > 0 && ost->frame_rate.den > 0)
         enc->time_base = av_inv_q(ost->frame_rate);
     else
         enc->time_base = av_buffersink_get_time_base(sink);
-    if (av_q2d(enc->time_base) < 0.001 &&
+    if (!ost->follows_source_times && av_q2d(enc->time_base) < 0.001 &&
         (video_sync_method == VSYNC_CFR ||
          (video_sync_method == VSYNC_AUTO && !(of->ctx->oformat->flags & AVFMT_VARIABLE_FPS))))
         av_log(of->ctx, AV_LOG_WARNING,
@@ -381,7 +405,9 @@ int setup_encoding(OutFile *of, OutStream *ost, InStream *ist, int index, SetupE
         break;
     case AVMEDIA_TYPE_VIDEO: {
         const bool size_chosen = enc->width > 0 || enc->height > 0; // -s
+        const bool rate_chosen = ost->frame_rate.num > 0 && ost->frame_rate.den > 0; // -r
         ost->frame_rate = output_frame_rate(ost, ist, sink);
+        ost->follows_source_times = !rate_chosen && follows_source_times(of, ost, ist);
         set_video_parameters(of, ost, ist, sink);
         const int scaled = size_chosen ? 0 : scale_to_h264_level(ost);
         if (scaled < 0) {

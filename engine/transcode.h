@@ -1,5 +1,6 @@
 // Routines the transcode stages share, and only they:
 //   setup.cpp    prepare_transcode(): parameters, encoders, decoders, headers, mapping
+//   source_rate.cpp whether a source's picture rate varies (set-up asks)
 //   loop.cpp     the main loop, reading input packets, timestamp repair, end of stream
 //   decode.cpp   decoding into the filtergraphs, sub-pictures, stream copy of packets
 //   encode.cpp   pulling filtered frames, frame-rate sync, encoding, muxing, draining
@@ -85,6 +86,25 @@ int video_frames_to_emit(OutStream *ost, double frame_pts);
 // The video sync method in force for the muxer `fmt` (the option, or the one the
 // muxer's timestamp flags call for).
 int effective_video_sync(const AVOutputFormat *fmt);
+
+// ---- source_rate.cpp -------------------------------------------------------------
+
+// Whether the constant-rate synchronisation would drop or repeat any of `count`
+// pictures for rate reasons: `periods` are their times in frame periods, in
+// order. The first picture's start, and gaps longer than `periods_in_gap` (kept
+// as gaps), do not count.
+bool constant_rate_would_change(const double *periods, size_t count, double periods_in_gap);
+
+// Whether the pictures of `ist` come at a varying rate: converted at the
+// constant rate `rate` (encoder time base 1/rate), some of them would be
+// dropped or repeated. Judged on the timestamps of the stream's first part.
+bool source_rate_varies(const InStream *ist, AVRational rate);
+
+// ---- loop.cpp --------------------------------------------------------------------
+
+// How much of the recording's time this run's loop closed up (forward jumps in
+// the timestamps of formats with discontinuities), in microseconds.
+int64_t timeline_closed_us(void);
 
 // ---- progress.cpp --------------------------------------------------------------
 

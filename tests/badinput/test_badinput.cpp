@@ -2,7 +2,7 @@
 // the engine's program in a watched child, each held to the suite's invariants
 // (badinput_case.h).
 //
-// Groups: damaged recordings, damaged timing, picture sizes, cover art, streams
+// Groups: damaged recordings, damaged timing, late starts, picture sizes, cover art, streams
 // lost on the way, sound headers, things that are not recordings, file names and
 // paths.
 #include "badinput_case.h"
@@ -164,9 +164,9 @@ constexpr int64_t kHourTicks = 3600LL * 90000;
 constexpr int64_t kTsWrapUs = int64_t((uint64_t(1) << 33) * 1000000 / 90000);
 
 // The h264_aac_ts recording in Matroska with every video packet `shift_s` later.
-ClipRecipe video_shifted(int64_t shift_s)
+ClipRecipe video_shifted(int64_t shift_s, double seconds = 2)
 {
-    ClipRecipe r = ts_clip("video_shifted");
+    ClipRecipe r = ts_clip("video_shifted", seconds);
     r.format = "matroska";
     r.extension = "mkv";
     r.packet_edit_name = "video +" + std::to_string(shift_s) + " s";
@@ -183,6 +183,50 @@ ClipRecipe video_shifted(int64_t shift_s)
     return r;
 }
 
+// The suite's MPEG-TS recording, `seconds` long and 160x120, cut out of a long
+// group of pictures: its video's first key frame comes `key_s` seconds in, the
+// pictures before it lack theirs (and so the stream's parameters), and each of
+// them is `pad` bytes longer (zeros after the picture, which H.264 allows).
+ClipRecipe late_key_frame(int key_s, double seconds, int pad = 0)
+{
+    ClipRecipe r = ts_clip("late_key", seconds);
+    r.video[0].width = 160;
+    r.video[0].height = 120;
+    r.video[0].gop = key_s * 25;
+    r.packet_edit_name = "first key frame left out, pad " + std::to_string(pad);
+    r.packet_edit = [=](AVPacket *pkt, const PacketInfo &info) {
+        if (info.type != AVMEDIA_TYPE_VIDEO || info.index_in_stream >= key_s * 25)
+            return true;
+        if (pad && av_grow_packet(pkt, pad) >= 0)
+            memset(pkt->data + pkt->size - pad, 0, size_t(pad));
+        return info.index_in_stream > 0;
+    };
+    return r;
+}
+
+// The video of a recording whose first key frame was not found within the
+// longer probe (a minute of media, 64 MiB) is left out, and that is told.
+constexpr const char *kVideoLeftOut = "Converted with problems: the recording's video (stream #0:0) is left out: no "
+                                      "picture of it was found in the first minute (at most 64 MiB) of the recording";
+
+const Row kLateStarts[] = {
+    // Found by probing further than the first 5 s: converted with its picture.
+    {"FirstKeyFrame8sIn", Expect::Converts, nullptr, clip(late_key_frame(8, 12)), 13, 11.9, false, nullptr,
+     Video::Present},
+    {"FirstKeyFrame55sIn", Expect::Converts, nullptr, clip(late_key_frame(55, 58)), 59, 57.9, false, nullptr,
+     Video::Present},
+    {"FirstKeyFrame65sIn", Expect::Converts, nullptr, clip(late_key_frame(65, 68)), 69, 67.9, false, kVideoLeftOut,
+     Video::Absent},
+    // 200 pictures of 280 KiB (56 MiB) before the key frame, and of 380 KiB (76 MiB).
+    {"FirstKeyFrameAfter56MiB", Expect::Converts, nullptr, clip(late_key_frame(8, 10, 280 << 10)), 11, 9.9, false,
+     nullptr, Video::Present},
+    {"FirstKeyFrameAfter76MiB", Expect::Converts, nullptr, clip(late_key_frame(8, 10, 380 << 10)), 11, 9.9, false,
+     kVideoLeftOut, Video::Absent},
+    // The picture starts where it starts; the sound plays from the start.
+    {"VideoStarting8sAfterTheSoundInMatroska", Expect::Converts, nullptr, clip(video_shifted(8, 12)), 21, 19.9,
+     false, nullptr, Video::Present},
+};
+
 const Row kDamagedTiming[] = {
     {"TimestampsRepeated", Expect::Converts, nullptr,
      damaged_ts(damage(FileDamage::TsRepeatTimestamps, 0, 10)), 3},
@@ -192,6 +236,14 @@ const Row kDamagedTiming[] = {
     {"VideoJumpingBackAnHour", Expect::Converts, nullptr,
      damaged_ts(damage(FileDamage::TsStepBackTimestamps, 0, 1, kHourTicks)), 3},
     {"JumpingForwardHoursInMpegTs", Expect::Converts, nullptr, clip(jumping_clip("mpegts", "ts", 3 * 3600, 1)), 3},
+    // The hole is closed in a transport stream, and told.
+    {"JumpingForwardTwoHoursAt6sInMpegTs", Expect::Converts, nullptr,
+     [](const std::string &dir) {
+         ClipRecipe r = jumping_clip("mpegts", "ts", 2 * 3600, 6);
+         r.duration = 12;
+         return copied(dir, clip_path(r), "recording.ts");
+     },
+     13, 11.9, false, "Converted with problems: the recording's time jumps by 2:00:00 at 0:06; the gap is not kept"},
     // Kept as a gap (one long frame), not filled with hours of copied frames.
     {"JumpingForwardHoursInMatroska", Expect::Converts, nullptr, clip(jumping_clip("matroska", "mkv", 3 * 3600, 1)),
      3 * 3600 + 3},
@@ -468,6 +520,7 @@ TEST_P(Damaged, FailsCleanlyOrConvertsFully)
 }
 INSTANTIATE_TEST_SUITE_P(Recordings, Damaged, ::testing::ValuesIn(kDamagedRecordings), row_name);
 INSTANTIATE_TEST_SUITE_P(Timing, Damaged, ::testing::ValuesIn(kDamagedTiming), row_name);
+INSTANTIATE_TEST_SUITE_P(LateStarts, Damaged, ::testing::ValuesIn(kLateStarts), row_name);
 INSTANTIATE_TEST_SUITE_P(PictureSizes, Damaged, ::testing::ValuesIn(kPictureSizes), row_name);
 INSTANTIATE_TEST_SUITE_P(Sound, Damaged, ::testing::ValuesIn(kSound), row_name);
 INSTANTIATE_TEST_SUITE_P(CoverArt, Damaged, ::testing::ValuesIn(kCoverArt), row_name);

@@ -124,11 +124,16 @@ int64_t next_poll_time()
 
 TEST(Run, StatusAndMessagesOfEarlyEnds)
 {
+    const std::string dir = scratch_dir("run_early_ends");
     const std::tuple<std::vector<std::string>, const char *, bool> cases[] = {
         {{}, "Use -h to get full help or, even better, run 'man ffmpeg_exec'\n", true},
         {{"-y", "-stats"}, "Use -h to get full help", true},
         {{"-y", "-level"}, "Missing argument for option 'level'\n", false},
         {{"-croptop", "2", "out.mp4"}, "Option 'croptop' has been removed", false},
+        // No input, whatever became of the output: the usage too.
+        {{dir + "/missing/out.mp4"}, "No such file or directory", true},
+        {{"-y", dir + "/out.mp4"}, "Output file #0 does not contain any stream", true},
+        {{"-f", "lavfi", "-i", "testsrc=d=0.1", dir + "/missing/out.mp4"}, "No such file or directory", false},
     };
     for (const auto &[args, message, usage] : cases) {
         LogCapture log;
@@ -146,6 +151,38 @@ TEST(Run, StatusAndMessagesOfEarlyEnds)
     EXPECT_TRUE(log.has("At least one output file must be specified\n", AV_LOG_FATAL));
     EXPECT_FALSE(log.has("Use -h"));
     EXPECT_EQ(nb_input_files, 0);
+}
+
+// One name given to two outputs: refused before the run converts anything, and
+// nothing of it is left (a run puts all its files in place or none).
+TEST(Run, AnOutputNamedTwiceIsRefusedAndNothingIsLeft)
+{
+    const std::string dir = scratch_dir("run_output_twice");
+    std::filesystem::create_directories(dir + "/sub");
+    const std::tuple<const char *, const char *, bool> cases[] = {
+        {"out.mp4", "out.mp4", true},
+        {"out.mp4", "sub/../out.mp4", true},
+        {"out.mp4", "./out.mp4", true},
+        {"out.mp4", "other.mp4", false},
+        {"out.mp4", "sub/out.mp4", false},
+    };
+    for (const auto &[first, second, refused] : cases) {
+        SCOPED_TRACE(std::string(first) + " " + second);
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir + "/sub");
+        LogCapture log;
+        const int status = run_engine({"-f", "lavfi", "-i", "testsrc=d=0.2:s=64x48", "-preset", "ultrafast",
+                                       dir + "/" + first, dir + "/" + second});
+        EXPECT_EQ(status, refused ? -1 : 0) << log.all_text();
+        EXPECT_EQ(log.has("Output file '" + dir + "/" + second + "' is named twice on the command line",
+                          AV_LOG_FATAL),
+                  refused)
+            << log.all_text();
+        int left = 0;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(dir))
+            left += entry.is_regular_file();
+        EXPECT_EQ(left, refused ? 0 : 2);
+    }
 }
 
 TEST(Run, EveryRunEndsWithEmptyTablesAndNothingLeftOpen)

@@ -96,3 +96,29 @@ std::vector<int64_t> luma_sums(const std::string &path)
     });
     return sums;
 }
+
+std::vector<double> video_times(const std::string &path, AVRational *time_base)
+{
+    std::vector<double> times;
+    AVFormatContext *ic = nullptr;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "cannot open " << path;
+        return times;
+    }
+    const int video = avformat_find_stream_info(ic, nullptr) >= 0
+                          ? av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0)
+                          : -1;
+    if (video >= 0 && time_base)
+        *time_base = ic->streams[video]->time_base;
+    AVPacket *pkt = av_packet_alloc();
+    while (video >= 0 && av_read_frame(ic, pkt) >= 0) {
+        const int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (pkt->stream_index == video && ts != AV_NOPTS_VALUE)
+            times.push_back(double(ts) * av_q2d(ic->streams[video]->time_base));
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ic);
+    std::sort(times.begin(), times.end());
+    return times;
+}

@@ -44,3 +44,7 @@ FileFacts inspect(const std::string &path);
 // Decodes the first video stream; one luma checksum per picture (sum of all
 // luma samples), in presentation order.
 std::vector<int64_t> luma_sums(const std::string &path);
+
+// The presentation times (seconds) of the first video stream's packets, in
+// order; its time base in *time_base when asked.
+std::vector<double> video_times(const std::string &path, AVRational *time_base = nullptr);
