@@ -35,6 +35,7 @@ QWaitCondition s_wake;
 int s_status = 0;
 RunFailure s_failure = RunFailure::Other;
 QList<RunFailure> s_results;
+std::vector<RunProblem> s_problems;
 int64_t s_duration = -1;
 bool s_blocking = false;
 bool s_released = false;
@@ -100,6 +101,10 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
         outcome->stop = stopped ? StopCause::Request : StopCause::None;
         outcome->failure = stopped || status == 0 ? RunFailure::None : failure;
         outcome->output_removed = stopped;
+        if (outcome->end == RunEnd::Completed) {
+            outcome->problems = s_problems;
+            outcome->partial = !s_problems.empty();
+        }
     }
     ++s_finished;
     return status;
@@ -120,6 +125,7 @@ void Install()
     s_status = 0;
     s_failure = RunFailure::Other;
     s_results.clear();
+    s_problems.clear();
     s_duration = -1;
     s_blocking = false;
     s_released = false;
@@ -135,6 +141,12 @@ void Uninstall()
 {
     Release();
     TranscodeWorker::SetEngine(TranscodeWorker::DefaultEngine());
+}
+
+void SetProblems(const std::vector<RunProblem> &problems)
+{
+    QMutexLocker lock(&s_mutex);
+    s_problems = problems;
 }
 
 void SetStatus(int status)

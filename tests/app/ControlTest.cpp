@@ -16,6 +16,7 @@
 #include "VelaLineEdit.h"
 #include "VelaLoading.h"
 #include "VelaStatusWidget.h"
+#include "fixture_gen.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,6 +32,8 @@
 #include <csignal>
 #include <memory>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(RunProblem)
 
 namespace {
 
@@ -430,6 +433,116 @@ void ControlTest::completedStatusNamesTheFileAndOpensItsFolder()
     QTest::keyClick(parts.source, Qt::Key_Backspace);
     QVERIFY(!parts.StatusShown());
     QVERIFY(!status->IsClickable());
+}
+
+namespace {
+
+RunProblem Problem(RunProblemKind kind, int64_t a, int64_t b = 0, const char *detail = "")
+{
+    RunProblem problem;
+    problem.kind = kind;
+    problem.a = a;
+    problem.b = b;
+    problem.detail = detail;
+    return problem;
+}
+
+} // namespace
+
+void ControlTest::problemTextsNameEachProblem_data()
+{
+    QTest::addColumn<RunProblem>("problem");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short") << Problem(RunProblemKind::ShortOfDeclaredLength, 3999999, 8000000)
+                           << QStringLiteral("only 0:03 of 0:08 could be read");
+    QTest::newRow("short of hours") << Problem(RunProblemKind::ShortOfDeclaredLength, 3600000000, 7260000000)
+                                    << QStringLiteral("only 1:00:00 of 2:01:00 could be read");
+    QTest::newRow("reading stopped") << Problem(RunProblemKind::ReadingStoppedEarly, 449, 1000)
+                                     << QStringLiteral("reading stopped at 44% of the file");
+    QTest::newRow("damaged") << Problem(RunProblemKind::DamagedPackets, 12)
+                             << QStringLiteral("damaged data in 12 places");
+    QTest::newRow("decode errors") << Problem(RunProblemKind::DecodeErrors, 5)
+                                   << QStringLiteral("5 pictures or sound blocks could not be decoded");
+    QTest::newRow("video left out") << Problem(RunProblemKind::StreamLeftOut, 0, 0, "video")
+                                    << QStringLiteral("the video is left out");
+    QTest::newRow("sound left out") << Problem(RunProblemKind::StreamLeftOut, 1, 0, "audio")
+                                    << QStringLiteral("the sound is left out");
+    QTest::newRow("gap") << Problem(RunProblemKind::TimelineGap, 7200000000, 6000000)
+                         << QStringLiteral("the time jumps by 2:00:00 at 0:06; the gap is not kept");
+}
+
+void ControlTest::problemTextsNameEachProblem()
+{
+    QFETCH(RunProblem, problem);
+    QFETCH(QString, text);
+    QCOMPARE(ConversionTexts::ProblemText(problem), text);
+}
+
+void ControlTest::partialRunIsAWarningWithItsProblemsOnHover()
+{
+    FolderOpenings opened;
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("control_partial"));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/cam01.ts"));
+    FakeEngine::SetProblems({Problem(RunProblemKind::ShortOfDeclaredLength, 3000000, 8000000),
+                             Problem(RunProblemKind::DamagedPackets, 12)});
+    parts.ok->click();
+    QTRY_VERIFY(!parts.MaskShown());
+
+    VelaStatusWidget *status = parts.bar->StatusWidget();
+    // Never the plain "Conversion complete".
+    QCOMPARE(parts.StatusText(), QStringLiteral("Converted with problems: only 0:03 of 0:08 could be read"));
+    QCOMPARE(status->Style(), QStringLiteral("Warning"));
+    QCOMPARE(status->toolTip(), folder + QStringLiteral("/cam01_converted.mp4\nonly 0:03 of 0:08 could be read\n"
+                                                        "damaged data in 12 places"));
+    QVERIFY(status->IsClickable());
+    SaveScreenshot(window.get(), QStringLiteral("app_partial"));
+    QTest::mouseClick(status, Qt::LeftButton);
+    QCOMPARE(opened.folders, QList<QUrl>{QUrl::fromLocalFile(folder)});
+}
+
+void ControlTest::queueSummaryListsPartialAndSkippedFilesApartFromFailures()
+{
+    // A dropped folder: two recordings, a text file named like one, a note.
+    const QString folder = ScratchFolder(QStringLiteral("control_partial_queue"));
+    for (const char *name : {"/a.ts", "/b.ts"})
+        QVERIFY(QFile::copy(QString::fromStdString(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs)),
+                            folder + QLatin1String(name)));
+    for (const char *name : {"/c.ts", "/notes.txt"}) {
+        QFile text(folder + QLatin1String(name));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("Camera 7, north gate.\n");
+    }
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(folder)});
+    QDropEvent dropped(parts.source->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDragEnterEvent enter(parts.source->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QApplication::sendEvent(parts.source, &dropped);
+    QTRY_COMPARE(window->QueuedSources().size(), 2);
+
+    const RunProblem shortRun = Problem(RunProblemKind::ShortOfDeclaredLength, 1000000, 2000000);
+    FakeEngine::SetRunResults({RunFailure::SourceUnreadable, RunFailure::None});
+    FakeEngine::SetProblems({shortRun});
+    QStringList entries;
+    BoxAnswerer answerer;
+    answerer.InspectEachWith([&](ConverterMsgBox *box) { entries = ListEntries(box); });
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QTRY_VERIFY(!parts.MaskShown());
+
+    QCOMPARE(answerer.Messages().first(),
+             ConversionTexts::QueueOthers(1) + QLatin1Char('\n') + ConversionTexts::QueueSummary(1, 2, false));
+    QCOMPARE(entries, (QStringList{
+                          QStringLiteral("a.ts: ") + ConversionTexts::FailureReason(RunFailure::SourceUnreadable),
+                          QStringLiteral("b.ts: Converted with problems: only 0:01 of 0:02 could be read"),
+                          QStringLiteral("c.ts: Skipped: not a video file"),
+                      }));
+    QCOMPARE(parts.StatusText(), QStringLiteral("1 of 2 recordings converted  \u00b7  1 with problems"));
+    QCOMPARE(parts.bar->StatusWidget()->Style(), QStringLiteral("Warning"));
 }
 
 void ControlTest::destinationFollowsTheSourceUntilEdited_data()

@@ -30,6 +30,10 @@ private slots:
     void messageBoxClosesWithEnterSpaceOrEscape_data();
     void messageBoxClosesWithEnterSpaceOrEscape();
     void completedStatusNamesTheFileAndOpensItsFolder();
+    void problemTextsNameEachProblem_data();
+    void problemTextsNameEachProblem();
+    void partialRunIsAWarningWithItsProblemsOnHover();
+    void queueSummaryListsPartialAndSkippedFilesApartFromFailures();
     void destinationFollowsTheSourceUntilEdited_data();
     void destinationFollowsTheSourceUntilEdited();
     void droppedRecordingBecomesTheSource();
