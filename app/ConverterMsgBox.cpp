@@ -147,6 +147,9 @@ void ConverterMsgBox::Build(const QString &text)
 
     m_messageLabel = new VelaElideLabel(text, this);
     m_messageLabel->setWordWrap(true);
+    // Set again now that it wraps: made before, the label elided it to one line,
+    // and every height measured before the first resize would be that line's.
+    m_messageLabel->setText(text);
     // The text wraps inside the side margins; as wide as the whole box, its lines
     // would run past the right edge and lose their last letters.
     m_messageLabel->setFixedWidth(width() - 2 * SideMargin);

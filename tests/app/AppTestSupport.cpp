@@ -35,7 +35,7 @@ QWaitCondition s_wake;
 int s_status = 0;
 RunFailure s_failure = RunFailure::Other;
 QList<RunFailure> s_results;
-std::vector<RunProblem> s_problems;
+QList<std::vector<RunProblem>> s_problems;
 int64_t s_duration = -1;
 bool s_blocking = false;
 bool s_released = false;
@@ -101,9 +101,9 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
         outcome->stop = stopped ? StopCause::Request : StopCause::None;
         outcome->failure = stopped || status == 0 ? RunFailure::None : failure;
         outcome->output_removed = stopped;
-        if (outcome->end == RunEnd::Completed) {
-            outcome->problems = s_problems;
-            outcome->partial = !s_problems.empty();
+        if (outcome->end == RunEnd::Completed && !s_problems.isEmpty()) {
+            outcome->problems = s_problems.value(s_runs - 1, s_problems.last());
+            outcome->partial = !outcome->problems.empty();
         }
     }
     ++s_finished;
@@ -144,6 +144,11 @@ void Uninstall()
 }
 
 void SetProblems(const std::vector<RunProblem> &problems)
+{
+    SetRunProblems({problems});
+}
+
+void SetRunProblems(const QList<std::vector<RunProblem>> &problems)
 {
     QMutexLocker lock(&s_mutex);
     s_problems = problems;

@@ -43,8 +43,10 @@ void SetFailure(RunFailure failure);
 // How the first runs end, one entry per run in order (RunFailure::None: converted);
 // later runs follow SetStatus and SetFailure.
 void SetRunResults(const QList<RunFailure> &results);
-// The problems completed runs report (they are partial when there are any).
+// The problems completed runs report (they are partial when there are any);
+// one list per run in order, later runs the last list.
 void SetProblems(const std::vector<RunProblem> &problems);
+void SetRunProblems(const QList<std::vector<RunProblem>> &problems);
 // The source duration the progress events tell (-1: none sent).
 void SetDuration(int64_t durationUs);
 // Whether runs wait for Release() or a stop request before they return.

@@ -17,6 +17,7 @@
 #include "VelaLoading.h"
 #include "VelaStatusWidget.h"
 #include "TranscodeWorker.h"
+#include "fixture_gen.h"
 
 #include <QApplication>
 #include <QDir>
@@ -28,6 +29,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -180,7 +182,8 @@ RunProgress LongestProgress()
 }
 
 // The failure kinds the failure box explains.
-const QList<RunFailure> FailureKinds{RunFailure::SourceUnreadable,       RunFailure::SourceNoStream,
+const QList<RunFailure> FailureKinds{RunFailure::SourceUnreadable,       RunFailure::SourceMissing,
+                                     RunFailure::SourceIsFolder,         RunFailure::SourceNoStream,
                                      RunFailure::DestinationMissing,     RunFailure::DestinationNotWritable,
                                      RunFailure::DiskFull,               RunFailure::OutputNameRefused,
                                      RunFailure::EncoderRefused,         RunFailure::Other};
@@ -480,3 +483,94 @@ void LanguageFitTest::queueSummaryFitsAboveItsButton()
     misfits += Cut({Of(QStringLiteral("status when some of a queue failed"), status)});
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }
+
+namespace {
+
+RunProblem Problem(RunProblemKind kind, int64_t a, int64_t b = 0, const char *detail = "")
+{
+    RunProblem problem;
+    problem.kind = kind;
+    problem.a = a;
+    problem.b = b;
+    problem.detail = detail;
+    return problem;
+}
+
+// Every kind of problem, with the longest figures each may show.
+std::vector<RunProblem> EveryProblem()
+{
+    return {Problem(RunProblemKind::ShortOfDeclaredLength, 35999000000, 35999000000),
+            Problem(RunProblemKind::ReadingStoppedEarly, 99, 100),
+            Problem(RunProblemKind::DamagedPackets, 99999),
+            Problem(RunProblemKind::DecodeErrors, 99999),
+            Problem(RunProblemKind::StreamLeftOut, 0, 0, "video"),
+            Problem(RunProblemKind::StreamLeftOut, 1, 0, "audio"),
+            Problem(RunProblemKind::TimelineGap, 35999000000, 35999000000)};
+}
+
+} // namespace
+
+void LanguageFitTest::partialAndSkippedFilesFitTheirStatusAndSummary()
+{
+    // A dropped folder: one recording of each kind of problem, a file of every
+    // reason to skip it, and other files.
+    const QString folder = ScratchFolder(QStringLiteral("fit_partial_") + Language());
+    const std::vector<RunProblem> problems = EveryProblem();
+    for (size_t i = 0; i < problems.size(); ++i)
+        QVERIFY(QFile::copy(QString::fromStdString(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs)),
+                            folder + QStringLiteral("/entrance_%1.ts").arg(800 + i)));
+    for (const char *name : {"/entrance_notes.ts", "/readme.txt"}) {
+        QFile text(folder + QLatin1String(name));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("not a recording\n");
+    }
+    QCOMPARE(mkfifo(QFile::encodeName(folder + QStringLiteral("/entrance_live.ts")).constData(), 0600), 0);
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(folder)});
+    const QPoint at = parts.source->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &dropped);
+    QTRY_COMPARE(window->QueuedSources().size(), int(problems.size()));
+
+    // Each run reports one problem, the window lists them all in the summary.
+    QStringList misfits;
+    BoxAnswerer answerer;
+    int entries = 0;
+    answerer.InspectEachWith([&](ConverterMsgBox *box) {
+        misfits += SummaryMisfits(box);
+        entries = ListEntries(box).size();
+        m_boxes.append(box->grab().toImage());
+    });
+    QList<std::vector<RunProblem>> each;
+    for (const RunProblem &problem : problems)
+        each.append({problem});
+    FakeEngine::SetRunProblems(each);
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QCOMPARE(entries, int(problems.size()) + 2);
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
+    QCOMPARE(status->FullText(), ConversionTexts::WithPartial(ConversionTexts::QueueAllConverted(int(problems.size())),
+                                                              int(problems.size())));
+    QVector<ShownText> texts{Of(QStringLiteral("status when a queue converted with problems"), status)};
+    m_windows.append(window->grab().toImage());
+
+    // One recording with the problem a damaged recording has most.
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/entrance_800.ts"));
+    FakeEngine::SetProblems({Problem(RunProblemKind::ShortOfDeclaredLength, 3000000, 8000000)});
+    parts.ok->click();
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::PartialStatus({Problem(RunProblemKind::ShortOfDeclaredLength,
+                                                                          3000000, 8000000)}));
+    texts.append(Of(QStringLiteral("status when converted with problems"), status));
+    m_windows.append(window->grab().toImage());
+    misfits += Cut(texts);
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+

@@ -27,6 +27,7 @@ private slots:
     void messageBoxTextsFitAboveTheirButton();
     void queueTextsShowWhole();
     void queueSummaryFitsAboveItsButton();
+    void partialAndSkippedFilesFitTheirStatusAndSummary();
 
 private:
     QList<QImage> m_windows;
