@@ -35,7 +35,14 @@ DESCRIPTION
     Converter window does: H.264 video (baseline profile, level 3) and the audio in
     an MP4 file. A folder contributes the files whose content opens as media with
     a video or audio stream, whatever their names; a file named on the command line
-    is always tried.
+    is always tried. Every other file a folder search passes over is told: files
+    named like recordings (".ts", ".mp4", ".dav", ...) and files that cannot be
+    read are listed as skipped, with why; the rest are counted.
+
+    A damaged recording that converts only in part (shorter than the length it
+    declares, reading stopped early, damaged data, a stream left out, a jump in
+    its time) is "partial": its file is written and plays, and its problems are
+    named on its line and in the report.
 
     Each output is named after its source: "<name>_converted.mp4", or
     "<name>_converted_<n>.mp4" when that name is taken. Existing files are never
@@ -52,8 +59,11 @@ DESCRIPTION
 
 const char kTail[] = R"(
 EXIT STATUS
-    0    every file was converted (or, with --dry-run, every output name was found)
-    1    at least one file failed, or no recording was found
+    0    every recording was converted whole (or, with --dry-run, every output
+         name was found), and no file that looks like a recording was skipped
+    1    at least one file failed or was converted only in part (partial: a
+         damaged recording), a file that looks like a recording (or could not
+         be read) was skipped, or no recording was found
     2    the command line cannot be used (the message says why)
     128+n    stopped by signal n (130 for Ctrl-C); the report lists what was done
 
@@ -64,7 +74,9 @@ EXAMPLES
 
     wardline-convert --output /srv/converted --jobs 2 --report report.json cam01.ts cam02.ts
         Two conversions at once into /srv/converted, with a JSON report of
-        {source, output, status, reason, duration, seconds} per file.
+        {source, output, status, reason, kind, duration, expected_duration,
+        problems, seconds} per file: status is converted, partial, failed,
+        stopped, not started or skipped.
 
     wardline-convert --dry-run --output out/ export/
         Lists the output each recording would get, and writes nothing.
@@ -208,7 +220,8 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
         ->check(kWholeNumber)
         ->check(quiet(CLI::Range(1, 64)));
     app.add_option("-r,--report", options->report_path,
-                   "Write a JSON array of {source, output, status, reason, duration, seconds} to FILE")
+                   "Write a JSON array of {source, output, status, reason, kind, duration, "
+                   "expected_duration, problems, seconds} to FILE")
         ->type_name("FILE")
         ->check(kReportPathUsable);
     app.add_flag("-n,--dry-run", options->dry_run, "List each source and the output it would get; write nothing");

@@ -454,6 +454,75 @@ TEST(BatchCommand, NamesWithControlCharactersAreEscapedInEveryLineAndExactInTheR
     EXPECT_EQ(report[0].at("output"), root + "/in/" + name + "_converted.mp4");
 }
 
+// A damaged recording that converts in part is partial, never plain converted;
+// a file named like a recording that is none is reported as skipped; the exit
+// status says not everything was converted whole.
+TEST(BatchCommand, PartialAndSkippedFilesAreReportedAndFailTheExitStatus)
+{
+    const std::string root = scratch_dir("batch/partial");
+    const std::string in = root + "/in";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01.ts");
+    fixtures::ClipRecipe avi = fixtures::fixture_recipe(FixtureKind::MjpegMulawAvi);
+    avi.name = "batch_partial";
+    avi.duration = 8;
+    fixtures::FileDamage noise;
+    noise.kind = fixtures::FileDamage::Overwrite;
+    noise.at = 0.2;
+    noise.length = 600000;
+    noise.seed = 3;
+    fs::copy_file(fixtures::damaged_clip_path(avi, noise), in + "/cam02.avi");
+    for (const char *name : {"/cam04.ts", "/notes.txt"})
+        fixtures::write_file(in + name, {'h', 'i', '\n'});
+
+    const BatchRun run = run_batch({"--jobs", "1", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("2 recordings: 1 converted, 1 partial, 1 skipped, 1 other file"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find("skipped: " + in + "/cam04.ts: not a video or sound recording\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("partial: " + in + "/cam02.avi -> " + in + "/cam02_converted.mp4: only 0:"),
+              std::string::npos)
+        << run.out;
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 3u);
+    const json *partial = entry_for(report, in + "/cam02.avi");
+    ASSERT_NE(partial, nullptr);
+    EXPECT_EQ(partial->at("status"), "partial");
+    EXPECT_EQ(partial->at("output"), in + "/cam02_converted.mp4");
+    EXPECT_NEAR(partial->at("expected_duration").get<double>(), 8.0, 0.2);
+    EXPECT_LT(partial->at("duration").get<double>(), 7.6);
+    ASSERT_FALSE(partial->at("problems").empty());
+    EXPECT_EQ(partial->at("problems")[0].get<std::string>().rfind("only 0:", 0), 0u);
+    const json *whole = entry_for(report, in + "/cam01.ts");
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(whole->at("status"), "converted");
+    EXPECT_TRUE(whole->at("problems").empty());
+    const json *skipped = entry_for(report, in + "/cam04.ts");
+    ASSERT_NE(skipped, nullptr);
+    EXPECT_EQ(skipped->at("status"), "skipped");
+    EXPECT_EQ(skipped->at("kind"), "not_media");
+    EXPECT_TRUE(skipped->at("output").is_null());
+    EXPECT_EQ(entry_for(report, in + "/notes.txt"), nullptr);
+}
+
+// A failed conversion says why in a stable kind beside the sentence; the others
+// have none.
+TEST(BatchCommand, FailuresCarryAStableKind)
+{
+    const std::string root = scratch_dir("batch/failure_kinds");
+    copy_fixture(FixtureKind::H264AacTs, root + "/in/cam01.ts");
+    fixtures::write_file(root + "/in/notes.ts", {'h', 'i', '\n'});
+    const BatchRun run =
+        run_batch({"--report", root + "/report.json", root + "/in/cam01.ts", root + "/in/notes.ts"}, root);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 2u);
+    EXPECT_TRUE(report[0].at("kind").is_null());
+    EXPECT_EQ(report[1].at("status"), "failed");
+    EXPECT_EQ(report[1].at("kind"), "source_unreadable");
+    EXPECT_NE(report[1].at("reason").get<std::string>().find("shows no known recording format"), std::string::npos);
+}
+
 TEST(BatchCommand, DryRunListsTheOutputNamesAndWritesNothing)
 {
     const std::string root = scratch_dir("batch/dry_run");

@@ -22,6 +22,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" {
@@ -361,6 +362,95 @@ TEST(MediaProbe, FolderSearchNamesAFileTooSlowToReadAndGoesOn)
     files.clear();
     EXPECT_EQ(find_media_files(dir, &files, nullptr, [&asked] { return ++asked > 4; }), AVERROR_EXIT);
     EXPECT_TRUE(files.empty());
+}
+
+TEST(MediaProbe, NamesThatLookLikeRecordingsAreKnownByTheirExtension)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"cam01.ts", true},   {"CAM01.TS", true},  {"door.dav", true},  {"x.h264", true}, {"x.264", true},
+        {"a.b.mp4", true},    {"clip.mkv", true},  {"notes.txt", false}, {"ts", false},   {".ts", false},
+        {"cam01.ts.txt", false}, {"cam01.", false}, {"player.exe", false}, {"x.tsx", false},
+    };
+    for (const auto &[name, looks] : cases)
+        EXPECT_EQ(looks_like_recording_name(name), looks) << name;
+}
+
+// Every file a search passes over is accounted for, with why; only those that
+// look like recordings (or could not be read) are named.
+TEST(MediaProbe, FolderScanAccountsForEveryFileItPassesOver)
+{
+    const std::string dir = scratch_dir("batch_parts/skipped");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/cam01.ts");
+    for (const char *name : {"/cam04.ts", "/notes.txt"})
+        fixtures::write_file(dir + name, {'h', 'i', '\n'});
+    ASSERT_EQ(mkfifo((dir + "/cam05.ts").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    fs::create_symlink(dir + "/gone.ts", dir + "/dangling.ts");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/cam01_converted.mp4");
+
+    std::vector<std::string> files;
+    std::vector<SkippedFile> skipped;
+    ASSERT_EQ(find_media_files(dir, &files, nullptr, nullptr, &skipped), 0);
+    EXPECT_EQ(files, std::vector<std::string>{dir + "/cam01.ts"});
+    std::vector<std::string> seen;
+    for (const SkippedFile &s : skipped)
+        seen.push_back(s.path.substr(dir.size() + 1) + " " + skip_reason_key(s.reason) + (s.listed ? " listed" : ""));
+    // In path order; the converter's own output is neither converted nor told.
+    const std::vector<std::string> expected = {"cam04.ts not_media listed", "cam05.ts special_file listed",
+                                               "dangling.ts unreadable listed", "notes.txt not_media",
+                                               "pipe special_file"};
+    EXPECT_EQ(seen, expected);
+}
+
+// As an ordinary user: a recording and a sub-folder that may not be read are
+// named, not silently left out.
+TEST(MediaProbe, FolderScanNamesWhatItMayNotRead)
+{
+    char base[] = "/tmp/wvc-unreadable-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string dir = base;
+    fs::create_directories(dir + "/closed");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/cam01.ts");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/cam02.ts");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), dir + "/closed/cam03.ts");
+    chmod(dir.c_str(), 0755);
+    chmod((dir + "/cam01.ts").c_str(), 0644);
+    chmod((dir + "/cam02.ts").c_str(), 0);
+    chmod((dir + "/closed").c_str(), 0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        std::vector<std::string> files;
+        std::vector<SkippedFile> skipped;
+        if (find_media_files(dir, &files, nullptr, nullptr, &skipped) != 0)
+            _exit(4);
+        std::string text;
+        for (const std::string &f : files)
+            text += f.substr(dir.size() + 1) + " found\n";
+        for (const SkippedFile &sk : skipped)
+            text += sk.path.substr(dir.size() + 1) + " " + skip_reason_key(sk.reason) + (sk.listed ? " listed\n" : "\n");
+        if (write(out[1], text.data(), text.size()) < 0)
+            _exit(5);
+        _exit(0);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof(buffer))) > 0;)
+        text.append(buffer, size_t(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    chmod((dir + "/closed").c_str(), 0755);
+    fs::remove_all(dir);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "this user cannot become nobody";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(text, "cam01.ts found\ncam02.ts unreadable listed\nclosed unreadable listed\n");
 }
 
 TEST(BatchPlan, EnginePathNeverReadsAsAnOptionOrAProtocol)

@@ -9,6 +9,7 @@
 #include "media_probe.h"
 
 #include "ffmpeg_exec.h"
+#include "observe.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -441,6 +442,92 @@ TEST(ObservedRun, ARunOfRecordingsOnlyRefusesSpecialFilesAndFilesOnlyTheirNameMa
     }
     EXPECT_EQ(run_observed(converter_arguments(fixture_path(FixtureKind::H264AacTs), dir + "/out.mp4"), regular).status,
               0);
+}
+
+// ---- how much of the recording a run got ----------------------------------------------
+
+TEST(RunAccount, ShortAndEarlyEndsAreJudgedAtTheirLimits)
+{
+    const int64_t s = 1000000;
+    // converted, declared: short under 95 % and more than 0.5 s short.
+    const std::tuple<int64_t, int64_t, bool> lengths[] = {
+        {19 * s, 20 * s, false},          {19 * s - 1, 20 * s, true},       // 95 % of 20 s
+        {s * 95 / 100 - 1, s, false},     // 1 s: under 95 %, but only 0.05 s short
+        {45 * s / 10, 5 * s, false},      {45 * s / 10 - 1, 5 * s, true},   // 90 %: 0.5 s short, then more
+        {0, 10 * s, true},                {-1, 10 * s, false},               {5 * s, -1, false},
+        {5 * s, 0, false},
+    };
+    for (const auto &[converted, declared, short_of] : lengths)
+        EXPECT_EQ(account_clearly_short(converted, declared), short_of) << converted << " of " << declared;
+    // reached, size: early before 95 % and more than 64 KiB before the end.
+    const int64_t mb = 1 << 20;
+    const std::tuple<int64_t, int64_t, bool> reads[] = {
+        {95 * 10 * mb / 100, 10 * mb, false}, {95 * 10 * mb / 100 - 1, 10 * mb, true}, // 95 % of 10 MiB
+        {95 * mb / 100 - 1, mb, false},       // 1 MiB: under 95 %, but less than 64 KiB short
+        {100000 - 65536, 100000, false},      {100000 - 65537, 100000, true},          // 64 KiB short, then more
+        {0, mb, true},                        {-1, mb, false},                         {mb / 2, -1, false},
+        {mb / 2, 0, false},
+    };
+    for (const auto &[reached, size, early] : reads)
+        EXPECT_EQ(account_ended_early(reached, size), early) << reached << " of " << size;
+}
+
+// Damaged recordings that still convert are partial, with their figures; a
+// whole recording is not.
+TEST(RunAccount, ADamagedRecordingIsPartialAndAWholeOneIsNot)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    const std::string dir = scratch_dir("observed_partial");
+    ClipRecipe avi = fixture_recipe(FixtureKind::MjpegMulawAvi);
+    avi.name = "partial_noise";
+    avi.duration = 8;
+    FileDamage noise;
+    noise.kind = FileDamage::Overwrite;
+    noise.at = 0.2;
+    noise.length = 600000;
+    noise.seed = 3;
+    ClipRecipe mp4 = fixture_recipe(FixtureKind::H264AacTs);
+    mp4.name = "partial_half";
+    mp4.format = mp4.extension = "mp4";
+    mp4.duration = 8;
+    mp4.faststart = true;
+    FileDamage half;
+    half.kind = FileDamage::Truncate;
+    half.at = 0.5;
+    struct Case {
+        const char *what;
+        std::string source;
+        bool partial;
+        std::vector<RunProblemKind> problems;
+    };
+    const Case cases[] = {
+        {"AVI whose data turns to noise", damaged_clip_path(avi, noise), true,
+         {RunProblemKind::ShortOfDeclaredLength, RunProblemKind::DecodeErrors}},
+        {"faststart MP4 cut at half", damaged_clip_path(mp4, half), true,
+         {RunProblemKind::ShortOfDeclaredLength, RunProblemKind::DamagedPackets}},
+        {"whole recording", fixture_path(FixtureKind::H264AacTs), false, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const Observed r = run_observed(converter_arguments(c.source, dir + "/out.mp4"));
+        ASSERT_EQ(r.status, 0) << quiet.all_text();
+        EXPECT_EQ(r.outcome.end, RunEnd::Completed);
+        EXPECT_EQ(r.outcome.partial, c.partial);
+        std::vector<RunProblemKind> kinds;
+        for (const RunProblem &p : r.outcome.problems)
+            kinds.push_back(p.kind);
+        EXPECT_EQ(kinds, c.problems);
+        EXPECT_GT(r.outcome.expected_duration_us, 0);
+        EXPECT_EQ(r.outcome.converted_duration_us, r.events.back().out_time_us);
+        EXPECT_EQ(r.outcome.source_size, int64_t(std::filesystem::file_size(c.source)));
+        if (c.partial) {
+            EXPECT_LT(r.outcome.converted_duration_us, r.outcome.expected_duration_us * 95 / 100);
+        } else {
+            EXPECT_EQ(r.outcome.bytes_reached, r.outcome.source_size);
+            EXPECT_NEAR(double(r.outcome.converted_duration_us), double(r.outcome.expected_duration_us), 100000.0);
+        }
+        EXPECT_TRUE(playable(dir + "/out.mp4"));
+    }
 }
 
 TEST(ObservedRun, EachFailureKindFromARealCause)
