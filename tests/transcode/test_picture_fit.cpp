@@ -109,6 +109,12 @@ TEST(H264Level, EachLevelHoldsExactlyItsLimits)
         {30, 8704, 1024, false, 0, 1, 60}, {30, 2048, 2048, false, 60, 1, 51},
         {30, 2048, 2048, false, 60.001, 1, 52}, {30, 4096, 2304, false, 25, 5, 51},
         {30, 4096, 2304, false, 25, 6, 60},
+        // Standing on end: the side limit holds for the height too.
+        {30, 224, 1808, false, 0, 1, 30},  {30, 224, 1824, false, 0, 1, 31},  {30, 336, 2704, false, 0, 1, 31},
+        {30, 336, 2720, false, 0, 1, 32},  {30, 400, 3232, false, 0, 1, 32},  {30, 400, 3248, false, 0, 1, 40},
+        {30, 512, 4096, false, 0, 1, 40},  {30, 496, 4112, false, 0, 1, 42},  {30, 528, 4208, false, 0, 1, 42},
+        {30, 512, 4224, false, 0, 1, 50},  {30, 832, 6720, false, 0, 1, 50},  {30, 832, 6736, false, 0, 1, 51},
+        {30, 1024, 8688, false, 0, 1, 51}, {30, 1024, 8704, false, 0, 1, 60},
         // Interlaced pictures are coded in macroblock pairs: 35 rows become 36.
         {30, 736, 560, false, 25, 1, 30}, {30, 736, 560, true, 25, 1, 31}, {30, 720, 576, true, 25, 1, 30},
         // A level that holds is kept, also above what the picture needs.
