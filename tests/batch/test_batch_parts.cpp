@@ -515,6 +515,17 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
 }
 
+TEST(BatchDisplay, ClockTextRoundsToTheSecondAndTurnsAtTheHour)
+{
+    const std::pair<double, const char *> cases[] = {
+        {-1, "0:00"},        {0.49, "0:00"},        {0.5, "0:01"},      {59.49, "0:59"},
+        {59.5, "1:00"},      {3599.49, "59:59"},    {3599.5, "1:00:00"}, {3600, "1:00:00"},
+        {36061, "10:01:01"},
+    };
+    for (const auto &[seconds, text] : cases)
+        EXPECT_EQ(clock_text(seconds), text) << seconds;
+}
+
 TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
 {
     constexpr int64_t budget = CONVERSION_MEMORY_BUDGET;
