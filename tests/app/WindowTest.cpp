@@ -411,6 +411,21 @@ void WindowTest::noFreeOutputNameFailsWithoutRunningTheEngine()
     QVERIFY(QFile::exists(folder + QStringLiteral("/door_converted.mp4")));
 }
 
+void WindowTest::theLastOutputNameTriedIs9999()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("window_last_name"));
+    for (int n = 0; n <= 9998; ++n)
+        Touch(folder + '/' + TranscoderWin::OutputName(QStringLiteral("clip.mp4"), n));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/clip.mp4"));
+    BoxAnswerer answerer; // a failure box would say that no name was free
+    parts.ok->click();
+    QTRY_COMPARE(parts.StatusText(), CompleteText(QStringLiteral("clip_converted_9999.mp4")));
+    QCOMPARE(answerer.Messages(), QStringList{});
+    QCOMPARE(FakeEngine::Runs(), 1);
+}
+
 void WindowTest::aboutBoxShowsNameVersionAndNotice()
 {
     auto window = ShownWindow();
