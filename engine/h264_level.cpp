@@ -13,7 +13,8 @@
 // most is then written (unless "refs" asks for more reference frames).
 //
 // Called by set-up once the encoder's size and frame rate are known, before the
-// encoder is opened.
+// encoder is opened; the level rule on plain numbers (h264_level_holding) also
+// by the picture-fit tests.
 #include "transcode.h"
 
 #include <cmath>
@@ -93,23 +94,21 @@ const char *level_name(int idc, char *buf, size_t size)
     return buf;
 }
 
-StreamDemand stream_demand(const OutStream *ost)
+// The rate the encoder will run at: the output's own, else its time base's.
+double stream_rate(const OutStream *ost)
 {
-    const AVCodecContext *enc = ost->enc_ctx;
-    StreamDemand d;
-    d.mb_width = (enc->width + 15) / 16;
-    // Interlaced coding works on macroblock pairs.
-    d.mb_height = (enc->flags & AV_CODEC_FLAG_INTERLACED_DCT) ? 2 * ((enc->height + 31) / 32)
-                                                              : (enc->height + 15) / 16;
     AVRational rate = ost->frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
-        rate = av_inv_q(enc->time_base);
-    d.frame_rate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
-    // libx264 lowers the reference count it chose itself to what the level's
-    // buffer holds, but keeps a count given with "refs": only that one counts.
+        rate = av_inv_q(ost->enc_ctx->time_base);
+    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+}
+
+// libx264 lowers the reference count it chose itself to what the level's buffer
+// holds, but keeps a count given with "refs": only that one counts.
+int stream_dpb_frames(const OutStream *ost)
+{
     const AVDictionaryEntry *refs = av_dict_get(ost->encoder_opts, "refs", nullptr, 0);
-    d.dpb_frames = refs ? FFMAX(atoi(refs->value), 1) : 1;
-    return d;
+    return refs ? FFMAX(atoi(refs->value), 1) : 1;
 }
 
 // Level 5.1: the largest pictures the converter writes.
@@ -186,30 +185,44 @@ int scale_to_h264_level(OutStream *ost)
     return build_filtergraph(out->graph) < 0 ? AVERROR(EINVAL) : 1;
 }
 
+int h264_level_holding(int asked_idc, int width, int height, bool interlaced, double frame_rate, int dpb_frames)
+{
+    const int asked_pos = level_position(asked_idc);
+    if (asked_pos < 0 || width <= 0 || height <= 0)
+        return asked_idc;
+    StreamDemand demand;
+    demand.mb_width = (width + 15) / 16;
+    // Interlaced coding works on macroblock pairs.
+    demand.mb_height = interlaced ? 2 * ((height + 31) / 32) : (height + 15) / 16;
+    demand.frame_rate = frame_rate;
+    demand.dpb_frames = FFMAX(dpb_frames, 1);
+    for (int pos = asked_pos; pos < level_count; pos++)
+        if (level_holds(level_table[pos], demand))
+            return level_table[pos].idc;
+    return asked_idc; // beyond every level: nothing truer to write
+}
+
 void fit_h264_level(OutStream *ost)
 {
-    if (!ost->enc || ost->enc->id != AV_CODEC_ID_H264 || ost->enc_ctx->width <= 0 ||
-        ost->enc_ctx->height <= 0)
+    const AVCodecContext *enc = ost->enc_ctx;
+    if (!ost->enc || ost->enc->id != AV_CODEC_ID_H264 || enc->width <= 0 || enc->height <= 0)
         return;
     const AVDictionaryEntry *asked = av_dict_get(ost->encoder_opts, "level", nullptr, 0);
-    const int asked_pos = asked ? level_position(parse_level_idc(asked->value)) : -1;
-    if (asked_pos < 0)
+    const int asked_idc = asked ? parse_level_idc(asked->value) : -1;
+    if (level_position(asked_idc) < 0)
         return; // no level, or one the encoder will judge itself
-    const StreamDemand demand = stream_demand(ost);
-    if (level_holds(level_table[asked_pos], demand))
+    const double rate = stream_rate(ost);
+    const int idc = h264_level_holding(asked_idc, enc->width, enc->height,
+                                       (enc->flags & AV_CODEC_FLAG_INTERLACED_DCT) != 0, rate,
+                                       stream_dpb_frames(ost));
+    if (idc == asked_idc)
         return;
-    int pos = asked_pos + 1;
-    while (pos < level_count && !level_holds(level_table[pos], demand))
-        pos++;
-    if (pos == level_count)
-        return; // beyond every level: nothing truer to write
-    char from[16], to[16], idc[16];
+    char from[16], to[16], text[16];
     av_log(nullptr, AV_LOG_WARNING, "Level %s cannot hold %dx%d at %.5g fps; writing level %s\n",
-           level_name(level_table[asked_pos].idc, from, sizeof(from)), ost->enc_ctx->width,
-           ost->enc_ctx->height, demand.frame_rate,
-           level_name(level_table[pos].idc, to, sizeof(to)));
+           level_name(asked_idc, from, sizeof(from)), enc->width, enc->height, rate,
+           level_name(idc, to, sizeof(to)));
     // The level number as level_idc: libx264's option and the codec context's
     // generic one both read it so.
-    snprintf(idc, sizeof(idc), "%d", level_table[pos].idc);
-    av_dict_set(&ost->encoder_opts, "level", idc, 0);
+    snprintf(text, sizeof(text), "%d", idc);
+    av_dict_set(&ost->encoder_opts, "level", text, 0);
 }

@@ -749,6 +749,12 @@ void write_headers(SetupError *err, bool *want_sdp)
         if (ret < 0) {
             char text[128];
             av_strerror(ret, text, sizeof(text));
+            // A write the file system refused (no space, the folder gone or
+            // closed) is the destination's, not the parameters'.
+            const RunFailure kind = output_failure(ret);
+            if (kind == RunFailure::DiskFull || kind == RunFailure::DestinationNotWritable ||
+                kind == RunFailure::DestinationMissing)
+                record_run_failure(kind, ret);
             record_error(err, AVERROR(EINVAL),
                          "Could not write header for output file #%d (incorrect codec parameters ?): %s",
                          i, text);

@@ -17,6 +17,13 @@
 // Set-up calls it before the encoder opens.
 void fit_h264_level(OutStream *ost);
 
+// The level_idc (9 for "1b") fit_h264_level() writes for a stream asked to be
+// `asked_idc`: that level when it holds a width x height picture (`interlaced`:
+// coded in macroblock pairs) at `frame_rate` pictures a second (0: unknown) with
+// `dpb_frames` reference frames kept, else the lowest level above it that does;
+// `asked_idc` itself when no level does or it names none.
+int h264_level_holding(int asked_idc, int width, int height, bool interlaced, double frame_rate, int dpb_frames);
+
 // The size a width x height picture at `frame_rate` (0: unknown; beyond 300 a
 // time base rather than a rate, so unknown too) is scaled down to so that H.264
 // level 5.1 holds it (frame size, frame side and macroblocks a second), keeping

@@ -160,6 +160,48 @@ void ControlTest::progressTextsTellShareTimesAndSpeed_data()
         << "1:15 converted  \u00b7  0:30 elapsed  \u00b7  2.5x";
     QTest::newRow("beyond an hour") << Progress(3600 * Second, 7200 * Second, 3723 * Second, 0.97) << false << 50
                                     << "Converting... 50%" << "1:02:03 elapsed  \u00b7  1:01:51 left  \u00b7  1.0x";
+    // The share is the whole percents done: a microsecond short of 1 % is 0 %,
+    // and of 99 % is 98 %.
+    QTest::newRow("just short of 1 percent") << Progress(600 * Second / 1000 - 1, 60 * Second, Second, 1.0) << false
+                                             << 0 << "Converting... 0%" << "0:01 elapsed  \u00b7  0:59 left  \u00b7  1.0x";
+    QTest::newRow("1 percent") << Progress(600 * Second / 1000, 60 * Second, Second, 1.0) << false << 1
+                               << "Converting... 1%" << "0:01 elapsed  \u00b7  0:59 left  \u00b7  1.0x";
+    QTest::newRow("just short of 99 percent")
+        << Progress(59400 * Second / 1000 - 1, 60 * Second, Second, 1.0) << false << 98 << "Converting... 98%"
+        << "0:01 elapsed  \u00b7  0:00 left  \u00b7  1.0x";
+    QTest::newRow("99 percent") << Progress(59400 * Second / 1000, 60 * Second, Second, 1.0) << false << 99
+                                << "Converting... 99%" << "0:01 elapsed  \u00b7  0:00 left  \u00b7  1.0x";
+    QTest::newRow("a time before the start counts as none")
+        << Progress(-Second, 60 * Second, Second, 0) << false << 0 << "Converting... 0%" << "0:01 elapsed";
+    QTest::newRow("a length of zero is unknown") << Progress(Second, 0, Second, 1.0) << false << -1 << "Converting..."
+                                                 << "0:01 converted  \u00b7  0:01 elapsed  \u00b7  1.0x";
+    QTest::newRow("time left at the pace so far")
+        << Progress(30 * Second, 60 * Second, 10 * Second, 0.5) << false << 50 << "Converting... 50%"
+        << "0:10 elapsed  \u00b7  1:00 left  \u00b7  0.5x";
+}
+
+void ControlTest::clockTextTurnsAtTheMinuteAndTheHour_data()
+{
+    QTest::addColumn<qint64>("microseconds");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("before the start") << qint64(-1) << "0:00";
+    QTest::newRow("nothing yet") << qint64(0) << "0:00";
+    QTest::newRow("just short of a second") << Second - 1 << "0:00";
+    QTest::newRow("a second") << Second << "0:01";
+    QTest::newRow("just short of a minute") << 60 * Second - 1 << "0:59";
+    QTest::newRow("a minute") << 60 * Second << "1:00";
+    QTest::newRow("just short of an hour") << 3600 * Second - 1 << "59:59";
+    QTest::newRow("an hour") << 3600 * Second << "1:00:00";
+    QTest::newRow("ten hours and a bit") << 36061 * Second << "10:01:01";
+}
+
+void ControlTest::clockTextTurnsAtTheMinuteAndTheHour()
+{
+    QFETCH(qint64, microseconds);
+    QFETCH(QString, text);
+
+    QCOMPARE(ConversionTexts::ClockText(microseconds), text);
 }
 
 void ControlTest::progressTextsTellShareTimesAndSpeed()

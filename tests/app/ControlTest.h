@@ -18,6 +18,8 @@ private slots:
 
     void progressTextsTellShareTimesAndSpeed_data();
     void progressTextsTellShareTimesAndSpeed();
+    void clockTextTurnsAtTheMinuteAndTheHour_data();
+    void clockTextTurnsAtTheMinuteAndTheHour();
     void progressBoxFollowsTheRun();
     void lastEventIsWholeUnlessTheRunWasStopped_data();
     void lastEventIsWholeUnlessTheRunWasStopped();

@@ -173,6 +173,13 @@ void WindowTest::outputPathTakesTheFirstFreeName_data()
     QTest::newRow("every name up to the limit taken")
         << "clip.mp4" << QStringList{"clip_converted.mp4", "clip_converted_1.mp4", "clip_converted_2.mp4"} << 2
         << "";
+    // The rule's own limit: _9999 is the last name the window tries.
+    QStringList upTo9998{QStringLiteral("clip_converted.mp4")};
+    for (int n = 1; n <= 9998; ++n)
+        upTo9998.append(QStringLiteral("clip_converted_%1.mp4").arg(n));
+    QTest::newRow("all but _9999 taken") << "clip.mp4" << upTo9998 << max << "clip_converted_9999.mp4";
+    QTest::newRow("up to _9999 taken") << "clip.mp4" << (upTo9998 << QStringLiteral("clip_converted_9999.mp4"))
+                                       << max << "";
 }
 
 void WindowTest::outputPathTakesTheFirstFreeName()
@@ -402,6 +409,21 @@ void WindowTest::noFreeOutputNameFailsWithoutRunningTheEngine()
     QCOMPARE(entries, QStringList{QStringLiteral("clip.mp4: ") + ConversionTexts::NamesTakenReason()});
     QCOMPARE(FakeEngine::Runs(), 1);
     QVERIFY(QFile::exists(folder + QStringLiteral("/door_converted.mp4")));
+}
+
+void WindowTest::theLastOutputNameTriedIs9999()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const QString folder = ScratchFolder(QStringLiteral("window_last_name"));
+    for (int n = 0; n <= 9998; ++n)
+        Touch(folder + '/' + TranscoderWin::OutputName(QStringLiteral("clip.mp4"), n));
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/clip.mp4"));
+    BoxAnswerer answerer; // a failure box would say that no name was free
+    parts.ok->click();
+    QTRY_COMPARE(parts.StatusText(), CompleteText(QStringLiteral("clip_converted_9999.mp4")));
+    QCOMPARE(answerer.Messages(), QStringList{});
+    QCOMPARE(FakeEngine::Runs(), 1);
 }
 
 void WindowTest::aboutBoxShowsNameVersionAndNotice()

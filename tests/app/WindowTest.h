@@ -4,8 +4,8 @@
 
 // The main window driven through its controls, with the stand-in engine (and the real
 // one where a conversion is meant to fail): layout, output naming, the OK rule, the
-// source and folder choice, the converting, done and failure states, the about box,
-// closing the window, and the screenshots of each state.
+// source and folder choice, the converting, done and failure states (the last output
+// name tried), the about box, closing the window, and the screenshots of each state.
 class WindowTest : public QObject
 {
     Q_OBJECT
@@ -28,6 +28,7 @@ private slots:
     void namesAreShownWithTheirControlCharactersEscaped();
     void failedConversionShowsTheBoxAndTheMaskGoesWithIt();
     void noFreeOutputNameFailsWithoutRunningTheEngine();
+    void theLastOutputNameTriedIs9999();
     void aboutBoxShowsNameVersionAndNotice();
     void closingDuringAConversionStopsItAndJoinsTheThread();
     void closingWhenIdleEndsTheThreadAtOnce();

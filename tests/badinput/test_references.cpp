@@ -393,6 +393,21 @@ std::string without_end(const Names &names)
 // A live reader starts three segments before the end: all four must be there.
 constexpr double kAllSegments = 3.5;
 
+// The playlist without its end tag, made `size` bytes long by comment lines
+// after its segments. Read whole to be finished, a playlist may have 4 MiB.
+std::function<std::string(const Names &)> without_end_of_size(size_t size)
+{
+    return [size](const Names &names) {
+        std::string text = without_end(names);
+        std::string padding;
+        while (text.size() + padding.size() < size) {
+            const size_t line = std::min<size_t>(size - text.size() - padding.size(), 80);
+            padding += line == 1 ? "\n" : "#" + std::string(line - 2, 'x') + "\n";
+        }
+        return text + padding;
+    };
+}
+
 const Row kEndless[] = {
     {"PlaylistWithoutItsEndTag", Expect::Converts, nullptr, segments_listed("list.m3u8", without_end), 0,
      kAllSegments},
@@ -413,6 +428,11 @@ const Row kEndless[] = {
                          return text.replace(text.find(tag), tag.size() + 1, tag + "3600");
                      }),
      0, kAllSegments},
+    {"PlaylistWithoutItsEndTagOf4MiB", Expect::Converts, nullptr,
+     segments_listed("list.m3u8", [](const Names &n) { return without_end_of_size(4 << 20)(n); }), 0, kAllSegments,
+     false, "has no end tag"},
+    {"PlaylistWithoutItsEndTagOneByteBeyond4MiB", Expect::Fails, "has no end tag and is too large to read as it is",
+     segments_listed("list.m3u8", [](const Names &n) { return without_end_of_size((4 << 20) + 1)(n); })},
     {"MasterPlaylistOfALivePlaylist", Expect::Converts, nullptr, segments_listed("master.m3u8", without_end, true),
      0, kAllSegments},
     {"DynamicDashManifest", Expect::Fails, kUnwatched,

@@ -12,7 +12,9 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -301,7 +303,7 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     const BatchRun run = finish_batch(pid, root, 30);
     ASSERT_TRUE(running) << "the jobs ended before the interrupt: " << run.out;
 
-    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(run.status, 128 + SIGINT);
     EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
     const json report = read_report(root + "/report.json");
     ASSERT_EQ(report.size(), 3u);
@@ -312,6 +314,32 @@ TEST(BatchCommand, InterruptStopsEveryJobRemovesTheirPartialOutputsAndStartsNoMo
     for (const json &entry : report) { // no file written; the probed length still known
         EXPECT_TRUE(entry.at("output").is_null()) << entry.dump();
         EXPECT_GT(entry.at("duration").get<double>(), 7) << entry.dump();
+    }
+}
+
+// SIGTERM (a service manager, a job scheduler) and SIGHUP (a closed terminal)
+// stop the run as Ctrl-C does, and the exit status names the signal.
+TEST(BatchCommand, AStopBySignalExitsWith128PlusItsNumberAndStillReports)
+{
+    const std::string clip = fixtures::clip_path(long_recording());
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const std::string root = scratch_dir("batch/signal_" + std::to_string(sig));
+        fs::create_directories(root + "/in");
+        fs::create_directories(root + "/out");
+        fs::copy_file(clip, root + "/in/1.ts");
+        const pid_t pid = start_batch({"--jobs", "1", "--output", root + "/out", "--report", root + "/report.json",
+                                       root + "/in"},
+                                      root);
+        const bool running = wait_for_partial_outputs(pid, {root + "/out/1_converted.mp4"});
+        kill(pid, sig);
+        const BatchRun run = finish_batch(pid, root, 30);
+        ASSERT_TRUE(running) << "the job ended before the signal: " << run.out;
+        EXPECT_EQ(run.status, 128 + sig) << run.err;
+        EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{});
+        const json report = read_report(root + "/report.json");
+        ASSERT_EQ(report.size(), 1u);
+        EXPECT_EQ(report[0].at("status"), "stopped");
     }
 }
 
@@ -554,6 +582,13 @@ TEST(BatchCommand, AReportThatWouldReplaceAnotherFileIsRefusedAtOnce)
     fixtures::write_file(root + "/victim.txt", victim);
     fs::create_symlink(root + "/victim.txt", root + "/linked.json.part");
     const std::string name_at_limit(255 - 5, 'r'); // ".part" added: 255 bytes
+    // A folder deep enough that a short name brings the report's ".part" path to
+    // PATH_MAX - 1 bytes (the longest path the system takes) or PATH_MAX.
+    std::string deep = root;
+    while (deep.size() < PATH_MAX - 250)
+        deep += "/" + std::string(200, 'd');
+    fs::create_directories(deep);
+    const std::string path_at_limit = deep + "/" + std::string(PATH_MAX - 1 - 5 - deep.size() - 1, 'p');
     struct Case {
         const char *what;
         std::vector<std::string> args;
@@ -568,6 +603,8 @@ TEST(BatchCommand, AReportThatWouldReplaceAnotherFileIsRefusedAtOnce)
          "is the output planned for"},
         {"name too long by one", {"--report", root + "/" + name_at_limit + "x", in}, "too long"},
         {"name at the longest", {"--dry-run", "--report", root + "/" + name_at_limit, in}, nullptr},
+        {"path too long by one", {"--report", path_at_limit + "p", in}, "too long"},
+        {"path at the longest", {"--dry-run", "--report", path_at_limit, in}, nullptr},
     };
     for (const Case &c : cases) {
         const BatchRun run = run_batch(c.args, root);
@@ -583,6 +620,48 @@ TEST(BatchCommand, AReportThatWouldReplaceAnotherFileIsRefusedAtOnce)
     EXPECT_EQ(fixtures::read_file(in + "/cam01.ts"),
               fixtures::read_file(fixtures::fixture_path(FixtureKind::H264AacTs)));
     EXPECT_EQ(files_in(in), std::vector<std::string>{"cam01.ts"});
+}
+
+// _9999 is the last output name the batch command tries; with that one taken too,
+// the recording fails without a conversion and the run exits with 1.
+TEST(BatchCommand, TheLastOutputNameIsNumber9999AndBeyondItTheFileFails)
+{
+    const std::string root = scratch_dir("batch/names_taken");
+    const std::string in = root + "/in/cam.ts", out = root + "/out";
+    copy_fixture(FixtureKind::H264AacTs, in);
+    fs::create_directories(out);
+    fixtures::write_file(out + "/cam_converted.mp4", {});
+    for (int n = 1; n <= 9998; n++)
+        fixtures::write_file(out + "/cam_converted_" + std::to_string(n) + ".mp4", {});
+
+    BatchRun run = run_batch({"--dry-run", "--output", out, in}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, in + " -> " + out + "/cam_converted_9999.mp4\n");
+
+    fixtures::write_file(out + "/cam_converted_9999.mp4", {});
+    run = run_batch({"--dry-run", "--output", out, in}, root);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(run.out, in + " -> (no free output name)\n");
+
+    run = run_batch({"--output", out, "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 1) << run.err;
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("status"), "failed");
+    EXPECT_EQ(report[0].at("reason"), "no free output name");
+    EXPECT_TRUE(report[0].at("output").is_null());
+    EXPECT_EQ(files_in(out).size(), 10000u) << "nothing written, nothing replaced";
+}
+
+TEST(BatchCommand, NoRecordingFoundExitsOne)
+{
+    const std::string root = scratch_dir("batch/nothing_found");
+    fs::create_directories(root + "/in");
+    fixtures::write_file(root + "/in/notes.txt", {'h', 'i', '\n'});
+    const BatchRun run = run_batch({"--dry-run", root + "/in"}, root);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "wardline-convert: no recordings in " + root + "/in\nwardline-convert: nothing to convert\n");
+    EXPECT_EQ(run.out, "");
 }
 
 TEST(BatchCommand, SearchNamesAFileTooSlowToReadAndStaysQuietAboutTheRest)
@@ -618,6 +697,7 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         {"unknown option", {"--fast", clip}, "--fast"},
         {"missing source", {root + "/missing.ts"}, "missing.ts"},
         {"zero jobs", {"--jobs", "0", clip}, "--jobs"},
+        {"65 jobs", {"--jobs", "65", clip}, "--jobs"},
         {"jobs not a number", {"--jobs", "many", clip}, "--jobs: many is not a number"},
         {"jobs a fraction", {"--jobs", "1.5", clip}, "--jobs: 1.5 is not a whole number"},
         {"output folder missing", {"--output", root + "/nowhere", clip}, "--output"},
@@ -639,6 +719,9 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         EXPECT_NE(run.err.find("--help"), std::string::npos) << c.what;
         EXPECT_EQ(run.out, "") << c.what;
     }
+    // The ends of the range are taken.
+    for (const char *jobs : {"1", "64"})
+        EXPECT_EQ(run_batch({"--dry-run", "--jobs", jobs, clip}, root).status, 0) << jobs << " jobs";
     const BatchRun help = run_batch({"--help"}, root);
     EXPECT_EQ(help.status, 0);
     size_t at = 0;

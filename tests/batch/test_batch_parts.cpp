@@ -26,6 +26,7 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 }
 
@@ -78,6 +79,43 @@ TEST(OutputNaming, FreePathSkipsTakenNamesUpToTheLimit)
         auto taken = [&](const std::string &path) { return c.taken.count(path) > 0; };
         EXPECT_EQ(free_output_path(c.folder, "cam.ts", taken, c.max_number), c.expected) << c.folder;
     }
+}
+
+// The rule's own limit, as the window and the batch command use it: _9999 is the
+// last name tried.
+TEST(OutputNaming, TheLastNameTriedIsNumber9999)
+{
+    for (const int taken_up_to : {9997, 9998, 9999}) {
+        SCOPED_TRACE(taken_up_to);
+        auto taken = [taken_up_to](const std::string &path) {
+            const int number = converted_output_number(path.substr(path.rfind('/') + 1), nullptr);
+            return number >= 0 && number <= taken_up_to;
+        };
+        const std::string expected = taken_up_to == 9999 ? "" : "/out/cam_converted_" + std::to_string(taken_up_to + 1) + ".mp4";
+        EXPECT_EQ(free_output_path("/out", "cam.ts", taken), expected);
+    }
+}
+
+// A partial file's name keeps at most 200 bytes of the final name, cut where no
+// character is split, and marks the attempt only after the first.
+TEST(OutputNaming, PartialNameKeepsAtMost200BytesOfTheName)
+{
+    const std::string e_acute = "\xc3\xa9";
+    struct Case {
+        std::string final_path;
+        int attempt;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/out/" + std::string(200, 'a'), 0, "/out/." + std::string(200, 'a') + ".42.part"},
+        {"/out/" + std::string(201, 'a'), 0, "/out/." + std::string(200, 'a') + ".42.part"},
+        {"/out/" + std::string(198, 'a') + e_acute, 0, "/out/." + std::string(198, 'a') + e_acute + ".42.part"},
+        {"/out/" + std::string(199, 'a') + e_acute, 0, "/out/." + std::string(199, 'a') + ".42.part"},
+        {"/out/cam_converted.mp4", 1, "/out/.cam_converted.mp4.42-1.part"},
+        {"cam_converted.mp4", 0, "./.cam_converted.mp4.42.part"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(partial_output_path(c.final_path, 42, c.attempt), c.expected) << c.final_path.size() << " bytes";
 }
 
 TEST(OutputNaming, ARuleNameIsKnownByItsNumberUpToTheLimit)
@@ -193,6 +231,47 @@ TEST(MediaProbe, PicksRecordingsByContentNotByName)
             EXPECT_EQ(probe.has_video, c.video) << c.name;
             EXPECT_EQ(probe.has_audio, c.audio) << c.name;
         }
+    }
+}
+
+// `frames` ADTS (AAC) frame headers of 64 bytes each, after `junk` zero bytes.
+std::vector<uint8_t> adts_after_zeros(size_t junk, int frames)
+{
+    std::vector<uint8_t> bytes(junk, 0);
+    for (int i = 0; i < frames; i++) {
+        const uint8_t header[7] = {0xFF, 0xF1, 0x50, 0x80, 64 >> 3, (64 & 7) << 5 | 0x1F, 0xFC};
+        bytes.insert(bytes.end(), header, header + 7);
+        bytes.insert(bytes.end(), 64 - 7, 0x21);
+    }
+    return bytes;
+}
+
+// A format is taken above the libraries' "look at more data" score (25), from
+// the first 2 MiB. The libraries score ADTS frames 51 when they begin the
+// file, 50 for more than 100 in a row and 25 for fewer after something else.
+TEST(MediaProbe, ContentIsRecognisedAboveTheRetryScoreWithinTheFirst2MiB)
+{
+    const std::string dir = scratch_dir("batch_parts/recognise");
+    constexpr size_t kWindow = 2 << 20;
+    struct Case {
+        const char *what;
+        std::vector<uint8_t> bytes;
+        int expected; // the score, or the error
+    };
+    const Case cases[] = {
+        {"three frames from the start", adts_after_zeros(0, 3), 51},
+        {"two frames from the start", adts_after_zeros(0, 2), AVERROR_INVALIDDATA},
+        {"three frames after a byte: the retry score", adts_after_zeros(1, 3), AVERROR_INVALIDDATA},
+        {"120 frames after a byte", adts_after_zeros(1, 120), 50},
+        {"101 frames within the first 2 MiB", adts_after_zeros(kWindow - 101 * 64, 120), 50},
+        {"100 frames within the first 2 MiB", adts_after_zeros(kWindow - 100 * 64, 120), AVERROR_INVALIDDATA},
+    };
+    for (const Case &c : cases) {
+        const std::string path = dir + "/recording";
+        fixtures::write_file(path, c.bytes);
+        const AVInputFormat *format = nullptr;
+        EXPECT_EQ(recognise_by_content(path, &format), c.expected) << c.what;
+        EXPECT_STREQ(format ? format->name : "", c.expected > 0 ? "aac" : "") << c.what;
     }
 }
 
@@ -526,6 +605,17 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
 }
 
+TEST(BatchDisplay, ClockTextRoundsToTheSecondAndTurnsAtTheHour)
+{
+    const std::pair<double, const char *> cases[] = {
+        {-1, "0:00"},        {0.49, "0:00"},        {0.5, "0:01"},      {59.49, "0:59"},
+        {59.5, "1:00"},      {3599.49, "59:59"},    {3599.5, "1:00:00"}, {3600, "1:00:00"},
+        {36061, "10:01:01"},
+    };
+    for (const auto &[seconds, text] : cases)
+        EXPECT_EQ(clock_text(seconds), text) << seconds;
+}
+
 TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
 {
     constexpr int64_t budget = CONVERSION_MEMORY_BUDGET;
@@ -544,6 +634,8 @@ TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
         // the smaller of the two
         {8, 4 * budget - 1, 3}, {8, 4 * budget, 4}, {8, 5 * budget, 4},
         {7, 100 * budget, 3},   {64, 100 * budget, 32},
+        // the budget itself: 2 GiB
+        {16, (4LL << 30) - 1, 1}, {16, 4LL << 30, 2},
     };
     for (const Case &c : cases)
         EXPECT_EQ(job_count_for(c.cores, c.available), c.expected) << c.cores << " cores, " << c.available << " bytes";

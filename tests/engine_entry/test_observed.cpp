@@ -9,6 +9,7 @@
 #include "media_probe.h"
 
 #include "ffmpeg_exec.h"
+#include "kernel_fakes.h"
 #include "observe.h"
 
 extern "C" {
@@ -26,7 +27,9 @@ extern "C" {
 #include <fstream>
 #include <functional>
 #include <grp.h>
+#include <sched.h>
 #include <pthread.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -343,7 +346,9 @@ bool become_nobody()
 
 // The run in a forked child (so that it may give up rights or have its file size
 // limited): how it ended and the failure kind, -1 when the child failed itself.
-int failure_in_child(Words words, const std::function<bool()> &prepare)
+// `after`, in the child once the run has ended, may veto the result (101).
+int failure_in_child(Words words, const std::function<bool()> &prepare,
+                     const std::function<bool()> &after = nullptr)
 {
     fflush(nullptr);
     const pid_t pid = fork();
@@ -360,6 +365,8 @@ int failure_in_child(Words words, const std::function<bool()> &prepare)
         for (std::string &w : words)
             argv.push_back(w.data());
         ffmpeg_exec_observed(int(argv.size()), argv.data(), nullptr, &outcome);
+        if (after && !after())
+            _exit(101);
         _exit(outcome.end == RunEnd::Failed ? int(outcome.failure) : 100);
     }
     int status = 0;
@@ -589,6 +596,147 @@ TEST(ObservedRun, EachFailureKindFromARealCause)
         EXPECT_FALSE(std::filesystem::exists(dir + name)) << "the file begun is not left behind";
     for (const auto &entry : std::filesystem::directory_iterator(dir))
         EXPECT_NE(entry.path().extension(), ".part") << "nor its partial file";
+    std::filesystem::remove_all(dir);
+}
+
+// Every error code the output side names, one row each, and one it does not.
+TEST(FailureKinds, EachOutputErrorCodeHasItsKind)
+{
+    const std::pair<int, RunFailure> cases[] = {
+        {ENOENT, RunFailure::DestinationMissing},     {ENOTDIR, RunFailure::DestinationMissing},
+        {EACCES, RunFailure::DestinationNotWritable}, {EPERM, RunFailure::DestinationNotWritable},
+        {EROFS, RunFailure::DestinationNotWritable},  {ENOSPC, RunFailure::DiskFull},
+        {EDQUOT, RunFailure::DiskFull},               {EFBIG, RunFailure::DiskFull},
+        {ENAMETOOLONG, RunFailure::OutputNameRefused}, {EINVAL, RunFailure::OutputNameRefused},
+        {EILSEQ, RunFailure::OutputNameRefused},      {EIO, RunFailure::Other},
+        {EEXIST, RunFailure::Other},                  {EISDIR, RunFailure::Other},
+    };
+    for (const auto &[code, kind] : cases)
+        EXPECT_STREQ(run_failure_name(output_failure(AVERROR(code))), run_failure_name(kind)) << strerror(code);
+    EXPECT_EQ(output_failure(AVERROR_INVALIDDATA), RunFailure::Other);
+}
+
+// The calling process in a mount namespace of its own, with a tmpfs of
+// `options` mounted on `folder` (open to everyone, so that "nobody" may write).
+bool own_tmpfs(const std::string &folder, const char *options)
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", folder.c_str(), "tmpfs", 0, options) == 0 && chmod(folder.c_str(), 01777) == 0;
+}
+
+bool folder_empty(const std::string &folder)
+{
+    return std::filesystem::is_empty(folder);
+}
+
+// A full disk and a full quota, for real where the system lets a test make them:
+// /dev/full answers every write with ENOSPC; a tmpfs of 16 KiB fills up under the
+// partial file; a tmpfs with a user quota (kernels whose tmpfs has quotas) fills
+// "nobody"'s share; and a kernel refusing to create a file once the user's quota
+// of files is used up (EDQUOT at open, made by a seccomp filter on this process).
+TEST(ObservedRun, AFullDiskOrQuotaIsToldAsDiskFull)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    // Under /tmp, so that "nobody" may read the source on the way to the folder.
+    char base[] = "/tmp/wvc-observed-full-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string dir = base, clip = dir + "/clip.ts";
+    const std::string small = dir + "/small", quota = dir + "/quota";
+    chmod(base, 0755);
+    std::filesystem::copy_file(fixture_path(FixtureKind::H264AacTs), clip);
+    chmod(clip.c_str(), 0644);
+    std::filesystem::create_directories(small);
+    std::filesystem::create_directories(quota);
+    const auto in_small = [&] { return own_tmpfs(small, "size=16k"); };
+    // Full before the run begins: the output's header is the first write refused.
+    const auto in_full = [&] {
+        if (!own_tmpfs(small, "size=16k"))
+            return false;
+        const int fd = open((small + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        const std::vector<char> block(4096, 'x');
+        while (fd >= 0 && write(fd, block.data(), block.size()) > 0) {
+        }
+        return fd >= 0 && close(fd) == 0;
+    };
+    const auto in_quota = [&] {
+        return own_tmpfs(quota, "size=4m,usrquota,usrquota_block_hardlimit=64k") && become_nobody();
+    };
+    const auto no_file_creation = [] {
+        if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+            return false;
+        scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+        const scmp_arg_cmp creates = {2, SCMP_CMP_MASKED_EQ, O_CREAT, O_CREAT};
+        const bool ok = filter &&
+                        seccomp_rule_add_array(filter, SCMP_ACT_ERRNO(EDQUOT), SCMP_SYS(openat), 1, &creates) == 0 &&
+                        seccomp_load(filter) == 0;
+        seccomp_release(filter);
+        return ok;
+    };
+    struct Case {
+        const char *what;
+        Words words;
+        std::function<bool()> prepare, after;
+        const char *cannot; // why the case cannot be made here, when its preparation fails
+    };
+    const Case cases[] = {
+        // MPEG-TS: its header stays in the write buffer, so the packets' writes fail.
+        {"a device that is full", {"ffmpeg", "-y", "-i", clip, "-c:v", "libx264", "-f", "mpegts", "/dev/full"},
+         nullptr, nullptr, nullptr},
+        {"a file system that fills up", converter_arguments(clip, small + "/out.mp4"), in_small,
+         [&] { return folder_empty(small); }, "this system lets no test mount a tmpfs of its own"},
+        {"a file system full from the start", converter_arguments(clip, small + "/out.mp4"), in_full, nullptr,
+         "this system lets no test mount a tmpfs of its own"},
+        {"a quota that fills up", converter_arguments(clip, quota + "/out.mp4"), in_quota,
+         [&] { return folder_empty(quota); }, "this kernel's tmpfs has no quotas, or no tmpfs can be mounted"},
+        {"a quota of files used up", converter_arguments(clip, dir + "/out.mp4"), no_file_creation, nullptr,
+         "this kernel has no seccomp"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.prepare && failure_in_child({}, c.prepare) < 0) {
+            std::cout << "[ SKIPPED  ] " << c.what << ": " << c.cannot << "\n";
+            continue;
+        }
+        const int told = failure_in_child(c.words, c.prepare, c.after);
+        ASSERT_GE(told, 0);
+        EXPECT_NE(told, 101) << "the file begun is left behind";
+        EXPECT_STREQ(told == 100 ? "not failed" : run_failure_name(RunFailure(told)),
+                     run_failure_name(RunFailure::DiskFull));
+    }
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        EXPECT_TRUE(entry.path() == clip || entry.path() == small || entry.path() == quota)
+            << entry.path() << " is left behind";
+    std::filesystem::remove_all(dir);
+}
+
+// Source-side failures are the source's, whatever the error: a missing recording is
+// not a missing destination, an unreadable one not an unwritable destination.
+TEST(ObservedRun, AnErrorOpeningTheSourceIsToldByItsCause)
+{
+    LogCapture quiet(AV_LOG_ERROR);
+    char base[] = "/tmp/wvc-observed-source-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string dir = base;
+    chmod(base, 0755);
+    std::filesystem::copy_file(fixture_path(FixtureKind::H264AacTs), dir + "/locked.ts");
+    chmod((dir + "/locked.ts").c_str(), 0600);
+    const bool as_nobody = geteuid() == 0 && failure_in_child({}, become_nobody) >= 0;
+    const std::tuple<const char *, Words, std::function<bool()>, RunFailure> cases[] = {
+        {"missing (ENOENT)", converter_arguments(dir + "/gone.ts", dir + "/a.mp4"), nullptr, RunFailure::SourceMissing},
+        {"a folder (EISDIR)", converter_arguments(dir, dir + "/b.mp4"), nullptr, RunFailure::SourceIsFolder},
+        {"not readable (EACCES)", converter_arguments(dir + "/locked.ts", dir + "/c.mp4"), become_nobody,
+         RunFailure::SourceUnreadable},
+    };
+    for (const auto &[what, words, prepare, failure] : cases) {
+        SCOPED_TRACE(what);
+        if (prepare && !as_nobody) {
+            std::cout << "[ SKIPPED  ] this user cannot become \"nobody\"\n";
+            continue;
+        }
+        const int told = failure_in_child(words, prepare);
+        ASSERT_GE(told, 0);
+        EXPECT_STREQ(told == 100 ? "not failed" : run_failure_name(RunFailure(told)), run_failure_name(failure));
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -2,6 +2,7 @@
 // dumped; options written before "-i" reach the demuxer, the decoders and the
 // stream records; standard input as an input; the start offset and its seek;
 // attachment dumps; and the message of every failure.
+#include "crafted.h"
 #include "engine_harness.h"
 #include "fixture_gen.h"
 #include "media_probe.h"
@@ -622,6 +623,44 @@ TEST_F(InputAttachments, TaggedNamesCannotPlaceFilesOutsideTheWorkingDirectory)
     }
 }
 
+// Decoders make pictures of at most 8192x4320 pixels in any shape, and sound
+// frames of at most 2^22 samples: a header claiming more is refused as the
+// input opens. "-max_pixels" moves the picture limit.
+TEST_F(Input, DecodersMakePicturesUpTo8192x4320PixelsInAnyShape)
+{
+    const std::string dir = scratch_dir("input_decoder_limits");
+    struct Case {
+        int w, h;
+        Args options;
+        bool opens;
+    };
+    const Case cases[] = {
+        {8192, 4320, {}, true},   {8192, 4321, {}, false},  {8193, 4320, {}, false}, {4320, 8192, {}, true},
+        {16384, 2160, {}, true},  {16384, 2161, {}, false},
+        {8192, 4321, {"-max_pixels", "35397632"}, true},    {8192, 4321, {"-max_pixels", "35397631"}, false},
+    };
+    for (const Case &c : cases) {
+        const std::string size = std::to_string(c.w) + "x" + std::to_string(c.h);
+        SCOPED_TRACE(size + (c.options.empty() ? "" : " -max_pixels " + c.options[1]));
+        const std::string path = dir + "/" + size + ".y4m";
+        const Bytes bytes = y4m_claiming(c.w, c.h);
+        write_file(path, std::string(bytes.begin(), bytes.end()));
+        log.clear();
+        const int ret = open(c.options, path);
+        EXPECT_EQ(ret >= 0, c.opens) << log.all_text();
+        EXPECT_EQ(log.has("claims a picture of " + size + ", more than a decoder may make"), !c.opens);
+        if (ret >= 0) {
+            const AVDictionary *opts = input_streams[0]->decoder_opts;
+            const AVDictionaryEntry *pixels = av_dict_get(opts, "max_pixels", nullptr, 0);
+            const AVDictionaryEntry *samples = av_dict_get(opts, "max_samples", nullptr, 0);
+            ASSERT_TRUE(pixels && samples);
+            EXPECT_STREQ(pixels->value, c.options.empty() ? "35389440" : c.options[1].c_str());
+            EXPECT_STREQ(samples->value, "4194304");
+        }
+        close_all();
+    }
+}
+
 TEST(AudioLimits, RefusesSoundNoRecordingHasOnEachSideOfEachLimit)
 {
     struct Case {
@@ -708,6 +747,17 @@ TEST(InputGuard, ANestedFileMustLieInTheRecordingsFolderTree)
             EXPECT_EQ(target, fs::canonical(url.substr(url.find('/'))).string()) << url;
         }
     }
+}
+
+TEST(InputGuard, ARecordingInTheRootFolderReachesEveryLocalFileBelowIt)
+{
+    const std::string dir = fs::canonical(scratch_dir("input_guard_root")).string();
+    write_file(dir + "/a.ts", "x");
+    std::string target;
+    EXPECT_EQ(reach_of_nested_url("/list.m3u8", (dir + "/a.ts").c_str(), &target), NestedReach::Inside);
+    EXPECT_EQ(target, dir + "/a.ts");
+    EXPECT_EQ(reach_of_nested_url("/list.m3u8", (dir + "/gone.ts").c_str(), &target), NestedReach::Missing);
+    EXPECT_EQ(reach_of_nested_url("/list.m3u8", "http://127.0.0.1/a.ts", &target), NestedReach::Outside);
 }
 
 TEST(InputGuard, AFileUrlNamesThePathTheFileProtocolOpens)

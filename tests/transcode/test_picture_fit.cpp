@@ -38,6 +38,9 @@ TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
         {"720x576", 25, 30, nullptr},
         {"640x480", 25, 30, nullptr},
         {"1280x720", 25, 31, "Level 3.0 cannot hold 1280x720 at 25 fps; writing level 3.1"},
+        // Exactly 3.1's 108000 macroblocks a second, and one macroblock column more.
+        {"1280x720", 30, 31, "Level 3.0 cannot hold 1280x720 at 30 fps; writing level 3.1"},
+        {"1296x720", 30, 32, "Level 3.0 cannot hold 1296x720 at 30 fps; writing level 3.2"},
         {"1920x1080", 25, 40, "Level 3.0 cannot hold 1920x1080 at 25 fps; writing level 4.0"},
         {"1920x1080", 50, 42, "Level 3.0 cannot hold 1920x1080 at 50 fps; writing level 4.2"},
         {"3840x2160", 25, 51, "Level 3.0 cannot hold 3840x2160 at 25 fps; writing level 5.1"},
@@ -55,6 +58,74 @@ TEST(H264Level, IsRaisedToTheLowestLevelThatHoldsThePicture)
         EXPECT_EQ(log.has(warning ? warning : "cannot hold", AV_LOG_WARNING), warning != nullptr);
         EXPECT_FALSE(log.has("level limit")) << log.all_text(); // libx264 finds nothing over
     }
+}
+
+// Each level the converter writes (3 raised up to 5.1) at its own limits and one
+// macroblock (or a thousandth of a picture a second, or a reference frame)
+// beyond: frame size (MaxFS), frame side (the square root of 8 x MaxFS),
+// macroblocks a second (MaxMBPS) and the decoded-picture buffer (MaxDpbMbs).
+// Numbers from the H.264 standard's level table (A-1), in pixels here.
+TEST(H264Level, EachLevelHoldsExactlyItsLimits)
+{
+    struct Case {
+        int asked, w, h;
+        bool interlaced;
+        double fps;
+        int refs, written;
+    };
+    const Case cases[] = {
+        // 3.0: 1620 macroblocks, 113 a side, 40500 a second, 8100 buffered
+        {30, 720, 576, false, 0, 1, 30},   {30, 720, 577, false, 0, 1, 31},   {30, 736, 576, false, 10, 1, 31},
+        {30, 720, 576, false, 25, 1, 30},  {30, 1808, 224, false, 25, 1, 30}, {30, 1824, 224, false, 25, 1, 31},
+        {30, 720, 480, false, 30, 1, 30},  {30, 736, 480, false, 30, 1, 31},  {30, 720, 480, false, 30.001, 1, 31},
+        {30, 720, 576, false, 25, 5, 30},  {30, 720, 576, false, 25, 6, 31},
+        // 3.1: 3600, 169 a side, 108000, 18000
+        {30, 1280, 720, false, 0, 1, 31},  {30, 1296, 720, false, 0, 1, 32},  {30, 2704, 336, false, 0, 1, 31},
+        {30, 2720, 336, false, 0, 1, 32},  {30, 1024, 576, false, 46.875, 1, 31},
+        {30, 1040, 576, false, 46.875, 1, 32}, {30, 1280, 720, false, 30, 1, 31},
+        {30, 1280, 720, false, 30.001, 1, 32}, {30, 1280, 720, false, 25, 5, 31}, {30, 1280, 720, false, 25, 6, 40},
+        // 3.2: 5120, 202 a side, 216000, 20480
+        {30, 1280, 1024, false, 0, 1, 32}, {30, 1296, 1024, false, 0, 1, 40}, {30, 3232, 400, false, 0, 1, 32},
+        {30, 3248, 400, false, 0, 1, 40},  {30, 1280, 720, false, 60, 1, 32}, {30, 1280, 720, false, 60.001, 1, 40},
+        {30, 1280, 1024, false, 25, 4, 32}, {30, 1280, 1024, false, 25, 5, 40},
+        // 4.0 and 4.1 (the same but for the bit rate): 8192, 256 a side, 245760, 32768
+        {30, 2048, 1024, false, 0, 1, 40}, {30, 2064, 1024, false, 0, 1, 42}, {30, 4096, 512, false, 0, 1, 40},
+        {30, 4112, 496, false, 0, 1, 42},  {30, 2048, 1024, false, 30, 1, 40},
+        {30, 2048, 1024, false, 30.001, 1, 42}, {30, 1920, 1080, false, 30, 1, 40},
+        {30, 2048, 1024, false, 25, 4, 40}, {30, 2048, 1024, false, 25, 5, 50},
+        {41, 2048, 1024, false, 30, 4, 41}, {41, 2064, 1024, false, 0, 1, 42},
+        // 4.2: 8704, 263 a side, 522240, 34816
+        {30, 2048, 1088, false, 0, 1, 42}, {30, 2064, 1088, false, 0, 1, 50}, {30, 4208, 528, false, 0, 1, 42},
+        {30, 4224, 512, false, 0, 1, 50},  {30, 2048, 1088, false, 60, 1, 42}, {30, 1920, 1080, false, 64, 1, 42},
+        {30, 1920, 1080, false, 64.001, 1, 50}, {30, 2048, 1088, false, 25, 4, 42},
+        {30, 2048, 1088, false, 25, 5, 50},
+        // 5.0: 22080, 420 a side, 589824, 110400
+        {30, 2560, 2208, false, 0, 1, 50}, {30, 2576, 2208, false, 0, 1, 51}, {30, 6720, 832, false, 0, 1, 50},
+        {30, 6736, 832, false, 0, 1, 51},  {30, 2048, 1152, false, 64, 1, 50},
+        {30, 2048, 1152, false, 64.001, 1, 51}, {30, 2560, 2208, false, 25, 5, 50},
+        {30, 2560, 2208, false, 25, 6, 51},
+        // 5.1: 36864, 543 a side, 983040, 184320
+        {30, 4096, 2304, false, 0, 1, 51}, {30, 4112, 2304, false, 0, 1, 60}, {30, 8688, 1024, false, 0, 1, 51},
+        {30, 8704, 1024, false, 0, 1, 60}, {30, 2048, 2048, false, 60, 1, 51},
+        {30, 2048, 2048, false, 60.001, 1, 52}, {30, 4096, 2304, false, 25, 5, 51},
+        {30, 4096, 2304, false, 25, 6, 60},
+        // Standing on end: the side limit holds for the height too.
+        {30, 224, 1808, false, 0, 1, 30},  {30, 224, 1824, false, 0, 1, 31},  {30, 336, 2704, false, 0, 1, 31},
+        {30, 336, 2720, false, 0, 1, 32},  {30, 400, 3232, false, 0, 1, 32},  {30, 400, 3248, false, 0, 1, 40},
+        {30, 512, 4096, false, 0, 1, 40},  {30, 496, 4112, false, 0, 1, 42},  {30, 528, 4208, false, 0, 1, 42},
+        {30, 512, 4224, false, 0, 1, 50},  {30, 832, 6720, false, 0, 1, 50},  {30, 832, 6736, false, 0, 1, 51},
+        {30, 1024, 8688, false, 0, 1, 51}, {30, 1024, 8704, false, 0, 1, 60},
+        // Interlaced pictures are coded in macroblock pairs: 35 rows become 36.
+        {30, 736, 560, false, 25, 1, 30}, {30, 736, 560, true, 25, 1, 31}, {30, 720, 576, true, 25, 1, 30},
+        // A level that holds is kept, also above what the picture needs.
+        {31, 720, 576, false, 25, 1, 31}, {51, 1280, 720, false, 25, 1, 51},
+        // Beyond every level, or a level the table does not know: left as asked.
+        {30, 16384, 16384, false, 30, 1, 30}, {33, 1920, 1080, false, 25, 1, 33},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(h264_level_holding(c.asked, c.w, c.h, c.interlaced, c.fps, c.refs), c.written)
+            << "level " << c.asked << ", " << c.w << "x" << c.h << (c.interlaced ? "i" : "p") << "@" << c.fps
+            << ", " << c.refs << " reference frame(s)";
 }
 
 // Level 5.1's limits, checked here on their own: 36864 macroblocks a frame,

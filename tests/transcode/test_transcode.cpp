@@ -190,7 +190,8 @@ TEST(ConverterVector, RunsFollowingEachOtherPrintTheirMappingFromFileZero)
 // from a terminal; a pseudo-terminal in raw mode) and a pipe for standard error.
 class RunningChild {
 public:
-    explicit RunningChild(const Args &args)
+    // `ignored`: a signal the program starts with ignored (0: none).
+    explicit RunningChild(const Args &args, int ignored = 0)
     {
         int err[2];
         in_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -209,6 +210,8 @@ public:
             dup2(null_fd, 1);
             for (int fd : {terminal, in_, err[0], err[1], null_fd})
                 close(fd);
+            if (ignored)
+                signal(ignored, SIG_IGN);
             exec_cli(args);
         }
         close(terminal);
@@ -299,20 +302,27 @@ TEST(StopRequests, KeyAndSignalsEndWithAFinishedFileButOnlyTheKeyWithExitZero)
     const std::string dir = scratch_dir("transcode_stop");
 
     // A file cut short by a signal must not pass for a whole one in a script: the
-    // program ends by that signal once the file is finished.
-    const std::tuple<const char *, std::function<void(RunningChild &)>, int> requests[] = {
-        {"key_q", [](RunningChild &c) { c.type("q"); }, 0},
-        {"sigint", [](RunningChild &c) { kill(c.pid(), SIGINT); }, 128 + SIGINT},
-        {"sigterm", [](RunningChild &c) { kill(c.pid(), SIGTERM); }, 128 + SIGTERM},
+    // program ends by that signal once the file is finished, or exits with 1 when
+    // it was started with the signal ignored.
+    struct Request {
+        const char *what;
+        std::function<void(RunningChild &)> request;
+        int ignored, exit_status, signal_told;
     };
-    for (const auto &[what, request, exit_status] : requests) {
+    const Request requests[] = {
+        {"key_q", [](RunningChild &c) { c.type("q"); }, 0, 0, 0},
+        {"sigint", [](RunningChild &c) { kill(c.pid(), SIGINT); }, 0, 128 + SIGINT, SIGINT},
+        {"sigterm", [](RunningChild &c) { kill(c.pid(), SIGTERM); }, 0, 128 + SIGTERM, SIGTERM},
+        {"sigterm_ignored", [](RunningChild &c) { kill(c.pid(), SIGTERM); }, SIGTERM, 1, SIGTERM},
+    };
+    for (const auto &[what, request, ignored, exit_status, signal_told] : requests) {
         SCOPED_TRACE(what);
         const std::string out = dir + "/" + what + ".mp4";
         // Read at the recording's own pace, so the run is surely still going.
         Args args = {"-re"};
         Args conv = converter_args(in, out);
         args.insert(args.end(), conv.begin(), conv.end());
-        RunningChild child(args);
+        RunningChild child(args, ignored);
         ASSERT_GT(child.pid(), 0);
         ASSERT_TRUE(child.wait_for("frame=", 30)) << child.err();
         request(child);
@@ -325,8 +335,8 @@ TEST(StopRequests, KeyAndSignalsEndWithAFinishedFileButOnlyTheKeyWithExitZero)
         EXPECT_LT(pictures, 500u) << "stopped before the end";
         ASSERT_NE(dst.first(AVMEDIA_TYPE_AUDIO), nullptr);
         EXPECT_GT(dst.first(AVMEDIA_TYPE_AUDIO)->packets, 0);
-        if (exit_status) {
-            const std::string said = "Received signal " + std::to_string(exit_status - 128) + ": terminating.\n";
+        if (signal_told) {
+            const std::string said = "Received signal " + std::to_string(signal_told) + ": terminating.\n";
             EXPECT_NE(child.err().find(said), std::string::npos);
         }
     }
