@@ -109,16 +109,20 @@ int run_batch(const BatchOptions &options)
         if (!conflict.empty())
             return usage_error("--report: " + conflict);
     }
-    if (options.dry_run)
-        return list_planned_outputs(jobs, skipped);
-    print_skipped(skipped);
     if (jobs.empty()) {
-        std::cerr << "wardline-convert: nothing to convert" << (skipped.empty() ? "" : " (" + summary_text({}, skipped) + ")")
-                  << "\n";
-        if (!options.report_path.empty())
+        if (options.dry_run)
+            list_planned_outputs(jobs, skipped);
+        else
+            print_skipped(skipped);
+        std::cerr << "wardline-convert: nothing to convert"
+                  << (skipped.empty() ? "" : " (" + summary_text({}, skipped) + ")") << "\n";
+        if (!options.dry_run && !options.report_path.empty())
             write_report(options.report_path, jobs, {}, skipped);
         return kExitFailed;
     }
+    if (options.dry_run)
+        return list_planned_outputs(jobs, skipped);
+    print_skipped(skipped);
 
     // A reader that went away (| head) must not end the run half-way.
     signal(SIGPIPE, SIG_IGN);

@@ -660,7 +660,8 @@ TEST(BatchCommand, NoRecordingFoundExitsOne)
     fixtures::write_file(root + "/in/notes.txt", {'h', 'i', '\n'});
     const BatchRun run = run_batch({"--dry-run", root + "/in"}, root);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "wardline-convert: no recordings in " + root + "/in\nwardline-convert: nothing to convert\n");
+    EXPECT_EQ(run.err,
+              "wardline-convert: no recordings in " + root + "/in\nwardline-convert: nothing to convert (1 other file)\n");
     EXPECT_EQ(run.out, "");
 }
 
