@@ -13,6 +13,9 @@
 namespace {
 
 constexpr double kMicroseconds = 1e6;
+// A name is never shortened below this many characters; a narrower terminal
+// cuts the line's end instead.
+constexpr int kShortestName = 12;
 
 double now_seconds()
 {
@@ -43,18 +46,33 @@ int64_t expected_us(const BatchJob &job, const JobResult &result)
     return result.duration_us > 0 ? result.duration_us : job.duration_us > 0 ? job.duration_us : -1;
 }
 
-// `text` cut to at most `columns` characters (UTF-8 sequences kept whole), so a
-// redrawn line never wraps and the cursor arithmetic stays right.
-std::string fit_to_width(const std::string &text, int columns)
+// Characters as a terminal counts them (UTF-8 sequences count once).
+int text_columns(const std::string &text)
+{
+    int count = 0;
+    for (unsigned char c : text)
+        count += (c & 0xC0) != 0x80;
+    return count;
+}
+
+// The byte offset where the character numbered `n` begins (the end when fewer).
+size_t offset_of_character(const std::string &text, int n)
 {
     int count = 0;
     for (size_t i = 0; i < text.size(); i++) {
         if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
             continue;
-        if (++count > columns)
-            return text.substr(0, i);
+        if (count++ == n)
+            return i;
     }
-    return text;
+    return text.size();
+}
+
+// `text` cut to at most `columns` characters (UTF-8 sequences kept whole), so a
+// redrawn line never wraps and the cursor arithmetic stays right.
+std::string fit_to_width(const std::string &text, int columns)
+{
+    return text.substr(0, offset_of_character(text, std::max(0, columns)));
 }
 
 int terminal_columns(FILE *out)
@@ -65,38 +83,68 @@ int terminal_columns(FILE *out)
     return 79;
 }
 
-std::string running_line(const BatchJob &job, const JobResult &result)
+// A line of a name and its figures in `columns`: the figures whole, the name
+// shortened in the middle to the room left; only a terminal too narrow for the
+// figures themselves cuts them.
+std::string name_and_figures(const std::string &name, const std::string &figures, int columns)
 {
-    std::string line = "  " + printable_text(file_name(job.source)) + "  ";
-    const int64_t total = expected_us(job, result);
-    if (total > 0)
-        line += std::to_string(std::min<int64_t>(100, result.out_time_us * 100 / total)) + "%  " +
-                clock_text(result.out_time_us / kMicroseconds) + " of " + clock_text(total / kMicroseconds);
-    else
-        line += clock_text(result.out_time_us / kMicroseconds);
-    if (result.speed > 0)
-        line += "  " + fixed(result.speed, 1) + "x";
-    return line;
+    const int room = columns - text_columns(figures) - 4;
+    if (room < kShortestName)
+        return fit_to_width("  " + shorten_middle(name, kShortestName) + "  " + figures, columns);
+    return "  " + shorten_middle(name, room) + "  " + figures;
 }
 
-std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results, double elapsed)
+} // namespace
+
+std::string shorten_middle(const std::string &text, int columns)
+{
+    const int length = text_columns(text);
+    if (length <= columns)
+        return text;
+    if (columns <= 1)
+        return fit_to_width(text, columns);
+    // The end of a recorder's name (camera, date, part) tells files apart more
+    // often than its start: it gets the larger half.
+    const int head = (columns - 1) / 2;
+    const int tail = columns - 1 - head;
+    return text.substr(0, offset_of_character(text, head)) + "\xe2\x80\xa6" +
+           text.substr(offset_of_character(text, length - tail));
+}
+
+std::string running_line(const BatchJob &job, const JobResult &result, int columns)
+{
+    std::string figures;
+    const int64_t total = expected_us(job, result);
+    if (total > 0)
+        figures += std::to_string(std::min<int64_t>(100, result.out_time_us * 100 / total)) + "%  " +
+                   clock_text(result.out_time_us / kMicroseconds) + " of " + clock_text(total / kMicroseconds);
+    else
+        figures += clock_text(result.out_time_us / kMicroseconds);
+    if (result.speed > 0)
+        figures += "  " + fixed(result.speed, 1) + "x";
+    return name_and_figures(printable_text(file_name(job.source)), figures, columns);
+}
+
+std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results, double elapsed,
+                         int columns)
 {
     size_t done = 0, running = 0;
     for (const JobResult &r : results) {
         done += finished(r.status);
         running += r.status == JobStatus::Running;
     }
-    std::string line = std::to_string(done) + " of " + std::to_string(jobs.size()) + " done";
+    const std::string count = std::to_string(done) + " of " + std::to_string(jobs.size()) + " done";
     const std::string summary = summary_text(results);
-    if (!summary.empty())
-        line += " (" + summary + ")";
-    line += ", " + std::to_string(running) + " running";
+    std::string rest = ", " + std::to_string(running) + " running";
     const double left = estimate_seconds_left(jobs, results, elapsed);
-    line += left >= 0 ? ", about " + clock_text(left) + " left" : ", time left not known yet";
-    return line;
+    rest += left >= 0 ? ", about " + clock_text(left) + " left" : ", time left not known yet";
+    // The counts in brackets go first when the line is too long.
+    const std::string full = count + (summary.empty() ? "" : " (" + summary + ")") + rest;
+    if (text_columns(full) <= columns)
+        return full;
+    return fit_to_width(count + rest, columns);
 }
 
-} // namespace
 
 std::string clock_text(double seconds)
 {
@@ -275,9 +323,9 @@ void BatchDisplay::draw_live_lines()
     std::vector<std::string> lines;
     for (size_t i = 0; i < jobs_.size(); i++)
         if (results_[i].status == JobStatus::Running)
-            lines.push_back(running_line(jobs_[i], results_[i]));
-    lines.push_back(overall_line(jobs_, results_, now_seconds() - started_s_));
+            lines.push_back(running_line(jobs_[i], results_[i], columns));
+    lines.push_back(overall_line(jobs_, results_, now_seconds() - started_s_, columns));
     for (const std::string &line : lines)
-        fprintf(out_, "%s\n", fit_to_width(line, columns).c_str());
+        fprintf(out_, "%s\n", line.c_str());
     live_lines_ = static_cast<int>(lines.size());
 }

@@ -37,6 +37,19 @@ private:
 // PROBLEM; PROBLEM", "failed: SRC: REASON", ...
 std::string finished_line(const BatchJob &job, const JobResult &result);
 
+// `text` in at most `columns` characters: when longer, its middle becomes "…"
+// (UTF-8 sequences kept whole).
+std::string shorten_middle(const std::string &text, int columns);
+
+// The redrawn lines, each in at most `columns` characters. A running
+// conversion: its file name, shortened in the middle, then its figures, whole
+// ("  cam01.ts  42%  0:08 of 0:20  2.5x"). The overall line: "3 of 10 done (2
+// converted, 1 failed), 2 running, about 1:20 left", without the counts in
+// brackets when it is too long.
+std::string running_line(const BatchJob &job, const JobResult &result, int columns);
+std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results, double elapsed_s,
+                         int columns);
+
 // "skipped: PATH: REASON".
 std::string skipped_line(const SkippedFile &skipped);
 

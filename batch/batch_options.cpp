@@ -9,6 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
+extern "C" {
+#include <libavutil/avutil.h>
+}
+
 #include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,8 +38,9 @@ SYNOPSIS
 DESCRIPTION
     Converts every recording it is given, and every recording found in the folders
     it is given (sub-folders too, in sorted order), the way the Wardline Video
-    Converter window does: H.264 video (baseline profile, level 3) and the audio in
-    an MP4 file. A folder contributes the files whose content opens as media with
+    Converter window does: H.264 video (baseline profile, level 3; raised for
+    larger pictures up to level 5.1, beyond which pictures are scaled down) and
+    the audio in an MP4 file. A folder contributes the files whose content opens as media with
     a video or audio stream, whatever their names; a file named on the command line
     is always tried. Every other file a folder search passes over is told: files
     named like recordings (".ts", ".mp4", ".dav", ...) and files that cannot be
@@ -163,6 +168,9 @@ const CLI::Validator kFileOrFolder(
     },
     "", "recording or folder");
 
+const CLI::Validator kOutputFolderUsable([](std::string &path) { return output_folder_problem(path); }, "",
+                                         "output folder");
+
 const CLI::Validator kReportPathUsable([](std::string &path) { return report_path_problem(path); }, "",
                                        "report path");
 
@@ -192,6 +200,13 @@ int positive_count(int value)
 }
 
 } // namespace
+
+std::string output_folder_problem(const std::string &path)
+{
+    if (access(path.c_str(), W_OK | X_OK) != 0)
+        return "cannot write into the folder " + path + ": " + strerror(errno);
+    return "";
+}
 
 int usable_cores()
 {
@@ -226,13 +241,16 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     app.option_defaults()->always_capture_default(false);
     options->jobs = default_job_count();
 
+    app.set_version_flag("-V,--version", std::string(kName) + " " + WVC_VERSION + " (media libraries " +
+                                             av_version_info() + ")");
     app.add_option("inputs", options->inputs, "Recordings, and folders to search for recordings")
         ->type_name("FILE|FOLDER")
         ->check(kFileOrFolder);
     app.add_option("-o,--output", options->output_dir,
                    "Folder for every output (it must exist); default: beside each source")
         ->type_name("DIR")
-        ->check(quiet(CLI::ExistingDirectory));
+        ->check(quiet(CLI::ExistingDirectory))
+        ->check(kOutputFolderUsable);
     app.add_option("-j,--jobs", options->jobs,
                    "Conversions at once (1 to 64), each in its own process; default: one per two cores, "
                    "at most one per " + std::to_string(CONVERSION_MEMORY_BUDGET >> 30) +
@@ -267,6 +285,8 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
         return usage_error(e.what());

@@ -39,7 +39,12 @@ int default_job_count();
 // --help, and returns BATCH_EXIT_USAGE.
 int usage_error(const std::string &message);
 
+// Why `path`, an existing folder, cannot take the outputs ("cannot write into
+// the folder X: Permission denied", also for a read-only file system); "" when
+// it can. Asked before anything is converted, not file by file.
+std::string output_folder_problem(const std::string &path);
+
 // Parses argv into `options`. Returns -1 when the command should go on, otherwise
-// the exit status to end with: 0 after --help, BATCH_EXIT_USAGE after a message
+// the exit status to end with: 0 after --help or --version, BATCH_EXIT_USAGE after a message
 // about a bad command line (on standard error).
 int parse_batch_options(int argc, char **argv, BatchOptions *options);

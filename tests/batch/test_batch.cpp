@@ -772,6 +772,11 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
     // The ends of the range are taken.
     for (const char *jobs : {"1", "64"})
         EXPECT_EQ(run_batch({"--dry-run", "--jobs", jobs, clip}, root).status, 0) << jobs << " jobs";
+    for (const char *flag : {"--version", "-V"}) {
+        const BatchRun version = run_batch({flag}, root);
+        EXPECT_EQ(version.status, 0) << flag;
+        EXPECT_EQ(version.out.rfind("wardline-convert 1.", 0), 0u) << version.out;
+    }
     const BatchRun help = run_batch({"--help"}, root);
     EXPECT_EQ(help.status, 0);
     size_t at = 0;

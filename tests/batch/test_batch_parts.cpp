@@ -660,4 +660,78 @@ TEST(BatchParts, ChoicesReachAConversionProcessAsTheyWereGiven)
     }
 }
 
+TEST(BatchDisplay, LongNamesAreShortenedInTheMiddleNeverTheFigures)
+{
+    // The boundary: a text of exactly the width stays, one character more loses its middle.
+    EXPECT_EQ(shorten_middle("cam01_2024.ts", 13), "cam01_2024.ts");
+    EXPECT_EQ(shorten_middle("cam01_2024.ts", 12), "cam01\xe2\x80\xa6" "024.ts");
+    // Characters, not bytes: "\xc3\xb6" is one.
+    EXPECT_EQ(shorten_middle("kamera_\xc3\xb6st.ts", 13), "kamera_\xc3\xb6st.ts");
+    EXPECT_EQ(shorten_middle("kamera_\xc3\xb6st.ts", 12), "kamer\xe2\x80\xa6\xc3\xb6st.ts");
+    EXPECT_EQ(shorten_middle("abc", 1), "a");
+    EXPECT_EQ(shorten_middle("abc", 0), "");
+
+    BatchJob job;
+    job.source = "/exports/" + std::string(78 - 3, 'n') + ".ts"; // a 78-character name
+    job.duration_us = 20000000;
+    JobResult result;
+    result.status = JobStatus::Running;
+    result.out_time_us = 8000000;
+    result.speed = 2.5;
+    const std::string figures = "40%  0:08 of 0:20  2.5x";
+    auto columns = [](const std::string &line) {
+        int n = 0;
+        for (unsigned char c : line)
+            n += (c & 0xC0) != 0x80;
+        return n;
+    };
+    for (int width : {120, 79, 60, 39}) {
+        const std::string line = running_line(job, result, width);
+        EXPECT_LE(columns(line), width) << width;
+        EXPECT_EQ(line.substr(line.size() - figures.size()), figures) << width << ": " << line;
+        EXPECT_NE(line.find("nnn"), std::string::npos) << width;
+    }
+    // The whole name where it fits.
+    EXPECT_NE(running_line(job, result, 120).find(std::string(75, 'n') + ".ts"), std::string::npos);
+    // Too narrow for the figures themselves: the line's end is cut.
+    EXPECT_EQ(columns(running_line(job, result, 20)), 20);
+
+    std::vector<BatchJob> jobs(3, job);
+    std::vector<JobResult> results(3);
+    results[0].status = JobStatus::Converted;
+    results[1].status = JobStatus::Failed;
+    results[2] = result;
+    const std::string full = overall_line(jobs, results, 30, 200);
+    EXPECT_EQ(full.substr(0, 32), "2 of 3 done (1 converted, 1 fail") << full;
+    const std::string narrow = overall_line(jobs, results, 30, int(full.size()) - 1);
+    EXPECT_EQ(narrow.substr(0, 23), "2 of 3 done, 1 running,") << narrow;
+    EXPECT_EQ(overall_line(jobs, results, 30, int(full.size())), full);
+}
+
+TEST(BatchOptions, AnOutputFolderThatCannotBeWrittenIsRefusedBeforeAnything)
+{
+    char base[] = "/tmp/wvc-outputs-XXXXXX";
+    ASSERT_NE(mkdtemp(base), nullptr);
+    const std::string dir = base;
+    fs::create_directories(dir + "/open");
+    fs::create_directories(dir + "/closed");
+    chmod(dir.c_str(), 0755);
+    chmod((dir + "/open").c_str(), 0777);
+    chmod((dir + "/closed").c_str(), 0555);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        const bool open_ok = output_folder_problem(dir + "/open").empty();
+        const std::string closed = output_folder_problem(dir + "/closed");
+        _exit(open_ok && closed == "cannot write into the folder " + dir + "/closed: Permission denied" ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    fs::remove_all(dir);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "this user cannot become nobody";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 } // namespace
