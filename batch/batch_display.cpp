@@ -234,7 +234,13 @@ std::string skipped_line(const SkippedFile &skipped)
     return "skipped: " + printable_text(skipped.path) + ": " + skip_reason_text(skipped.reason);
 }
 
-std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped)
+std::string already_converted_line(const AlreadyConverted &done)
+{
+    return "skipped: " + printable_text(done.source) + ": already converted into " + printable_text(done.output);
+}
+
+std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped,
+                         size_t already)
 {
     size_t converted = 0, partial = 0, failed = 0, stopped = 0, not_started = 0, listed = 0, others = 0;
     size_t records = 0;
@@ -261,6 +267,7 @@ std::string summary_text(const std::vector<JobResult> &results, const std::vecto
     add(failed, "failed");
     add(stopped, "stopped");
     add(not_started, "not started");
+    add(already, "already converted");
     add(listed, "skipped");
     add(others, others == 1 ? "other file" : "other files");
     add(records, records == 1 ? "evidence record written" : "evidence records written");

@@ -65,4 +65,9 @@ double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vecto
 // "7 converted, 1 partial, 1 failed, 2 stopped, 3 not started, 2 skipped, 5 other
 // files" (zero counts left out): skipped counts the listed skipped files, other
 // files the rest the searches passed over.
-std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {});
+// `already`: recordings skipped as converted by an earlier run ("3 already converted").
+std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {},
+                         size_t already = 0);
+
+// "skipped: SRC: already converted into OUT".
+std::string already_converted_line(const AlreadyConverted &done);

@@ -31,8 +31,8 @@ const char kHead[] = R"(NAME
     wardline-convert - convert many recordings to MP4 files that ordinary players open
 
 SYNOPSIS
-    wardline-convert [--output DIR] [--jobs N] [--report FILE] [--dry-run]
-                     [--keep-video] [--evidence] FILE|FOLDER...
+    wardline-convert [--output DIR [--keep-folders]] [--jobs N] [--report FILE]
+                     [--dry-run] [--force] [--keep-video] [--evidence] FILE|FOLDER...
     wardline-convert --verify RECORD|FOLDER...
 
 DESCRIPTION
@@ -53,7 +53,11 @@ DESCRIPTION
 
     Each output is named after its source: "<name>_converted.mp4", or
     "<name>_converted_<n>.mp4" when that name is taken. Existing files are never
-    replaced, and two conversions of one run never pick the same name.
+    replaced, and two conversions of one run never pick the same name. Each
+    output names its source (file name, size and modification time) in its
+    comment tag: a recording whose output from an earlier run is in its output
+    folder is skipped as "already converted" (--force converts it again); a
+    same-named file from elsewhere is not taken for it.
 
     With --keep-video, a recording whose picture is H.264 that ordinary players
     open (8-bit 4:2:0, progressive, level up to 5.1; constrained baseline, main
@@ -272,12 +276,20 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     CLI::Option *evidence = app.add_flag("--evidence", options->evidence,
                                          "Write <output>.evidence.json beside each output: both files' SHA-256, "
                                          "what was done, when and by whom");
+    CLI::Option *force = app.add_flag("-f,--force", options->force,
+                                      "Convert again a recording whose output from an earlier run is in its "
+                                      "output folder (by default it is skipped)");
+    CLI::Option *keep_folders = app.add_flag("--keep-folders", options->keep_folders,
+                                             "Under --output, mirror the folders the recordings were found in "
+                                             "(export/nvr1/cam01.avi -> DIR/export/nvr1/cam01_converted.mp4)");
     app.add_flag("--verify", options->verify,
                  "Check evidence records (files, or folders searched for *.evidence.json) against the files "
                  "they name: intact, changed or missing; convert nothing")
         ->excludes(dry)
         ->excludes(keep)
         ->excludes(evidence)
+        ->excludes(force)
+        ->excludes(keep_folders)
         ->excludes("--output")
         ->excludes("--report")
         ->excludes("--jobs");
@@ -293,6 +305,8 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     }
     if (options->inputs.empty())
         return usage_error("no recording or folder given");
+    if (options->keep_folders && options->output_dir.empty())
+        return usage_error("--keep-folders needs --output (without it every output goes beside its source)");
     return -1;
 }
 

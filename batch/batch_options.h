@@ -15,6 +15,8 @@ struct BatchOptions {
     bool keep_video = false;         // copy H.264 pictures that play everywhere unchanged
     bool evidence = false;           // an evidence record beside each output
     bool verify = false;             // the inputs are evidence records to check again
+    bool force = false;              // convert again what an earlier run converted
+    bool keep_folders = false;       // mirror the searched folders under output_dir
 };
 
 // Exit status for a command line that cannot be used.

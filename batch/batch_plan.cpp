@@ -4,6 +4,7 @@
 #include "media_scan.h"
 #include "output_naming.h"
 #include "printable.h"
+#include "source_mark.h"
 
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,16 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The folders from the parent of the given `folder` down to `file`'s.
+std::string subfolder_of(const std::string &folder, const std::string &file)
+{
+    const fs::path given = fs::path(folder).lexically_normal();
+    const fs::path base = (given.has_filename() ? given : given.parent_path()).parent_path();
+    const fs::path relative = fs::path(file).parent_path().lexically_normal().lexically_relative(base.empty() ? "." : base);
+    const std::string text = relative.string();
+    return text == "." || text.compare(0, 2, "..") == 0 ? "" : text;
+}
 
 void add_folder(const std::string &folder, std::vector<BatchJob> *jobs, std::vector<SkippedFile> *skipped)
 {
@@ -28,6 +39,7 @@ void add_folder(const std::string &folder, std::vector<BatchJob> *jobs, std::vec
         BatchJob job;
         job.source = files[i];
         job.duration_us = probes[i].duration_us;
+        job.subfolder = subfolder_of(folder, files[i]);
         jobs->push_back(job);
     }
 }
@@ -83,10 +95,36 @@ std::string free_planned_output(const std::string &folder, const BatchJob &job, 
 
 } // namespace
 
-void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned)
+std::string output_folder_for(const BatchJob &job, const std::string &output_dir, bool keep_folders)
+{
+    if (output_dir.empty())
+        return folder_of(job.source);
+    if (!keep_folders || job.subfolder.empty())
+        return output_dir;
+    return (fs::path(output_dir) / job.subfolder).string();
+}
+
+void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned,
+                  bool keep_folders)
 {
     for (BatchJob &job : *jobs)
-        job.output = free_planned_output(output_dir.empty() ? folder_of(job.source) : output_dir, job, planned);
+        job.output = free_planned_output(output_folder_for(job, output_dir, keep_folders), job, planned);
+}
+
+std::vector<AlreadyConverted> take_already_converted(std::vector<BatchJob> *jobs, const std::string &output_dir,
+                                                     bool keep_folders)
+{
+    std::vector<AlreadyConverted> done;
+    std::vector<BatchJob> rest;
+    for (BatchJob &job : *jobs) {
+        const std::string earlier = earlier_output_of(job.source, output_folder_for(job, output_dir, keep_folders));
+        if (earlier.empty())
+            rest.push_back(std::move(job));
+        else
+            done.push_back({job.source, earlier});
+    }
+    *jobs = std::move(rest);
+    return done;
 }
 
 void recheck_output(BatchJob *job, PlannedOutputs *planned)

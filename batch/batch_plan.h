@@ -16,6 +16,17 @@ struct BatchJob {
     std::string source;       // as given, or the given folder's path joined with the file's
     std::string output;       // planned output path; empty when no free name was left
     int64_t duration_us = -1; // the source's duration by the probe; -1 unknown
+    // For a file found in a folder given: the folders from that folder's parent
+    // down to the file's ("nvr1", "export/nvr1/day2"); empty for a file given
+    // by name. --keep-folders mirrors them under --output.
+    std::string subfolder;
+};
+
+// A recording an earlier run converted: its output is in the output folder, and
+// names it (source_mark.h).
+struct AlreadyConverted {
+    std::string source;
+    std::string output;
 };
 
 // The recordings among `inputs`: a file is taken as it is (the conversion says
@@ -32,7 +43,18 @@ using PlannedOutputs = std::set<std::string>;
 // Gives each job its output: in `output_dir`, or beside its source when that is
 // empty, named by the converter's rule, skipping names that are taken on disk
 // (output_naming.h) or already planned for an earlier job; adds them to `planned`.
-void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned);
+// With `keep_folders` (and an output_dir), each job's output goes into
+// output_dir/<its subfolder>.
+void plan_outputs(std::vector<BatchJob> *jobs, const std::string &output_dir, PlannedOutputs *planned,
+                  bool keep_folders = false);
+
+// The folder a job's output goes into, as plan_outputs chooses it.
+std::string output_folder_for(const BatchJob &job, const std::string &output_dir, bool keep_folders);
+
+// Takes out of `jobs` the recordings whose output from an earlier run is in
+// their output folder (output_folder_for), and returns them.
+std::vector<AlreadyConverted> take_already_converted(std::vector<BatchJob> *jobs, const std::string &output_dir,
+                                                     bool keep_folders);
 
 // Looks at a job's planned output again just before it starts: another run into
 // the same folder may have taken the name since (its file is there, or its

@@ -99,6 +99,21 @@ json skipped_entry(const SkippedFile &s)
     };
 }
 
+json already_converted_entry(const AlreadyConverted &done)
+{
+    return {
+        {"source", done.source},
+        {"output", done.output},
+        {"status", "skipped"},
+        {"reason", "already converted"},
+        {"kind", "already_converted"},
+        {"duration", json()},
+        {"expected_duration", json()},
+        {"problems", json::array()},
+        {"seconds", json()},
+    };
+}
+
 } // namespace
 
 const char *job_status_name(JobStatus status)
@@ -120,11 +135,13 @@ const char *job_status_name(JobStatus status)
 }
 
 std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
-                        const std::vector<SkippedFile> &skipped)
+                        const std::vector<SkippedFile> &skipped, const std::vector<AlreadyConverted> &already)
 {
     json report = json::array();
     for (size_t i = 0; i < jobs.size(); i++)
         report.push_back(job_entry(jobs[i], results[i]));
+    for (const AlreadyConverted &done : already)
+        report.push_back(already_converted_entry(done));
     for (const SkippedFile &s : skipped)
         if (s.listed)
             report.push_back(skipped_entry(s));
@@ -174,7 +191,8 @@ bool write_all(int fd, const std::string &text)
 } // namespace
 
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
-                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped)
+                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped,
+                  const std::vector<AlreadyConverted> &already)
 {
     const std::string temp = report_temporary_path(path);
     // Never through a link or over a file someone put there: only a file made
@@ -184,7 +202,7 @@ bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
         std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(errno) << "\n";
         return false;
     }
-    const bool written = write_all(fd, report_text(jobs, results, skipped));
+    const bool written = write_all(fd, report_text(jobs, results, skipped, already));
     const int saved = errno;
     if (close(fd) != 0 || !written) {
         std::cerr << "wardline-convert: cannot write the report " << printable_text(temp) << ": " << strerror(written ? errno : saved)

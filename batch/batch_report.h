@@ -21,8 +21,11 @@ const char *job_status_name(JobStatus status);
 // expected_duration: the length the recording declares, null when unknown;
 // problems: what a partial conversion fell short in (plain words), else empty;
 // seconds (wall-clock time of the conversion) null when not started.
+// A recording converted by an earlier run is "skipped" with kind
+// "already_converted" and that run's file as its output.
 std::string report_text(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
-                        const std::vector<SkippedFile> &skipped = {});
+                        const std::vector<SkippedFile> &skipped = {},
+                        const std::vector<AlreadyConverted> &already = {});
 
 // The temporary name the report is written under before it is renamed into place.
 std::string report_temporary_path(const std::string &path);
@@ -39,4 +42,5 @@ std::string report_conflict(const std::string &path, const std::vector<BatchJob>
 // following a link there, then renamed, so a reader never sees half of one).
 // False, with a message on standard error, on failure.
 bool write_report(const std::string &path, const std::vector<BatchJob> &jobs,
-                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {});
+                  const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped = {},
+                  const std::vector<AlreadyConverted> &already = {});

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <unistd.h>
 
@@ -44,9 +45,13 @@ void search_log(void *context, int level, const char *fmt, va_list args)
     fprintf(stderr, "wardline-convert: %s\n", printable_text(text).c_str());
 }
 
-int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<SkippedFile> &skipped)
+int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<SkippedFile> &skipped,
+                         const std::vector<AlreadyConverted> &already)
 {
     int status = 0;
+    for (const AlreadyConverted &done : already)
+        printf("%s -> %s (already converted)\n", printable_text(done.source).c_str(),
+               printable_text(done.output).c_str());
     for (const BatchJob &job : jobs) {
         if (job.output.empty()) {
             printf("%s -> (no free output name)\n", printable_text(job.source).c_str());
@@ -62,6 +67,22 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<Sk
         }
     }
     return status;
+}
+
+// The mirrored folders under --output, made before the jobs confine themselves
+// to them.
+bool make_output_folders(const std::vector<BatchJob> &jobs)
+{
+    for (const BatchJob &job : jobs) {
+        const std::string folder = std::filesystem::path(job.output).parent_path().string();
+        std::error_code ec;
+        if (!folder.empty() && !std::filesystem::create_directories(folder, ec) && ec) {
+            fprintf(stderr, "wardline-convert: cannot make the folder %s: %s\n", printable_text(folder).c_str(),
+                    ec.message().c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 // Redrawing in place needs a terminal that understands cursor movement.
@@ -86,8 +107,10 @@ int exit_status(const std::vector<JobResult> &results, const std::vector<Skipped
     return 0;
 }
 
-void print_skipped(const std::vector<SkippedFile> &skipped)
+void print_skipped(const std::vector<SkippedFile> &skipped, const std::vector<AlreadyConverted> &already)
 {
+    for (const AlreadyConverted &done : already)
+        printf("%s\n", already_converted_line(done).c_str());
     for (const SkippedFile &s : skipped)
         if (s.listed)
             printf("%s\n", skipped_line(s).c_str());
@@ -103,27 +126,32 @@ int run_batch(const BatchOptions &options)
     std::vector<BatchJob> jobs = collect_sources(options.inputs, &skipped);
     av_log_set_callback(av_log_default_callback);
     av_log_set_level(AV_LOG_QUIET);
+    const std::vector<AlreadyConverted> already =
+        options.force ? std::vector<AlreadyConverted>()
+                      : take_already_converted(&jobs, options.output_dir, options.keep_folders);
     PlannedOutputs planned;
-    plan_outputs(&jobs, options.output_dir, &planned);
+    plan_outputs(&jobs, options.output_dir, &planned, options.keep_folders);
     if (!options.report_path.empty()) {
         const std::string conflict = report_conflict(options.report_path, jobs, skipped, &planned);
         if (!conflict.empty())
             return usage_error("--report: " + conflict);
     }
     if (jobs.empty()) {
-        if (options.dry_run)
-            list_planned_outputs(jobs, skipped);
-        else
-            print_skipped(skipped);
+        const int status = options.dry_run ? list_planned_outputs(jobs, skipped, already)
+                                           : (print_skipped(skipped, already), exit_status({}, skipped, 0));
         std::cerr << "wardline-convert: nothing to convert"
-                  << (skipped.empty() ? "" : " (" + summary_text({}, skipped) + ")") << "\n";
+                  << (skipped.empty() && already.empty() ? "" : " (" + summary_text({}, skipped, already.size()) + ")")
+                  << "\n";
         if (!options.dry_run && !options.report_path.empty())
-            write_report(options.report_path, jobs, {}, skipped);
-        return kExitFailed;
+            write_report(options.report_path, jobs, {}, skipped, already);
+        // Everything converted by earlier runs is done; nothing found at all is not.
+        return already.empty() ? kExitFailed : status;
     }
     if (options.dry_run)
-        return list_planned_outputs(jobs, skipped);
-    print_skipped(skipped);
+        return list_planned_outputs(jobs, skipped, already);
+    print_skipped(skipped, already);
+    if (options.keep_folders && !make_output_folders(jobs))
+        return kExitFailed;
 
     // A reader that went away (| head) must not end the run half-way.
     signal(SIGPIPE, SIG_IGN);
@@ -132,12 +160,14 @@ int run_batch(const BatchOptions &options)
     ConversionChoices choices;
     choices.keep_video = options.keep_video;
     choices.evidence = options.evidence;
+    choices.mark_source = true;
     const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display, choices);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
-              << summary_text(results, skipped) << (interrupt ? " (interrupted)" : "") << "\n";
+              << summary_text(results, skipped, already.size()) << (interrupt ? " (interrupted)" : "") << "\n";
     int status = exit_status(results, skipped, interrupt);
-    if (!options.report_path.empty() && !write_report(options.report_path, jobs, results, skipped) && status == 0)
+    if (!options.report_path.empty() && !write_report(options.report_path, jobs, results, skipped, already) &&
+        status == 0)
         status = kExitFailed;
     return status;
 }

@@ -94,6 +94,8 @@ std::string choices_argument(const ConversionChoices &choices)
         text += "keep-video";
     if (choices.evidence)
         text += std::string(text.empty() ? "" : ",") + "evidence";
+    if (choices.mark_source)
+        text += std::string(text.empty() ? "" : ",") + "mark-source";
     return text;
 }
 
@@ -106,6 +108,7 @@ ConversionChoices choices_from_argument(const std::string &text)
         const std::string word = text.substr(start, comma - start);
         choices.keep_video |= word == "keep-video";
         choices.evidence |= word == "evidence";
+        choices.mark_source |= word == "mark-source";
         start = comma + 1;
     }
     return choices;

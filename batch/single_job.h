@@ -10,8 +10,8 @@
 // The hidden mode's first argument: wardline-convert --single-job FD SOURCE OUTPUT CHOICES
 constexpr char SINGLE_JOB_ARGUMENT[] = "--single-job";
 
-// The choices as the hidden mode's last argument ("keep-video,evidence", "" for
-// none), and back.
+// The choices as the hidden mode's last argument ("keep-video,evidence,mark-source",
+// "" for none), and back.
 std::string choices_argument(const ConversionChoices &choices);
 ConversionChoices choices_from_argument(const std::string &text);
 

@@ -7,6 +7,7 @@
 #include "keep_video.h"
 #include "media_scan.h"
 #include "recording_time.h"
+#include "source_mark.h"
 
 #include <climits>
 #include <cstdlib>
@@ -141,6 +142,9 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
     }
     if (!plan.recording_time.empty())
         plan.words.insert(plan.words.end() - 1, {"-metadata", "creation_time=" + plan.recording_time});
+    const std::string mark = choices.mark_source ? source_mark(source) : "";
+    if (!mark.empty())
+        plan.words.insert(plan.words.end() - 1, {"-metadata", std::string("comment=") + mark});
     return plan;
 }
 

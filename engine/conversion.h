@@ -19,6 +19,9 @@ struct ConversionChoices {
     // Write "<output file name>.evidence.json" beside the output (evidence.h),
     // with the source hashed while the engine reads it.
     bool evidence = false;
+    // Name the source in the output's comment tag (source_mark.h), so that a
+    // later run knows the output as this recording's.
+    bool mark_source = false;
 };
 
 // Where the recording's time came from.

@@ -727,6 +727,68 @@ TEST(BatchCommand, KeptPicturesAndEvidenceRecordsAreToldAndTheRecordsCheckAgain)
     EXPECT_NE(none.err.find("no evidence record found"), std::string::npos) << none.err;
 }
 
+TEST(BatchCommand, ASecondRunSkipsWhatTheFirstConvertedAndForceConvertsAgain)
+{
+    const std::string root = scratch_dir("batch/rerun");
+    const std::string in = make_export_folder(root);
+    const std::string out = root + "/out";
+    ASSERT_EQ(run_batch({"--output", out, in}, root).status, 0);
+    const std::vector<std::string> first = files_in(out);
+    ASSERT_EQ(first.size(), 3u);
+
+    const std::string report = root + "/again.json";
+    const BatchRun again = run_batch({"--output", out, "--report", report, in}, root);
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(files_in(out), first);
+    EXPECT_NE(again.out.find("skipped: " + in + "/cam01.ts: already converted into " + out + "/cam01_converted.mp4"),
+              std::string::npos) << again.out;
+    EXPECT_NE(again.err.find("nothing to convert (3 already converted, 1 other file)"), std::string::npos) << again.err;
+    const json skipped_report = read_report(report);
+    const json *entry = entry_for(skipped_report, in + "/cam01.ts");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->at("status"), "skipped");
+    EXPECT_EQ(entry->at("kind"), "already_converted");
+    EXPECT_EQ(entry->at("output"), out + "/cam01_converted.mp4");
+
+    // A recording changed since (its time), and one of the same name from
+    // elsewhere, are not the ones converted.
+    const auto later = fs::last_write_time(in + "/intercom.m4a") + std::chrono::seconds(5);
+    fs::last_write_time(in + "/intercom.m4a", later);
+    copy_fixture(FixtureKind::MjpegMulawAvi, root + "/elsewhere/cam01.ts");
+    const BatchRun changed = run_batch({"--output", out, in, root + "/elsewhere/cam01.ts"}, root);
+    EXPECT_EQ(changed.status, 0) << changed.err;
+    EXPECT_NE(changed.err.find("2 recordings: 2 converted, 2 already converted"), std::string::npos) << changed.err;
+    EXPECT_TRUE(fs::exists(out + "/intercom_converted_1.mp4"));
+    EXPECT_TRUE(fs::exists(out + "/cam01_converted_1.mp4"));
+
+    const BatchRun forced = run_batch({"--force", "--output", out, in}, root);
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.err.find("3 recordings: 3 converted"), std::string::npos) << forced.err;
+    EXPECT_TRUE(fs::exists(out + "/cam01_converted_2.mp4"));
+}
+
+TEST(BatchCommand, KeepFoldersMirrorsTheSearchedFoldersUnderTheOutput)
+{
+    const std::string root = scratch_dir("batch/keep_folders");
+    copy_fixture(FixtureKind::H264AacTs, root + "/export/nvr1/cam01.ts");
+    copy_fixture(FixtureKind::H264AacTs, root + "/export/nvr2/cam01.ts");
+    copy_fixture(FixtureKind::AacM4a, root + "/single/door.m4a");
+    fs::create_directories(root + "/out");
+    const BatchRun dry = run_batch({"--dry-run", "--keep-folders", "--output", root + "/out", root + "/export/",
+                                    root + "/single/door.m4a"},
+                                   root);
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(files_in(root + "/out").empty()) << "a dry run makes no folder";
+    const BatchRun run = run_batch(
+        {"--keep-folders", "--output", root + "/out", root + "/export/", root + "/single/door.m4a"}, root);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::exists(root + "/out/export/nvr1/cam01_converted.mp4"));
+    EXPECT_TRUE(fs::exists(root + "/out/export/nvr2/cam01_converted.mp4"));
+    // A file named by itself goes straight into the output folder.
+    EXPECT_TRUE(fs::exists(root + "/out/door_converted.mp4"));
+    EXPECT_EQ(files_in(root + "/out"), (std::vector<std::string>{"door_converted.mp4", "export"}));
+}
+
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
 {
     const std::string root = scratch_dir("batch/bad_arguments");
@@ -759,6 +821,8 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         {"verify with --evidence", {"--verify", "--evidence", clip}, "--evidence"},
         {"verify with --dry-run", {"--verify", "--dry-run", clip}, "--dry-run"},
         {"verify with --report", {"--verify", "--report", root + "/r.json", clip}, "--report"},
+        {"verify with --force", {"--verify", "--force", clip}, "--force"},
+        {"keep folders without an output", {"--keep-folders", clip}, "--keep-folders needs --output"},
     };
     fs::remove(root + "/pipe.ts");
     ASSERT_EQ(mkfifo((root + "/pipe.ts").c_str(), 0600), 0);

@@ -734,4 +734,30 @@ TEST(BatchOptions, AnOutputFolderThatCannotBeWrittenIsRefusedBeforeAnything)
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+TEST(BatchPlan, KeptFoldersStartAtTheFolderGivenItself)
+{
+    const std::string root = scratch_dir("batch_parts/subfolders");
+    fs::create_directories(root + "/export/nvr1/day2");
+    fs::copy_file(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs), root + "/export/nvr1/day2/cam01.ts");
+    struct Case {
+        std::string given, subfolder, output;
+    };
+    const Case cases[] = {
+        {root + "/export", "export/nvr1/day2", "/out/export/nvr1/day2/cam01_converted.mp4"},
+        {root + "/export/", "export/nvr1/day2", "/out/export/nvr1/day2/cam01_converted.mp4"},
+        {root + "/export/nvr1/day2", "day2", "/out/day2/cam01_converted.mp4"},
+        // Named by itself, a file has no folders to keep.
+        {root + "/export/nvr1/day2/cam01.ts", "", "/out/cam01_converted.mp4"},
+    };
+    for (const Case &c : cases) {
+        std::vector<BatchJob> jobs = collect_sources({c.given});
+        ASSERT_EQ(jobs.size(), 1u) << c.given;
+        EXPECT_EQ(jobs[0].subfolder, c.subfolder) << c.given;
+        EXPECT_EQ(output_folder_for(jobs[0], root + "/out", true) + "/cam01_converted.mp4", root + c.output) << c.given;
+        // Without --keep-folders, or without --output, the folders play no part.
+        EXPECT_EQ(output_folder_for(jobs[0], root + "/out", false), root + "/out") << c.given;
+        EXPECT_EQ(output_folder_for(jobs[0], "", true), root + "/export/nvr1/day2") << c.given;
+    }
+}
+
 } // namespace

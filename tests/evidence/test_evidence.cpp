@@ -9,11 +9,13 @@
 #include "fixture_gen.h"
 #include "fixture_io.h"
 #include "recording_time.h"
+#include "source_mark.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -318,4 +320,40 @@ TEST(EvidenceRecord, CheckedAgainEachFileIsIntactChangedOrMissing)
               AVERROR_INVALIDDATA);
     EXPECT_EQ(error, "is not an evidence record");
     EXPECT_TRUE(files.empty());
+}
+
+// ---- the source's mark ----------------------------------------------------------------------
+
+TEST(SourceMark, AnOutputIsKnownAsItsRecordingsOnlyByNameSizeAndTime)
+{
+    const std::string dir = scratch_dir("evidence/source_mark");
+    const std::string source = dir + "/cam01.ts";
+    fs::copy_file(fixtures::fixture_path(FixtureKind::H264AacTs), source);
+    ConversionChoices marked;
+    marked.mark_source = true;
+    const std::string mark = source_mark(source);
+    ASSERT_EQ(mark.rfind("wardline source: name=cam01.ts; size=", 0), 0u) << mark;
+    std::vector<std::string> expected = converter_arguments(source, dir + "/out.mp4");
+    expected.insert(expected.end() - 1, {"-metadata", "comment=" + mark});
+    EXPECT_EQ(plan_conversion(source, dir + "/out.mp4", marked).words, expected);
+
+    fs::create_directories(dir + "/out");
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), "");
+    // Named by the rule but made from another recording, or not by the rule.
+    convert(fixtures::fixture_path(FixtureKind::H264AacTs), dir + "/out/cam01_converted.mp4", marked);
+    fs::copy_file(dir + "/out/cam01_converted.mp4", dir + "/out/cam01_converted_x.mp4");
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), "");
+    // Its own output, under a later number of the rule, and without the mark.
+    convert(source, dir + "/out/cam01_converted_1.mp4", ConversionChoices());
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), "");
+    convert(source, dir + "/out/cam01_converted_2.mp4", marked);
+    EXPECT_EQ(output_source_mark(dir + "/out/cam01_converted_2.mp4"), mark);
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), dir + "/out/cam01_converted_2.mp4");
+    // The recording changed since: a microsecond of its time is enough.
+    const auto time = fs::last_write_time(source);
+    fs::last_write_time(source, time + std::chrono::microseconds(1));
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), "");
+    fs::last_write_time(source, time);
+    EXPECT_EQ(earlier_output_of(source, dir + "/out"), dir + "/out/cam01_converted_2.mp4");
+    EXPECT_EQ(source_mark(dir + "/missing.ts"), "");
 }
