@@ -100,7 +100,7 @@ JobRun run_batch(const std::vector<std::string> &args, const std::string &dir, s
 JobRun run_job(const std::string &source, const std::string &output, const std::string &dir,
             std::function<bool()> prepare = {})
 {
-    return run_batch({"--single-job", "3", source, output}, dir, std::move(prepare));
+    return run_batch({"--single-job", "3", source, output, ""}, dir, std::move(prepare));
 }
 
 std::string end_of(const JobRun &run)
