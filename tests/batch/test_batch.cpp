@@ -684,6 +684,49 @@ TEST(BatchCommand, SearchNamesAFileTooSlowToReadAndStaysQuietAboutTheRest)
     EXPECT_EQ(run.err, "wardline-convert: " + root + "/in/tags.mp4: too slow to read as media (more than 5 s); skipped\n");
 }
 
+TEST(BatchCommand, KeptPicturesAndEvidenceRecordsAreToldAndTheRecordsCheckAgain)
+{
+    const std::string root = scratch_dir("batch/evidence");
+    const std::string in = root + "/export";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01.ts");
+    copy_fixture(FixtureKind::Mpeg4AlawMkv, in + "/cam02.mkv");
+    copy_fixture(FixtureKind::AacM4a, in + "/intercom.m4a");
+    fs::create_directories(root + "/out");
+    const std::string report = root + "/report.json";
+    const BatchRun run =
+        run_batch({"--keep-video", "--evidence", "--output", root + "/out", "--report", report, in}, root);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("3 converted, 3 evidence records written"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("cam01_converted.mp4 (0:02 of media"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("; picture kept; evidence record written)"), std::string::npos) << run.out;
+    const json r = read_report(report);
+    const json *kept = entry_for(r, in + "/cam01.ts");
+    const json *converted = entry_for(r, in + "/cam02.mkv");
+    const json *sound = entry_for(r, in + "/intercom.m4a");
+    ASSERT_TRUE(kept && converted && sound);
+    EXPECT_EQ(kept->at("picture"), "kept");
+    EXPECT_FALSE(kept->contains("picture_not_kept_because"));
+    EXPECT_EQ(converted->at("picture"), "converted");
+    EXPECT_NE(converted->at("picture_not_kept_because").get<std::string>(), "");
+    // A recording without a picture has none to keep.
+    EXPECT_FALSE(sound->contains("picture"));
+    for (const json *e : {kept, converted, sound})
+        EXPECT_TRUE(fs::exists(e->at("evidence").get<std::string>())) << e->at("source");
+
+    const BatchRun intact = run_batch({"--verify", root + "/out"}, root);
+    EXPECT_EQ(intact.status, 0) << intact.out << intact.err;
+    EXPECT_NE(intact.err.find("6 of 6 files intact (3 records)"), std::string::npos) << intact.err;
+    fs::remove(in + "/cam02.mkv");
+    const BatchRun missing = run_batch({"--verify", root + "/out"}, root);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("  missing  source " + in + "/cam02.mkv"), std::string::npos) << missing.out;
+    // No record to check is no success either.
+    fs::create_directories(root + "/empty");
+    const BatchRun none = run_batch({"--verify", root + "/empty"}, root);
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("no evidence record found"), std::string::npos) << none.err;
+}
+
 TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
 {
     const std::string root = scratch_dir("batch/bad_arguments");
@@ -710,6 +753,12 @@ TEST(BatchCommand, BadCommandLinesExitTwoWithAMessage)
         // Opened to be probed, a pipe would be drained, or waited on for ever.
         {"source is a named pipe", {"--dry-run", root + "/pipe.ts"}, "pipe.ts is a named pipe, not a recording file"},
         {"source is a device", {"--dry-run", "/dev/zero"}, "/dev/zero is a device, not a recording file"},
+        // Checking records converts nothing: conversion options make no sense with it.
+        {"verify with --output", {"--verify", "--output", root, clip}, "--output"},
+        {"verify with --keep-video", {"--verify", "--keep-video", clip}, "--keep-video"},
+        {"verify with --evidence", {"--verify", "--evidence", clip}, "--evidence"},
+        {"verify with --dry-run", {"--verify", "--dry-run", clip}, "--dry-run"},
+        {"verify with --report", {"--verify", "--report", root + "/r.json", clip}, "--report"},
     };
     fs::remove(root + "/pipe.ts");
     ASSERT_EQ(mkfifo((root + "/pipe.ts").c_str(), 0600), 0);

@@ -11,6 +11,7 @@
 #include "media_scan.h"
 #include "output_naming.h"
 #include "printable.h"
+#include "single_job.h"
 
 #include <gtest/gtest.h>
 
@@ -639,6 +640,24 @@ TEST(BatchOptions, DefaultJobsFollowTheCoresAndTheMemory)
     };
     for (const Case &c : cases)
         EXPECT_EQ(job_count_for(c.cores, c.available), c.expected) << c.cores << " cores, " << c.available << " bytes";
+}
+
+TEST(BatchParts, ChoicesReachAConversionProcessAsTheyWereGiven)
+{
+    for (bool keep : {false, true})
+        for (bool evidence : {false, true}) {
+            ConversionChoices c;
+            c.keep_video = keep;
+            c.evidence = evidence;
+            const ConversionChoices back = choices_from_argument(choices_argument(c));
+            EXPECT_EQ(back.keep_video, keep) << choices_argument(c);
+            EXPECT_EQ(back.evidence, evidence) << choices_argument(c);
+        }
+    // Words it does not know, or near misses, choose nothing.
+    for (const char *text : {"", ",", "keep", "keep-videos", "evidence2", "Evidence"}) {
+        const ConversionChoices c = choices_from_argument(text);
+        EXPECT_FALSE(c.keep_video || c.evidence) << text;
+    }
 }
 
 } // namespace
