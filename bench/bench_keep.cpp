@@ -3,19 +3,19 @@
 //
 //  one recording  a generated 1080p25 H.264 + AAC MPEG-TS recording of `seconds`
 //                 (default 30; 3600 works, and takes a while to generate) kept
-//                 (the look at its first pictures, then the kept words: picture
-//                 copied, sound copied) and converted with the converter's twelve
-//                 words. Prints both times and the ratio.
+//                 through run_conversion (keep_video and evidence: the look at its
+//                 first pictures, the picture and sound copied, both files hashed)
+//                 and converted with the converter's twelve words. Prints both
+//                 times and the ratio.
 //  a folder       `clips` (default 8) 30-second recordings of the same kind in one
 //                 folder, each kept in turn: files a minute.
 //
 // Prints figures only; nothing is asserted.
 #include "fixture_gen.h"
-#include "ffmpeg_exec.h"
-#include "keep_video.h"
+#include "conversion.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 #include <cstdio>
@@ -48,30 +48,22 @@ int run_words(const std::vector<std::string> &words)
     return ffmpeg_exec_observed(int(argv.size()), argv.data(), &observer, &outcome);
 }
 
-KeepDecision look_at(const std::string &path)
-{
-    AVFormatContext *ic = nullptr;
-    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0)
-        throw std::runtime_error("cannot open " + path);
-    KeepDecision d;
-    if (avformat_find_stream_info(ic, nullptr) >= 0)
-        d = decide_keep_video(ic);
-    avformat_close_input(&ic);
-    return d;
-}
-
-// The look at the recording and the kept words; false when it is not kept.
+// One recording as the converter keeps it: the plan (the look at its first
+// pictures), the kept words and the evidence record (both files hashed); false
+// when it failed or was not kept.
 bool keep(const std::string &source, const std::string &output)
 {
-    const KeepDecision d = look_at(source);
-    if (!d.keep_video) {
-        fprintf(stderr, "%s is not kept: %s\n", source.c_str(), d.refusal.c_str());
-        return false;
-    }
-    const std::vector<std::string> words = {"ffmpeg", "-nostats", "-i", file_path_argument(source),
-                                            "-c:v", "copy", "-c:a", d.copy_audio ? "copy" : "aac",
-                                            "-strict", "-2", file_path_argument(output)};
-    return run_words(words) == 0;
+    ConversionChoices choices;
+    choices.keep_video = true;
+    choices.evidence = true;
+    RunObserver observer;
+    ConversionResult result;
+    const int status = run_conversion(source, output, choices, observer, &result);
+    if (!result.plan.video_kept)
+        fprintf(stderr, "%s is not kept: %s\n", source.c_str(), result.plan.keep_refusal.c_str());
+    if (!result.evidence_error.empty())
+        fprintf(stderr, "%s: no evidence record: %s\n", source.c_str(), result.evidence_error.c_str());
+    return status == 0 && result.plan.video_kept && !result.evidence_path.empty();
 }
 
 double timed(const std::function<bool()> &work, const char *what)
