@@ -695,6 +695,13 @@ void advance_copied_stream(InStream *ist, const AVPacket *pkt)
     ist->next_pts = ist->next_dts;
 }
 
+bool copied_stream_reorders(const InStream *ist)
+{
+    const AVCodecParameters *par = ist->st->codecpar;
+    return par->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (par->video_delay > 0 || (ist->dec_ctx && ist->dec_ctx->has_b_frames > 0));
+}
+
 void copy_packet(OutStream *ost, InStream *ist, const AVPacket *pkt)
 {
     OutFile *of = output_files[ost->file_index];
@@ -733,6 +740,10 @@ void copy_packet(OutStream *ost, InStream *ist, const AVPacket *pkt)
         out->dts = av_sat_sub64(av_rescale_q(ist->dts, AV_TIME_BASE_Q, out_tb), start);
     else
         out->dts = AV_NOPTS_VALUE;
+    // A packet without a presentation time (a raw stream's) is shown when it
+    // is decoded, unless its stream reorders pictures.
+    if (out->pts == AV_NOPTS_VALUE && !copied_stream_reorders(ist))
+        out->pts = out->dts;
     out->duration = av_rescale_q(pkt->duration, in_tb, out_tb);
     mux_packet(of, ost, out);
     av_packet_free(&out);

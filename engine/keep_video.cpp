@@ -1,114 +1,293 @@
 // Whether a recording's picture can be copied unchanged into the converter's
-// MP4. See keep_video.h; called by plan_conversion.
+// MP4 ("keep the original picture"): only H.264 that ordinary players open
+// (constrained baseline, main or high profile, 8-bit 4:2:0, progressive, level
+// 5.1 at most and a picture level 5.1 holds), and not a stream whose pictures
+// are shown out of their stored order without times to say that order (raw
+// H.264 with B-frames). The stream looked at is the one
+// the run's automatic selection takes (stream_choice.h); its first pictures are
+// decoded to see what stream headers may not say. Anything else is converted,
+// with the reason in a few plain words.
+//
+// Called by plan_conversion (conversion.cpp) on a recording it has opened, and
+// by the keep tests.
 #include "keep_video.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
-}
+#include "av.h"
+#include "input_guard.h"
+#include "stream_choice.h"
+#include "transcode.h"
 
-#include <cctype>
-#include <cstdio>
+#include <string>
 
 namespace {
 
-constexpr int kHighestLevel = 51;
+// How far the look at the first pictures may go: enough to pass the start of a
+// recording cut in the middle of a group of pictures (up to 10 s of a 25 fps
+// camera), little enough to stay quick on any file.
+constexpr int kPicturesLooked = 4;
+constexpr int kMostPacketsRead = 300;
+constexpr int64_t kMostBytesRead = 16 << 20;
 
-// The picture stream the engine's automatic choice takes: the largest picture,
-// cover art last.
+// What the first decoded pictures showed.
+struct FirstPictures {
+    int decoded = 0;
+    bool interlaced = false;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    int profile = FF_PROFILE_UNKNOWN;
+    int level = FF_LEVEL_UNKNOWN;
+    bool timed = false; // a packet carried its presentation time
+    int reordered = 0;  // pictures the decoder holds back for reordering
+};
+
+std::string picture_is(AVCodecID id)
+{
+    switch (id) {
+    case AV_CODEC_ID_HEVC: return "the picture is HEVC";
+    case AV_CODEC_ID_MJPEG: return "the picture is MJPEG";
+    case AV_CODEC_ID_MPEG1VIDEO: return "the picture is MPEG-1";
+    case AV_CODEC_ID_MPEG2VIDEO: return "the picture is MPEG-2";
+    case AV_CODEC_ID_MPEG4: return "the picture is MPEG-4 Part 2";
+    case AV_CODEC_ID_H263: return "the picture is H.263";
+    default: break;
+    }
+    const AVCodecDescriptor *desc = avcodec_descriptor_get(id);
+    std::string name = desc ? desc->name : "of an unknown kind";
+    for (char &c : name)
+        c = char(av_toupper((unsigned char)c));
+    return "the picture is " + name;
+}
+
 int chosen_video_stream(const AVFormatContext *ic)
 {
+    // The converter's MP4 muxer takes any picture, attached ones as the smallest.
     int best = -1;
-    int64_t best_area = -1;
+    int64_t best_rank = 0;
     for (unsigned i = 0; i < ic->nb_streams; i++) {
-        const AVStream *st = ic->streams[i];
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            continue;
-        const int64_t area = int64_t(st->codecpar->width) * st->codecpar->height;
-        if (area > best_area) {
+        const int64_t rank = video_choice_rank(ic->streams[i], false, false);
+        if (rank > best_rank) {
+            best_rank = rank;
             best = int(i);
-            best_area = area;
         }
     }
     return best;
 }
 
-std::string codec_refusal(const AVCodecParameters *par)
+int chosen_audio_stream(const AVFormatContext *ic)
 {
-    if (par->codec_id == AV_CODEC_ID_H264)
-        return "";
-    const AVCodecDescriptor *desc = avcodec_descriptor_get(par->codec_id);
-    std::string name = desc ? desc->name : "unknown";
-    for (char &c : name)
-        c = char(toupper(static_cast<unsigned char>(c)));
-    if (par->codec_id == AV_CODEC_ID_MPEG2VIDEO)
-        name = "MPEG-2";
-    return "the picture is " + name;
+    int best = -1, best_rank = 0;
+    for (unsigned i = 0; i < ic->nb_streams; i++) {
+        const int rank = audio_choice_rank(ic->streams[i]);
+        if (rank > best_rank) {
+            best_rank = rank;
+            best = int(i);
+        }
+    }
+    return best;
 }
 
-std::string profile_refusal(const AVCodecParameters *par)
+int open_picture_decoder(const AVStream *st, AVCodecContext **out)
 {
-    switch (par->profile) {
-    case FF_PROFILE_H264_CONSTRAINED_BASELINE:
-    case FF_PROFILE_H264_MAIN:
-    case FF_PROFILE_H264_HIGH:
-        return "";
-    default:
-        break;
+    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return AVERROR_DECODER_NOT_FOUND;
+    AVCodecContext *dec = avcodec_alloc_context3(codec);
+    if (!dec)
+        return AVERROR(ENOMEM);
+    int ret = avcodec_parameters_to_context(dec, st->codecpar);
+    AVDictionary *opts = nullptr;
+    if (ret >= 0)
+        ret = limit_decoder_options(&opts);
+    if (ret >= 0) {
+        av_dict_set(&opts, "threads", "1", 0);
+        ret = avcodec_open2(dec, codec, &opts);
     }
-    const char *name = avcodec_profile_name(par->codec_id, par->profile);
+    av_dict_free(&opts);
+    if (ret < 0)
+        avcodec_free_context(&dec);
+    *out = dec;
+    return ret;
+}
+
+// Takes the frames the decoder has ready; 1 when enough pictures were seen.
+int take_pictures(AVCodecContext *dec, AVFrame *frame, FirstPictures *seen)
+{
+    while (avcodec_receive_frame(dec, frame) >= 0) {
+        if (seen->decoded++ == 0)
+            seen->format = AVPixelFormat(frame->format);
+        if (frame->interlaced_frame)
+            seen->interlaced = true;
+        av_frame_unref(frame);
+        if (seen->decoded >= kPicturesLooked)
+            return 1;
+    }
+    return 0;
+}
+
+// Reads packets of stream `index` only, within the bounds above, and decodes
+// them (draining the decoder at the bounds, so a stream with reordering still
+// shows its pictures).
+int decode_first_pictures(AVFormatContext *ic, int index, AVCodecContext *dec, FirstPictures *seen)
+{
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    if (!pkt || !frame) {
+        av_packet_free(&pkt);
+        av_frame_free(&frame);
+        return AVERROR(ENOMEM);
+    }
+    const int64_t start = ic->pb ? avio_tell(ic->pb) : 0;
+    int packets = 0, enough = 0;
+    while (!enough && packets < kMostPacketsRead) {
+        if (ic->pb && avio_tell(ic->pb) - start > kMostBytesRead)
+            break;
+        if (av_read_frame(ic, pkt) < 0)
+            break;
+        if (pkt->stream_index == index) {
+            packets++;
+            seen->timed = seen->timed || pkt->pts != AV_NOPTS_VALUE;
+            // Damaged data is no verdict: the next packets may decode.
+            avcodec_send_packet(dec, pkt);
+            enough = take_pictures(dec, frame, seen);
+        }
+        av_packet_unref(pkt);
+    }
+    if (!enough && avcodec_send_packet(dec, nullptr) >= 0)
+        take_pictures(dec, frame, seen);
+    seen->profile = dec->profile;
+    seen->level = dec->level;
+    seen->reordered = FFMAX(dec->has_b_frames, ic->streams[index]->codecpar->video_delay);
+    av_packet_free(&pkt);
+    av_frame_free(&frame);
+    return 0;
+}
+
+// Moves the recording back to its start for whoever reads it next.
+void rewind_recording(AVFormatContext *ic)
+{
+    const int64_t start = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
+    if (avformat_seek_file(ic, -1, INT64_MIN, start, start, 0) >= 0)
+        return;
+    if (av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) < 0)
+        av_log(nullptr, AV_LOG_VERBOSE, "Could not move back to the start of the recording\n");
+}
+
+int look_at_first_pictures(AVFormatContext *ic, int index, FirstPictures *seen)
+{
+    AVCodecContext *dec = nullptr;
+    int ret = open_picture_decoder(ic->streams[index], &dec);
+    if (ret < 0)
+        return ret;
+    // Only the picture is read while looking.
+    AVDiscard *was = static_cast<AVDiscard *>(av_calloc(ic->nb_streams, sizeof(AVDiscard)));
+    if (!was) {
+        avcodec_free_context(&dec);
+        return AVERROR(ENOMEM);
+    }
+    for (unsigned i = 0; i < ic->nb_streams; i++) {
+        was[i] = ic->streams[i]->discard;
+        if (int(i) != index)
+            ic->streams[i]->discard = AVDISCARD_ALL;
+    }
+    ret = decode_first_pictures(ic, index, dec, seen);
+    for (unsigned i = 0; i < ic->nb_streams; i++)
+        ic->streams[i]->discard = was[i];
+    av_free(was);
+    avcodec_free_context(&dec);
+    rewind_recording(ic);
+    return ret;
+}
+
+std::string profile_refusal(int profile)
+{
+    if (profile == FF_PROFILE_H264_CONSTRAINED_BASELINE || profile == FF_PROFILE_H264_MAIN ||
+        profile == FF_PROFILE_H264_HIGH)
+        return "";
+    const char *name = avcodec_profile_name(AV_CODEC_ID_H264, profile);
     return std::string("the H.264 profile (") + (name ? name : "unknown") + ") is not one players open";
 }
 
-std::string format_refusal(const AVCodecParameters *par)
+std::string sample_refusal(AVPixelFormat format)
 {
-    const AVPixelFormat format = AVPixelFormat(par->format);
-    if (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P)
-        return "";
     const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
-    if (desc && desc->comp[0].depth > 8)
+    if (!desc)
+        return "the picture's sample format is unknown";
+    if (desc->comp[0].depth != 8)
         return "the picture has " + std::to_string(desc->comp[0].depth) + "-bit samples";
-    return "the picture is not 4:2:0";
+    if (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P)
+        return "the picture is not 4:2:0";
+    return "";
 }
 
-std::string level_refusal(const AVCodecParameters *par)
+double picture_rate(const AVStream *st)
 {
-    if (par->level <= 0)
-        return "the picture's H.264 level is unknown";
-    if (par->level <= kHighestLevel)
-        return "";
-    char level[16];
-    snprintf(level, sizeof(level), "%d.%d", par->level / 10, par->level % 10);
-    return std::string("the picture's level (") + level + ") is beyond what players open";
+    AVRational rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
+                                                                               : st->r_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
 }
 
-std::string scan_refusal(const AVCodecParameters *par)
+std::string level_refusal(int level, const AVStream *st)
 {
-    if (par->field_order == AV_FIELD_UNKNOWN || par->field_order == AV_FIELD_PROGRESSIVE)
-        return "";
-    return "the picture is interlaced";
+    if (level > 51) {
+        char text[32];
+        snprintf(text, sizeof(text), "%d.%d", level / 10, level % 10);
+        return std::string("the picture's level (") + text + ") is beyond what players open";
+    }
+    const AVCodecParameters *par = st->codecpar;
+    int fit_w, fit_h;
+    if (h264_fit_to_level_51(par->width, par->height, picture_rate(st), &fit_w, &fit_h))
+        return "the picture (" + std::to_string(par->width) + "x" + std::to_string(par->height) +
+               ") is beyond what level 5.1 holds";
+    return "";
+}
+
+// The reason the H.264 stream `index` cannot be kept, "" when it can.
+std::string h264_refusal(AVFormatContext *ic, int index)
+{
+    FirstPictures seen;
+    const int ret = look_at_first_pictures(ic, index, &seen);
+    if (ret < 0 || seen.decoded == 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = "no picture came out";
+        if (ret < 0)
+            av_strerror(ret, text, sizeof(text));
+        av_log(nullptr, AV_LOG_VERBOSE, "The first pictures of stream #%d could not be decoded: %s\n", index,
+               text);
+        return "the picture's start could not be decoded";
+    }
+    std::string refusal = sample_refusal(seen.format);
+    if (refusal.empty() && seen.interlaced)
+        refusal = "the picture is interlaced";
+    if (refusal.empty())
+        refusal = profile_refusal(seen.profile);
+    if (refusal.empty())
+        refusal = level_refusal(seen.level, ic->streams[index]);
+    // Pictures shown in another order than stored need their presentation
+    // times, which a raw stream does not carry; in order, the stored order is
+    // the shown one.
+    if (refusal.empty() && !seen.timed && seen.reordered > 0)
+        refusal = "the recording's picture has no timestamps";
+    return refusal;
 }
 
 } // namespace
 
 KeepDecision decide_keep_video(AVFormatContext *ic)
 {
-    KeepDecision d;
-    d.video_stream = chosen_video_stream(ic);
-    if (d.video_stream < 0) {
-        d.refusal = "the recording has no picture";
-        return d;
+    KeepDecision decision;
+    decision.video_stream = chosen_video_stream(ic);
+    if (decision.video_stream < 0) {
+        decision.refusal = "the recording has no picture";
+        return decision;
     }
-    const AVCodecParameters *par = ic->streams[d.video_stream]->codecpar;
-    for (const std::string &refusal :
-         {codec_refusal(par), profile_refusal(par), format_refusal(par), level_refusal(par), scan_refusal(par)})
-        if (!refusal.empty()) {
-            d.refusal = refusal;
-            return d;
-        }
-    d.keep_video = true;
-    const int audio = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    d.copy_audio = audio >= 0 && ic->streams[audio]->codecpar->codec_id == AV_CODEC_ID_AAC;
-    return d;
+    const AVStream *st = ic->streams[decision.video_stream];
+    if (st->codecpar->codec_id != AV_CODEC_ID_H264)
+        decision.refusal = picture_is(st->codecpar->codec_id);
+    else if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        decision.refusal = "the recording's only picture is a still image";
+    else
+        decision.refusal = h264_refusal(ic, decision.video_stream);
+    decision.keep_video = decision.refusal.empty();
+    const int audio = chosen_audio_stream(ic);
+    decision.copy_audio =
+        decision.keep_video && audio >= 0 && ic->streams[audio]->codecpar->codec_id == AV_CODEC_ID_AAC;
+    return decision;
 }

@@ -9,6 +9,7 @@
 #include "output_internal.h"
 #include "observe.h"
 #include "output_naming.h"
+#include "stream_choice.h"
 
 #include "platform.h"
 
@@ -45,6 +46,26 @@ const char *local_file_path(const char *url)
     const char *path = url;
     av_strstart(url, "file:", &path);
     return path;
+}
+
+// ---- the automatic selection's ranks (stream_choice.h) ----------------------------
+
+int64_t video_choice_rank(const AVStream *st, bool pictures_only, bool leave_out_attached)
+{
+    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return 0;
+    bool attached = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
+    if ((pictures_only && !attached) || (attached && leave_out_attached))
+        return 0;
+    if (attached && !pictures_only)
+        return 1;
+    return FFMAX(int64_t(st->codecpar->width) * st->codecpar->height, 0);
+}
+
+int audio_choice_rank(const AVStream *st)
+{
+    const AVCodecParameters *par = st->codecpar;
+    return par->codec_type == AVMEDIA_TYPE_AUDIO ? FFMAX(par->ch_layout.nb_channels, 0) : 0;
 }
 
 namespace {
@@ -378,19 +399,12 @@ int pick_video_source(AVFormatContext *oc)
     bool pictures_only =
         avformat_query_codec(oc->oformat, oc->oformat->video_codec, 0) == MKTAG('A', 'P', 'I', 'C');
     int best = -1;
-    int64_t best_area = 0;
+    int64_t best_rank = 0;
     for (int i = 0; i < nb_input_streams; i++) {
-        const AVStream *st = input_streams[i]->st;
-        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-            continue;
-        bool attached = st->disposition & AV_DISPOSITION_ATTACHED_PIC;
-        if ((pictures_only && !attached) || (attached && leave_out_attached_pictures))
-            continue;
-        int64_t area = int64_t(st->codecpar->width) * st->codecpar->height;
-        if (attached && !pictures_only)
-            area = 1;
-        if (area > best_area) {
-            best_area = area;
+        const int64_t rank =
+            video_choice_rank(input_streams[i]->st, pictures_only, leave_out_attached_pictures != 0);
+        if (rank > best_rank) {
+            best_rank = rank;
             best = i;
         }
     }
@@ -401,9 +415,9 @@ int pick_audio_source(void)
 {
     int best = -1, best_channels = 0;
     for (int i = 0; i < nb_input_streams; i++) {
-        const AVCodecParameters *par = input_streams[i]->st->codecpar;
-        if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->ch_layout.nb_channels > best_channels) {
-            best_channels = par->ch_layout.nb_channels;
+        const int channels = audio_choice_rank(input_streams[i]->st);
+        if (channels > best_channels) {
+            best_channels = channels;
             best = i;
         }
     }
