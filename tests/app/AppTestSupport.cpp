@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "TextIds.h"
@@ -314,6 +315,10 @@ WindowParts::WindowParts(TranscoderWin *w)
     ok = bar ? qobject_cast<QAbstractButton *>(bar->button(VelaBottomBar::Ok)) : nullptr;
     mask = w->findChild<VelaLoadingMask *>();
     progressBox = mask ? mask->LoadingWidget() : nullptr;
+    options = w->findChild<ConversionOptions *>();
+    keepVideo = options ? options->KeepVideoBox() : nullptr;
+    evidence = options ? options->EvidenceBox() : nullptr;
+    choiceNotes = w->findChild<VelaNoteLabel *>();
 }
 
 bool WindowParts::StatusShown() const

@@ -16,8 +16,10 @@
 #include "VelaFileButton.h"
 #include "ffmpeg_exec.h"
 
+class ConversionOptions;
 class ConverterMsgBox;
 class QAbstractButton;
+class QCheckBox;
 class TranscoderWin;
 class VelaBottomBar;
 class VelaElideLabel;
@@ -25,6 +27,7 @@ class VelaLineEdit;
 class VelaLoadingMask;
 class VelaLoadingWidget;
 class VelaIconButton;
+class VelaNoteLabel;
 
 // An engine that records what it was given instead of converting. A run writes an
 // empty file at its last argument when it succeeds (so the window's next output name
@@ -144,6 +147,10 @@ struct WindowParts {
     QAbstractButton *ok;
     VelaLoadingMask *mask;
     VelaLoadingWidget *progressBox;    // the mask's box
+    ConversionOptions *options;
+    QCheckBox *keepVideo;
+    QCheckBox *evidence;
+    VelaNoteLabel *choiceNotes;        // what became of the choices
 
     bool StatusShown() const;
     QString StatusText() const;
