@@ -109,18 +109,37 @@ std::string clock_text(double seconds)
     return text;
 }
 
+namespace {
+
+// "; picture kept; evidence record written", or what went otherwise.
+std::string handling_text(const JobHandling &h)
+{
+    std::string text;
+    if (h.picture == "kept")
+        text += "; picture kept";
+    else if (!h.picture.empty())
+        text += "; picture converted: " + printable_text(h.picture_reason);
+    if (!h.evidence.empty())
+        text += "; evidence record written";
+    else if (!h.evidence_error.empty())
+        text += "; no evidence record: " + printable_text(h.evidence_error);
+    return text;
+}
+
+} // namespace
+
 std::string finished_line(const BatchJob &job, const JobResult &result)
 {
     switch (result.status) {
     case JobStatus::Converted:
         return "converted: " + printable_text(job.source) + " -> " + printable_text(job.output) + " (" + clock_text(result.media_us / kMicroseconds) +
-               " of media in " + fixed(result.seconds, 1) + " s)";
+               " of media in " + fixed(result.seconds, 1) + " s" + handling_text(result.handling) + ")";
     case JobStatus::Partial: {
         std::string problems;
         for (const std::string &p : result.problems)
             problems += (problems.empty() ? "" : "; ") + p;
         return "partial: " + printable_text(job.source) + " -> " + printable_text(job.output) + ": " +
-               printable_text(problems);
+               printable_text(problems) + handling_text(result.handling);
     }
     case JobStatus::Failed:
         return "failed: " + printable_text(job.source) + ": " + printable_text(result.reason);
@@ -170,9 +189,11 @@ std::string skipped_line(const SkippedFile &skipped)
 std::string summary_text(const std::vector<JobResult> &results, const std::vector<SkippedFile> &skipped)
 {
     size_t converted = 0, partial = 0, failed = 0, stopped = 0, not_started = 0, listed = 0, others = 0;
+    size_t records = 0;
     for (const SkippedFile &s : skipped)
         (s.listed ? listed : others)++;
     for (const JobResult &r : results) {
+        records += !r.handling.evidence.empty();
         partial += r.status == JobStatus::Partial;
         converted += r.status == JobStatus::Converted;
         failed += r.status == JobStatus::Failed;
@@ -194,6 +215,7 @@ std::string summary_text(const std::vector<JobResult> &results, const std::vecto
     add(not_started, "not started");
     add(listed, "skipped");
     add(others, others == 1 ? "other file" : "other files");
+    add(records, records == 1 ? "evidence record written" : "evidence records written");
     return text;
 }
 

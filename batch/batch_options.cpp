@@ -27,7 +27,9 @@ const char kHead[] = R"(NAME
     wardline-convert - convert many recordings to MP4 files that ordinary players open
 
 SYNOPSIS
-    wardline-convert [--output DIR] [--jobs N] [--report FILE] [--dry-run] FILE|FOLDER...
+    wardline-convert [--output DIR] [--jobs N] [--report FILE] [--dry-run]
+                     [--keep-video] [--evidence] FILE|FOLDER...
+    wardline-convert --verify RECORD|FOLDER...
 
 DESCRIPTION
     Converts every recording it is given, and every recording found in the folders
@@ -48,6 +50,20 @@ DESCRIPTION
     "<name>_converted_<n>.mp4" when that name is taken. Existing files are never
     replaced, and two conversions of one run never pick the same name.
 
+    With --keep-video, a recording whose picture is H.264 that ordinary players
+    open (8-bit 4:2:0, progressive, level up to 5.1; constrained baseline, main
+    or high profile) keeps its picture bit for bit, with its timing; its sound
+    becomes AAC (AAC is copied). Any other picture is converted as usual, and
+    the line and the report say why. With --evidence, each output gets
+    "<output>.evidence.json" beside it: the source's and the output's paths,
+    sizes and SHA-256, the program and library versions, the engine's words,
+    start and end (UTC), the durations, how each stream was handled, the
+    problems found, the recording's time and where it came from, host and user.
+    --verify checks such records later.
+
+    Every output keeps the recording's time as its creation time: the source's
+    own creation time, or the wall-clock time a DAV recorder stamped on it.
+
     Conversions run in separate processes, up to --jobs at once. A failed
     conversion leaves no output and does not stop the others. On a terminal, one
     line per running conversion and an overall line with the time left are
@@ -65,6 +81,8 @@ EXIT STATUS
          damaged recording), a file that looks like a recording (or could not
          be read) was skipped, or no recording was found
     2    the command line cannot be used (the message says why)
+    With --verify: 0 when every file of every record is intact, 1 when one is
+    changed or missing, a record cannot be read, or no record was found.
     128+n    stopped by signal n (130 for Ctrl-C); the report lists what was done
 
 EXAMPLES
@@ -77,6 +95,10 @@ EXAMPLES
         {source, output, status, reason, kind, duration, expected_duration,
         problems, seconds} per file: status is converted, partial, failed,
         stopped, not started or skipped.
+
+    wardline-convert --keep-video --evidence --output /srv/case42 export/
+        Keeps the pictures that play everywhere, with an evidence record beside
+        each output; later, wardline-convert --verify /srv/case42 checks them.
 
     wardline-convert --dry-run --output out/ export/
         Lists the output each recording would get, and writes nothing.
@@ -224,7 +246,23 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
                    "expected_duration, problems, seconds} to FILE")
         ->type_name("FILE")
         ->check(kReportPathUsable);
-    app.add_flag("-n,--dry-run", options->dry_run, "List each source and the output it would get; write nothing");
+    CLI::Option *dry = app.add_flag("-n,--dry-run", options->dry_run,
+                                    "List each source and the output it would get; write nothing");
+    CLI::Option *keep = app.add_flag("--keep-video", options->keep_video,
+                                     "Copy the picture unchanged when it is H.264 that ordinary players open "
+                                     "(8-bit 4:2:0, progressive, level up to 5.1); sound becomes AAC");
+    CLI::Option *evidence = app.add_flag("--evidence", options->evidence,
+                                         "Write <output>.evidence.json beside each output: both files' SHA-256, "
+                                         "what was done, when and by whom");
+    app.add_flag("--verify", options->verify,
+                 "Check evidence records (files, or folders searched for *.evidence.json) against the files "
+                 "they name: intact, changed or missing; convert nothing")
+        ->excludes(dry)
+        ->excludes(keep)
+        ->excludes(evidence)
+        ->excludes("--output")
+        ->excludes("--report")
+        ->excludes("--jobs");
 
     try {
         app.parse(argc, argv);

@@ -12,6 +12,9 @@ struct BatchOptions {
     int jobs = 0;                    // conversions at once
     bool dry_run = false;
     std::string report_path;         // empty: no report
+    bool keep_video = false;         // copy H.264 pictures that play everywhere unchanged
+    bool evidence = false;           // an evidence record beside each output
+    bool verify = false;             // the inputs are evidence records to check again
 };
 
 // Exit status for a command line that cannot be used.

@@ -50,13 +50,26 @@ int64_t declared_duration_us(const BatchJob &job, const JobResult &result)
     return result.expected_us >= 0 ? result.expected_us : job.duration_us;
 }
 
+// What --keep-video and --evidence add to a written file's entry.
+void add_handling(json *entry, const JobHandling &h)
+{
+    if (!h.picture.empty())
+        (*entry)["picture"] = h.picture;
+    if (!h.picture_reason.empty())
+        (*entry)["picture_not_kept_because"] = h.picture_reason;
+    if (!h.evidence.empty())
+        (*entry)["evidence"] = h.evidence;
+    if (!h.evidence_error.empty())
+        (*entry)["evidence_error"] = h.evidence_error;
+}
+
 json job_entry(const BatchJob &job, const JobResult &r)
 {
     const bool written = wrote_file(r.status);
     // Only a written file exists under its name; a script that opens every
     // non-null output must not be sent to a name that may be free, or another
     // program's.
-    return {
+    json entry = {
         {"source", job.source},
         {"output", written ? nullable_text(job.output) : json()},
         {"status", job_status_name(r.status)},
@@ -67,6 +80,8 @@ json job_entry(const BatchJob &job, const JobResult &r)
         {"problems", r.problems},
         {"seconds", nullable_seconds(r.seconds)},
     };
+    add_handling(&entry, r.handling);
+    return entry;
 }
 
 json skipped_entry(const SkippedFile &s)

@@ -125,7 +125,7 @@ private:
     _exit(127);
 }
 
-bool start_process(const BatchJob &job, Running *r)
+bool start_process(const BatchJob &job, const ConversionChoices &choices, Running *r)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) < 0)
@@ -135,7 +135,8 @@ bool start_process(const BatchJob &job, Running *r)
     char name[] = "wardline-convert";
     char mode[sizeof(SINGLE_JOB_ARGUMENT)];
     memcpy(mode, SINGLE_JOB_ARGUMENT, sizeof(mode));
-    char *argv[] = {name, mode, &fd_text[0], &source[0], &output[0], nullptr};
+    std::string chosen = choices_argument(choices);
+    char *argv[] = {name, mode, &fd_text[0], &source[0], &output[0], &chosen[0], nullptr};
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
@@ -216,6 +217,7 @@ void settle(const Running &r, int status, int interrupt, BatchJob *job, JobResul
             result->media_us = r.end.out_time_us;
             result->expected_us = r.end.expected_us;
             result->problems = r.end.problems;
+            result->handling = r.end.handling;
             // The name was taken meanwhile by another run: the job took the next.
             if (!r.end.output.empty())
                 job->output = r.end.output;
@@ -270,7 +272,7 @@ void signal_all(const std::vector<Running> &running, int signal_number)
 } // namespace
 
 int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int parallel,
-                   std::vector<JobResult> *results, JobListener *listener)
+                   std::vector<JobResult> *results, JobListener *listener, const ConversionChoices &choices)
 {
     const std::vector<BatchJob> &jobs = *all_jobs;
     results->assign(jobs.size(), JobResult());
@@ -288,7 +290,7 @@ int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int
             if (jobs[index].output.empty()) {
                 result.status = JobStatus::Failed;
                 result.reason = "no free output name";
-            } else if (!start_process(jobs[index], &r)) {
+            } else if (!start_process(jobs[index], choices, &r)) {
                 result.status = JobStatus::Failed;
                 result.reason = std::string("cannot start a conversion process: ") + strerror(errno);
             } else {

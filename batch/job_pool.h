@@ -6,6 +6,8 @@
 #pragma once
 
 #include "batch_plan.h"
+#include "conversion.h"
+#include "job_protocol.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +23,7 @@ struct JobResult {
     int64_t expected_us = -1; // the length the recording declares, as its conversion saw it
     std::vector<std::string> problems; // why a conversion is partial
     int64_t media_us = -1;    // what the output holds, for a converted file
+    JobHandling handling;     // how a converted file's recording was treated
     double seconds = -1;      // wall-clock time from start to end of its process
     long max_rss_kb = 0;      // its process's peak resident memory
     // While running, from its last progress event:
@@ -44,5 +47,7 @@ public:
 // starts (recheck_output), so the name it ends with may be a later one. A job
 // without an output name fails without running. Returns the signal that
 // interrupted the batch, 0 when every job had its turn.
+// `choices` go to every conversion.
 int run_batch_jobs(std::vector<BatchJob> *jobs, PlannedOutputs *planned, int parallel,
-                   std::vector<JobResult> *results, JobListener *listener);
+                   std::vector<JobResult> *results, JobListener *listener,
+                   const ConversionChoices &choices = ConversionChoices());

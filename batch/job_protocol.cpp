@@ -55,6 +55,15 @@ std::string encode_end_line(const std::string &end, const JobEnd &details)
         line["output"] = path_to_text(details.output);
     if (!details.failure.empty())
         line["failure"] = details.failure;
+    const JobHandling &h = details.handling;
+    if (!h.picture.empty())
+        line["picture"] = h.picture;
+    if (!h.picture_reason.empty())
+        line["picture_reason"] = h.picture_reason;
+    if (!h.evidence.empty())
+        line["evidence"] = path_to_text(h.evidence);
+    if (!h.evidence_error.empty())
+        line["evidence_error"] = h.evidence_error;
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -80,6 +89,10 @@ bool decode_object(const json &j, JobEvent *event)
         event->output = path_from_text(j.value("output", ""));
         event->failure = j.value("failure", "");
         event->expected_us = j.value("expected_us", int64_t(-1));
+        event->handling.picture = j.value("picture", "");
+        event->handling.picture_reason = j.value("picture_reason", "");
+        event->handling.evidence = path_from_text(j.value("evidence", ""));
+        event->handling.evidence_error = j.value("evidence_error", "");
         if (j.contains("problems") && j.at("problems").is_array())
             for (const json &p : j.at("problems"))
                 if (p.is_string())

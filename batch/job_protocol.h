@@ -8,6 +8,14 @@
 #include <string>
 #include <vector>
 
+// How a completed run treated its recording, for the line and the report.
+struct JobHandling {
+    std::string picture;        // "kept" or "converted" when keeping was asked; "" otherwise
+    std::string picture_reason; // why a picture asked to be kept was converted
+    std::string evidence;       // the evidence record written (any bytes); "" none
+    std::string evidence_error; // why a record asked for was not written
+};
+
 struct JobEvent {
     enum Kind { Progress, End } kind = Progress;
     int64_t out_time_us = 0;  // output time reached (for End: what the output holds)
@@ -20,6 +28,7 @@ struct JobEvent {
     std::string failure;      // a failed run's kind (run_failure_key); empty otherwise
     int64_t expected_us = -1; // the length the recording declares; -1 unknown
     std::vector<std::string> problems; // what a completed run fell short in (partial when any)
+    JobHandling handling;
 };
 
 // What an end line says besides how the run ended.
@@ -30,6 +39,7 @@ struct JobEnd {
     std::string failure;
     int64_t expected_us = -1;
     std::vector<std::string> problems;
+    JobHandling handling;
 };
 
 // One line each, ending in "\n".

@@ -10,6 +10,7 @@
 #include "platform.h"
 #include "printable.h"
 #include "single_job.h"
+#include "verify_records.h"
 
 #include <cstdarg>
 #include <csignal>
@@ -128,7 +129,10 @@ int run_batch(const BatchOptions &options)
     signal(SIGPIPE, SIG_IGN);
     std::vector<JobResult> results;
     BatchDisplay display(jobs, results, stdout, live_terminal());
-    const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display);
+    ConversionChoices choices;
+    choices.keep_video = options.keep_video;
+    choices.evidence = options.evidence;
+    const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display, choices);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")
               << summary_text(results, skipped) << (interrupt ? " (interrupted)" : "") << "\n";
@@ -145,11 +149,13 @@ int main(int argc, char **argv)
     // Started with standard descriptors closed, the pipes to the jobs would
     // otherwise become standard input, output or error.
     plat_fill_closed_standard_descriptors();
-    if (argc == 5 && !strcmp(argv[1], SINGLE_JOB_ARGUMENT))
-        return run_single_job(atoi(argv[2]), argv[3], argv[4]);
+    if (argc == 6 && !strcmp(argv[1], SINGLE_JOB_ARGUMENT))
+        return run_single_job(atoi(argv[2]), argv[3], argv[4], choices_from_argument(argv[5]));
     BatchOptions options;
     const int status = parse_batch_options(argc, argv, &options);
     if (status >= 0)
         return status;
+    if (options.verify)
+        return verify_records(options.inputs, stdout);
     return run_batch(options);
 }

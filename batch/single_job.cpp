@@ -2,9 +2,11 @@
 #include "single_job.h"
 
 #include "confine.h"
+#include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "job_protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -85,7 +87,31 @@ bool confine_job(const char *source, const char *output, std::string *note)
 
 } // namespace
 
-int run_single_job(int event_fd, const char *source, const char *output)
+std::string choices_argument(const ConversionChoices &choices)
+{
+    std::string text;
+    if (choices.keep_video)
+        text += "keep-video";
+    if (choices.evidence)
+        text += std::string(text.empty() ? "" : ",") + "evidence";
+    return text;
+}
+
+ConversionChoices choices_from_argument(const std::string &text)
+{
+    ConversionChoices choices;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::string word = text.substr(start, comma - start);
+        choices.keep_video |= word == "keep-video";
+        choices.evidence |= word == "evidence";
+        start = comma + 1;
+    }
+    return choices;
+}
+
+int run_single_job(int event_fd, const char *source, const char *output, const ConversionChoices &choices)
 {
     catch_stop_signals();
     std::string confine_note;
@@ -110,13 +136,9 @@ int run_single_job(int event_fd, const char *source, const char *output)
         return g_stop_signal == 0;
     };
 
-    std::vector<std::string> words = converter_arguments(source, output);
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    RunOutcome outcome;
-    ffmpeg_exec_observed(static_cast<int>(words.size()), argv.data(), &observer, &outcome);
+    ConversionResult result;
+    run_conversion(source, output, choices, observer, &result);
+    const RunOutcome &outcome = result.outcome;
 
     const int stop_signal = outcome.signal ? outcome.signal : g_stop_signal;
     JobEnd end;
@@ -127,6 +149,13 @@ int run_single_job(int event_fd, const char *source, const char *output)
         end.expected_us = outcome.expected_duration_us;
         for (const RunProblem &p : outcome.problems)
             end.problems.push_back(p.text);
+        // A recording without a picture has none to keep or convert.
+        if (choices.keep_video && !result.plan.video_codec.empty()) {
+            end.handling.picture = result.plan.video_kept ? "kept" : "converted";
+            end.handling.picture_reason = result.plan.keep_refusal;
+        }
+        end.handling.evidence = result.evidence_path;
+        end.handling.evidence_error = result.evidence_error;
         write_all(event_fd, encode_end_line("completed", end));
         return 0;
     case RunEnd::Stopped:

@@ -3,8 +3,17 @@
 // processes (the engine runs one conversion per process). Called by main.cpp.
 #pragma once
 
-// The hidden mode's first argument: wardline-convert --single-job FD SOURCE OUTPUT
+#include "conversion.h"
+
+#include <string>
+
+// The hidden mode's first argument: wardline-convert --single-job FD SOURCE OUTPUT CHOICES
 constexpr char SINGLE_JOB_ARGUMENT[] = "--single-job";
+
+// The choices as the hidden mode's last argument ("keep-video,evidence", "" for
+// none), and back.
+std::string choices_argument(const ConversionChoices &choices);
+ConversionChoices choices_from_argument(const std::string &text);
 
 // Runs the converter's conversion of `source` into `output`, writing its events
 // (job_protocol.h) to `event_fd`. The process first confines itself to the
@@ -12,4 +21,4 @@ constexpr char SINGLE_JOB_ARGUMENT[] = "--single-job";
 // another reason than a kernel without Landlock, nothing is converted and the end
 // line says why. A stopped run leaves no output. Returns the process's exit
 // status: 0 converted, 1 failed, 128 + n when stopped by signal n.
-int run_single_job(int event_fd, const char *source, const char *output);
+int run_single_job(int event_fd, const char *source, const char *output, const ConversionChoices &choices);

@@ -62,6 +62,8 @@ void note_position(InputAccount &a, const InFile *ifile)
     const int64_t at = avio_tell(pb);
     if (at > a.reached)
         a.reached = at;
+    if (nb_input_files && ifile == input_files[0])
+        observe_source_position(pb->pos);
 }
 
 std::string percent_text(int64_t part, int64_t whole)

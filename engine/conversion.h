@@ -40,6 +40,10 @@ struct ConversionPlan {
     // "" when unknown; it becomes the output's creation time.
     std::string recording_time;
     RecordingTimeSource time_source = RecordingTimeSource::None;
+    // The codecs of the picture and sound streams converted ("h264", "pcm_alaw";
+    // "" when the recording has none, or could not be looked at).
+    std::string video_codec;
+    std::string audio_codec;
 };
 
 // Looks at the recording `source` (through the same guarded, content-recognised

@@ -19,6 +19,7 @@
 //     if (outcome.end == RunEnd::Failed) explain(outcome.failure, outcome.error_text);
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -168,6 +169,10 @@ struct RunObserver {
     // would be waited on, or drained), read as the format their content shows
     // (recognise_by_content in media_scan.h), never one only their name suggests.
     bool recordings_only = false;
+    // When set, kept at how many bytes of the first input file the engine has
+    // fetched so far: a reader following behind it (the evidence record's hash)
+    // finds those bytes in memory instead of reading the disk a second time.
+    std::atomic<int64_t> *source_read_position = nullptr;
 };
 
 // ffmpeg_exec() with an observer (may be nullptr) and an account of the end (may be

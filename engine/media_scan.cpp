@@ -159,6 +159,7 @@ struct ProbeRun {
     bool done = false;
     int result = 0;
     MediaProbe probe;
+    std::function<void(AVFormatContext *)> look;
 };
 
 int probe_interrupted(void *opaque)
@@ -201,6 +202,8 @@ int open_and_look(ProbeRun *run)
     if (read_stream_info(ic) < 0)
         av_log(nullptr, AV_LOG_VERBOSE, "%s: stream information incomplete\n", path.c_str());
     note_streams(ic, probe);
+    if (run->look)
+        run->look(ic);
     return 0;
 }
 
@@ -233,11 +236,18 @@ ProbeWait wait_for_probe(ProbeRun *run, int64_t until_us, const std::function<bo
 
 int probe_media_file(const std::string &path, MediaProbe *probe, const std::function<bool()> &stopped)
 {
+    return probe_media_file(path, probe, stopped, nullptr);
+}
+
+int probe_media_file(const std::string &path, MediaProbe *probe, const std::function<bool()> &stopped,
+                     const std::function<void(AVFormatContext *)> &look)
+{
     *probe = MediaProbe();
     if (!recording_path_problem(path).empty())
         return AVERROR(EINVAL);
     auto run = std::make_shared<ProbeRun>();
     run->path = path;
+    run->look = look;
     run->deadline_us = av_gettime_relative() + kProbeDeadlineSeconds * AV_TIME_BASE;
     try {
         std::thread(probe_thread, run).detach();

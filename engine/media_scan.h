@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+struct AVFormatContext;
 struct AVInputFormat;
 
 struct MediaProbe {
@@ -48,6 +49,11 @@ int recognise_by_content(const std::string &path, const AVInputFormat **format);
 // probe goes on, said yes.
 int probe_media_file(const std::string &path, MediaProbe *probe,
                      const std::function<bool()> &stopped = nullptr);
+// The same, and `look` is shown the opened recording once its streams are
+// found, on the probing thread and within the same deadline; it may read on.
+// What it keeps must outlive the call (a probe given up on ends alone).
+int probe_media_file(const std::string &path, MediaProbe *probe, const std::function<bool()> &stopped,
+                     const std::function<void(AVFormatContext *)> &look);
 
 // True when `path` opens as media with a video or audio stream.
 bool is_media_file(const std::string &path);

@@ -120,6 +120,12 @@ bool observer_wants_recordings_only(void)
     return run_observer && run_observer->recordings_only;
 }
 
+void observe_source_position(int64_t bytes)
+{
+    if (run_observer && run_observer->source_read_position)
+        run_observer->source_read_position->store(bytes, std::memory_order_release);
+}
+
 void observe_output_placed(const char *path)
 {
     placed_outputs.push_back(path);

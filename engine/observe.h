@@ -61,6 +61,8 @@ bool observer_never_replaces(void);
 bool observer_wants_recordings_only(void);
 // A finished output went in place under `path` (its final name).
 void observe_output_placed(const char *path);
+// The first input file has been fetched up to `bytes`.
+void observe_source_position(int64_t bytes);
 
 // An input was opened: its length from the "-ss" start on counts for the
 // duration the events announce.

@@ -1,0 +1,182 @@
+// The converter's conversion of one recording: its plan, the run, and the
+// evidence record. See conversion.h; the window's worker and the batch
+// command's jobs call run_conversion().
+#include "conversion.h"
+
+#include "evidence.h"
+#include "keep_video.h"
+#include "media_scan.h"
+#include "recording_time.h"
+
+#include <climits>
+#include <cstdlib>
+#include <memory>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/time.h>
+}
+
+namespace {
+
+// What the look at the recording found; shared with the probing thread, which
+// may outlive the plan when the probe is given up on.
+struct LookedAt {
+    KeepDecision keep;
+    int64_t creation_us = -1;
+    std::string video_codec;
+    std::string audio_codec;
+};
+
+std::string codec_name(const AVFormatContext *ic, AVMediaType type, int preferred)
+{
+    int index = preferred;
+    if (index < 0)
+        index = av_find_best_stream(const_cast<AVFormatContext *>(ic), type, -1, -1, nullptr, 0);
+    if (index < 0)
+        return "";
+    return avcodec_get_name(ic->streams[index]->codecpar->codec_id);
+}
+
+void look_at(AVFormatContext *ic, bool keep_asked, LookedAt *found)
+{
+    found->creation_us = container_creation_time(ic);
+    if (keep_asked)
+        found->keep = decide_keep_video(ic);
+    found->video_codec = codec_name(ic, AVMEDIA_TYPE_VIDEO, found->keep.video_stream);
+    found->audio_codec = codec_name(ic, AVMEDIA_TYPE_AUDIO, -1);
+}
+
+void set_recording_time(ConversionPlan *plan, const std::string &source, const MediaProbe &probe,
+                        int64_t creation_us)
+{
+    if (creation_us < 0 && probe.format == "dhav") {
+        creation_us = dav_recorder_time(source);
+        if (creation_us >= 0)
+            plan->time_source = RecordingTimeSource::RecorderClock;
+    } else if (creation_us >= 0) {
+        plan->time_source = RecordingTimeSource::Container;
+    }
+    if (creation_us >= 0)
+        plan->recording_time = iso_utc_text(creation_us);
+}
+
+std::vector<std::string> kept_picture_words(const std::string &source, const std::string &output, bool copy_audio)
+{
+    return {"ffmpeg", "-i", file_path_argument(source), "-c:v", "copy", "-c:a", copy_audio ? "copy" : "aac",
+            "-strict", "-2", file_path_argument(output)};
+}
+
+std::string error_text(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof(text));
+    return text;
+}
+
+int64_t wall_clock_us()
+{
+    return av_gettime();
+}
+
+std::string absolute_path(const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string text = resolved;
+    free(resolved);
+    return text;
+}
+
+// After a run that wrote its file: the record beside it.
+void write_record(const std::string &source, FollowingHasher *hasher, const EvidenceFacts &times,
+                  ConversionResult *result)
+{
+    const std::string output = result->outcome.outputs[0];
+    EvidenceFacts facts = times;
+    facts.source_path = absolute_path(source);
+    facts.output_path = absolute_path(output);
+    int ret = hasher->finish(&facts.source);
+    if (ret < 0) {
+        result->evidence_error = "the recording could not be hashed: " + error_text(ret);
+        return;
+    }
+    if ((ret = sha256_of_file(output, &facts.output)) < 0) {
+        result->evidence_error = "the converted file could not be hashed: " + error_text(ret);
+        return;
+    }
+    const std::string record = evidence_record_path(output);
+    std::string error;
+    if (write_evidence_record(record, *result, facts, &error) < 0)
+        result->evidence_error = record + ": " + error;
+    else
+        result->evidence_path = record;
+}
+
+} // namespace
+
+ConversionPlan plan_conversion(const std::string &source, const std::string &output,
+                               const ConversionChoices &choices)
+{
+    ConversionPlan plan;
+    auto found = std::make_shared<LookedAt>();
+    MediaProbe probe;
+    const bool keep_asked = choices.keep_video;
+    const int looked = probe_media_file(source, &probe, nullptr,
+                                        [found, keep_asked](AVFormatContext *ic) { look_at(ic, keep_asked, found.get()); });
+    if (looked >= 0) {
+        set_recording_time(&plan, source, probe, found->creation_us);
+        plan.video_codec = found->video_codec;
+        plan.audio_codec = found->audio_codec;
+    }
+    if (keep_asked && looked >= 0 && found->keep.keep_video) {
+        plan.video_kept = true;
+        plan.audio_kept = found->keep.copy_audio;
+        plan.words = kept_picture_words(source, output, plan.audio_kept);
+    } else {
+        if (keep_asked)
+            plan.keep_refusal = looked < 0 ? "the recording could not be looked at" : found->keep.refusal;
+        plan.words = converter_arguments(source, output);
+    }
+    if (!plan.recording_time.empty())
+        plan.words.insert(plan.words.end() - 1, {"-metadata", "creation_time=" + plan.recording_time});
+    return plan;
+}
+
+int run_conversion(const std::string &source, const std::string &output, const ConversionChoices &choices,
+                   const RunObserver &observer, ConversionResult *result, EngineEntry engine)
+{
+    *result = ConversionResult();
+    result->plan = plan_conversion(source, output, choices);
+    RunObserver run_observer = observer;
+    std::atomic<int64_t> source_position{0};
+    std::unique_ptr<FollowingHasher> hasher;
+    if (choices.evidence) {
+        run_observer.source_read_position = &source_position;
+        hasher.reset(new FollowingHasher(source, &source_position));
+    }
+    std::vector<std::string> words = result->plan.words;
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    EvidenceFacts times;
+    times.started_us = wall_clock_us();
+    const int status = engine(int(words.size()), argv.data(), &run_observer, &result->outcome);
+    times.ended_us = wall_clock_us();
+    if (hasher && result->outcome.end == RunEnd::Completed && !result->outcome.outputs.empty())
+        write_record(source, hasher.get(), times, result);
+    return status;
+}
+
+std::string plan_summary(const ConversionPlan &plan, const ConversionChoices &choices)
+{
+    if (plan.video_kept)
+        return plan.audio_codec.empty() ? "picture kept"
+               : plan.audio_kept        ? "picture and sound kept"
+                                        : "picture kept, sound converted to AAC";
+    if (choices.keep_video)
+        return "picture converted (" + plan.keep_refusal + ")";
+    return "converted";
+}
