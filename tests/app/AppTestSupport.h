@@ -31,7 +31,7 @@ class VelaNoteLabel;
 
 // An engine that records what it was given instead of converting. A run writes an
 // empty file at its last argument when it succeeds (so the window's next output name
-// moves on), and, while blocking is on, waits until it is released or asked to stop
+// moves on) and reports it as the file it wrote, and, while blocking is on, waits until it is released or asked to stop
 // (by the engine's request or the observer), sending progress meanwhile when a
 // duration is set, and then, as the engine does, a last event. A stopped run ends as
 // RunEnd::Stopped and writes nothing.

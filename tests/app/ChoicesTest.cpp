@@ -227,7 +227,7 @@ void ChoicesTest::resultSaysWhatBecameOfTheChoices()
     // The record beside the output, named on hover; or why there is none.
     const bool written = notes.contains(Text(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_WRITTEN));
     QCOMPARE(QFileInfo(record).isFile(), written);
-    QCOMPARE(tip.contains(record), written);
+    QCOMPARE(tip.split(QLatin1Char('\n')).contains(record), written);
     const bool missing = notes.contains(Text(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_MISSING));
     QCOMPARE(tip.contains(Text(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_MISSING)) ||
                  tip.contains(Text(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_WHY).arg(QString())),

@@ -23,6 +23,7 @@
 #include <functional>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -179,6 +180,19 @@ int EngineTakingAnyInput(int argc, char **argv, const RunObserver *observer, Run
     return ffmpeg_exec_observed(argc, argv, &any, outcome);
 }
 
+// The address itself in the source's place, past the naming rule that makes a
+// typed address a file name ("./http:..."), then EngineTakingAnyInput.
+QByteArray s_rawSource;
+
+int EngineTakingTheRawAddress(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    std::vector<char *> words(argv, argv + argc);
+    words.push_back(nullptr);
+    if (argc > 2)
+        words[2] = s_rawSource.data();
+    return EngineTakingAnyInput(argc, words.data(), observer, outcome);
+}
+
 } // namespace
 
 void ConfineTest::sourceNamedByANetworkAddressConnectsNowhere()
@@ -195,7 +209,8 @@ void ConfineTest::sourceNamedByANetworkAddressConnectsNowhere()
     // kernel still refuses the connection.
     if (!KernelConfines())
         QSKIP("the kernel lacks Landlock or seccomp");
-    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineTakingAnyInput, ffmpeg_request_stop});
+    s_rawSource = address.toUtf8();
+    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineTakingTheRawAddress, ffmpeg_request_stop});
     TranscodeWorker worker;
     TranscodeWorker::SetEngine(real);
     QSignalSpy ended(&worker, &TranscodeWorker::SigRunEnded);
