@@ -4,6 +4,7 @@
 
 #include "AppTestSupport.h"
 #include "TranscodeWorker.h"
+#include "fixture_gen.h"
 
 #include <QSignalSpy>
 #include <QTemporaryFile>
@@ -110,6 +111,27 @@ void WorkerTest::printsEachWordOnItsOwnLineAndInTheDebugLog()
         expected += word.toUtf8() + '\n';
     QCOMPARE(printed, expected);
     QCOMPARE(s_debugLines, words);
+}
+
+void WorkerTest::printsThePlansWordsWhenThePictureIsKept()
+{
+    // The words printed are the ones the engine gets: the plan's, here a copied picture.
+    const QString folder = ScratchFolder(QStringLiteral("worker_kept_words"));
+    const QString source = folder + QStringLiteral("/cam.ts");
+    QVERIFY(CopyFile(QString::fromStdString(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs)), source));
+    TranscodeWorker worker;
+    ConversionChoices keep;
+    keep.keep_video = true;
+    s_debugLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(CollectDebug);
+    const QByteArray printed =
+        CaptureStdout([&]() { worker.DoWork(source, folder + QStringLiteral("/cam_converted.mp4"), keep); });
+    qInstallMessageHandler(previous);
+    const QByteArrayList argv = FakeEngine::LastArgv();
+    QVERIFY(argv.contains("copy"));
+    QVERIFY(!argv.contains("libx264"));
+    QCOMPARE(printed, argv.join('\n') + '\n');
+    QCOMPARE(s_debugLines.join('\n').toUtf8(), argv.join('\n'));
 }
 
 void WorkerTest::forwardsTheEngineStatusUnchanged_data()
