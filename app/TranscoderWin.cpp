@@ -238,9 +238,10 @@ void TranscoderWin::InitUi()
     grid->addWidget(m_destinationLabel, 2, 0, 1, 1);
     grid->addWidget(m_destinationEdit, 2, 1, 1, 1, Qt::AlignVCenter);
     grid->addWidget(m_destinationButton, 2, 2, 1, 1, Qt::AlignVCenter);
-    // The choices under the fields, and under them what became of them.
+    // The choices under the fields, and under them, the whole width across, what
+    // became of them.
     grid->addWidget(m_options, 3, 1, 1, 2);
-    grid->addWidget(m_choiceNotes, 4, 1, 1, 2);
+    grid->addWidget(m_choiceNotes, 4, 0, 1, -1);
 
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(12, 0, 12, 0);
