@@ -232,4 +232,51 @@ QString QueueCancelled(int converted, int total)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_CANCELLED).arg(converted).arg(total);
 }
 
+ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const QString &keepRefusal,
+                        const QString &evidencePath, const QString &evidenceError)
+{
+    QStringList texts, tips;
+    if (choices.keep_video) {
+        if (videoKept) {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_KEPT));
+        } else {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_CONVERTED));
+            if (!keepRefusal.isEmpty())
+                tips.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_WHY)
+                                .arg(Shown(keepRefusal)));
+        }
+    }
+    if (choices.evidence) {
+        if (!evidencePath.isEmpty()) {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_WRITTEN));
+            tips.append(Shown(evidencePath));
+        } else {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_MISSING));
+            tips.append(EvidenceMissingReason(evidenceError));
+        }
+    }
+    return {texts.join(PartSeparator), tips.join(QLatin1Char('\n'))};
+}
+
+QString QueueNotes(const ConversionChoices &choices, int kept, int records, int converted)
+{
+    QStringList texts;
+    if (choices.keep_video)
+        texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_PICTURES_KEPT)
+                         .arg(kept)
+                         .arg(converted));
+    if (choices.evidence)
+        texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_EVIDENCE_WRITTEN)
+                         .arg(records)
+                         .arg(converted));
+    return texts.join(PartSeparator);
+}
+
+QString EvidenceMissingReason(const QString &error)
+{
+    if (error.isEmpty())
+        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_MISSING);
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_WHY).arg(Shown(error));
+}
+
 } // namespace ConversionTexts

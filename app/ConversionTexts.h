@@ -10,6 +10,7 @@
 // GUI thread only (texts come from the text table of the current language).
 #pragma once
 
+#include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "media_scan.h"
 
@@ -77,5 +78,24 @@ QString WithPartial(const QString &status, int partial);
 QString QueueOthers(int count);
 // The status line after a stop: "Cancelled: 1 of 5 recordings converted".
 QString QueueCancelled(int converted, int total);
+
+// The line under the window's choices after a conversion, and its tool tip.
+struct ChoiceNotes {
+    QString text;
+    QString toolTip;
+};
+// After one conversion that wrote its file, for each choice that was on: "Picture
+// kept" or "Picture converted" (the tool tip saying why it could not be kept), and
+// "Evidence record written" (the tool tip naming the record) or "No evidence
+// record" (the tool tip saying why). Empty with both choices off. The reasons are
+// the engine's own words, Shown().
+ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const QString &keepRefusal,
+                        const QString &evidencePath, const QString &evidenceError);
+// After several recordings, for each choice that was on: "Pictures kept: 3 of 5",
+// "Evidence records written: 4 of 5", out of the recordings converted.
+QString QueueNotes(const ConversionChoices &choices, int kept, int records, int converted);
+// Why a converted file has no evidence record: "The evidence record could not be
+// written: <why>", or "No evidence record" without a reason.
+QString EvidenceMissingReason(const QString &error);
 
 } // namespace ConversionTexts

@@ -150,6 +150,9 @@ void RecordingQueue::Start()
         recording.failure = RunFailure::None;
         recording.namesTaken = false;
         recording.problems.clear();
+        recording.videoKept = false;
+        recording.evidencePath.clear();
+        recording.evidenceError.clear();
     }
     m_current = 0;
 }
@@ -194,6 +197,14 @@ void RecordingQueue::Finish(const RunOutcome &outcome)
     }
 }
 
+void RecordingQueue::NoteChoices(const ConversionResult &result)
+{
+    QueuedRecording &recording = Current();
+    recording.videoKept = result.plan.video_kept;
+    recording.evidencePath = QFile::decodeName(result.evidence_path.c_str());
+    recording.evidenceError = QString::fromStdString(result.evidence_error);
+}
+
 void RecordingQueue::FinishNamesTaken()
 {
     QueuedRecording &recording = Current();
@@ -223,6 +234,22 @@ int RecordingQueue::PartialCount() const
     int count = 0;
     for (const QueuedRecording &recording : m_recordings)
         count += recording.state == QueuedRecording::State::Converted && !recording.problems.empty() ? 1 : 0;
+    return count;
+}
+
+int RecordingQueue::KeptCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::Converted && recording.videoKept ? 1 : 0;
+    return count;
+}
+
+int RecordingQueue::EvidenceCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::Converted && !recording.evidencePath.isEmpty() ? 1 : 0;
     return count;
 }
 

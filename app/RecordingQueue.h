@@ -17,6 +17,7 @@
 // Plain data; Collect may run on any thread, the rest on one thread at a time.
 #pragma once
 
+#include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "media_scan.h"
 
@@ -42,6 +43,10 @@ struct QueuedRecording {
     std::vector<RunProblem> problems;
     SkipReason skip = SkipReason::NotMedia; // for State::Skipped
     bool listed = false;        // a skipped file named to the user (SkippedFile::listed)
+    // What became of the window's choices in its conversion (NoteChoices).
+    bool videoKept = false;     // the picture was copied unchanged
+    QString evidencePath;       // the evidence record written; empty when none
+    QString evidenceError;      // why a record asked for is missing
 };
 
 using RecordingList = QVector<QueuedRecording>;
@@ -86,6 +91,9 @@ public:
     void NoteProgress(const RunProgress &progress, bool reachedEnd = false);
     // How its run ended.
     void Finish(const RunOutcome &outcome);
+    // What its conversion did with the choices: the picture kept or not, the
+    // evidence record written or why not (a ConversionResult's own fields).
+    void NoteChoices(const ConversionResult &result);
     // It failed without a run: every output name is taken.
     void FinishNamesTaken();
     // Moves to the next recording; false when there is none.
@@ -95,6 +103,9 @@ public:
     int ConvertedCount() const;
     int PartialCount() const;
     int FailedCount() const;
+    // Converted recordings whose picture was kept, and those with an evidence record.
+    int KeptCount() const;
+    int EvidenceCount() const;
     // The share of all the recordings' media done, 0 to 100.
     int OverallPercent() const;
     // The time still needed at the pace so far, given the time the queue has taken;

@@ -7,29 +7,33 @@
 
 #include <QByteArray>
 #include <QDebug>
-#include <QList>
 
 #include <cstdio>
 #include <system_error>
+#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
 TranscodeWorker::Engine s_engine = TranscodeWorker::DefaultEngine();
 
-// Where converter_arguments() puts the paths.
-constexpr int ConverterWords = 12;
-constexpr int SourceWord = 2;
-constexpr int OutputWord = 11;
+// The engine of the conversion on this thread, for PrintingEngine.
+thread_local EngineEntry t_engine = nullptr;
 
-// The converter's words reach the source's folder and write in the output's; any
-// other list only the system's folders.
-ConfineRules RulesFor(int argc, char **argv)
+// run_conversion's engine: prints the plan's words, one a line, on standard output
+// and in the debug log, then runs the worker's engine with them.
+int PrintingEngine(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
 {
-    if (argc == ConverterWords)
-        return conversion_confinement(argv[SourceWord], argv[OutputWord]);
-    return system_confinement();
+    for (int i = 0; i < argc; ++i) {
+        printf("%s\n", argv[i]);
+        qDebug().noquote() << QString::fromUtf8(argv[i]);
+    }
+    // The words come before whatever the engine prints, also into a pipe.
+    fflush(stdout);
+    // run_conversion calls its engine on the thread that called it, where
+    // ConfinedConversion set t_engine; the process's engine stands in otherwise.
+    const EngineEntry engine = t_engine ? t_engine : s_engine.run;
+    return engine(argc, argv, observer, outcome);
 }
 
 // A run that never reached the engine.
@@ -44,23 +48,26 @@ RunOutcome NotRun(int error, const std::string &reason)
     return outcome;
 }
 
-// On the conversion's own thread: confines it, then runs the engine there. The
+// On the conversion's own thread: confines it to the source's folder and the
+// output's, then plans and runs the conversion there (looking at the source, the
+// engine's run and the evidence record all happen under the confinement). The
 // confinement holds for this thread and the threads the engine starts, never for
-// the window's. A kernel without Landlock is told on standard error (the
-// engine's folder guard then holds alone); any other failure refuses the run.
-int ConfinedRun(const TranscodeWorker::Engine &engine, int argc, char **argv, const RunObserver &observer,
-                RunOutcome *outcome)
+// the window's. A kernel without Landlock is told on standard error (the engine's
+// folder guard then holds alone); any other failure refuses the run.
+int ConfinedConversion(const TranscodeWorker::Engine &engine, const std::string &source, const std::string &output,
+                       const ConversionChoices &choices, const RunObserver &observer, ConversionResult *result)
 {
     ConfineApplied applied;
     std::string note;
-    const int ret = plat_confine_thread(RulesFor(argc, argv), &applied, &note);
+    const int ret = plat_confine_thread(conversion_confinement(source, output), &applied, &note);
     if (ret < 0 || !applied.landlock_abi)
         fprintf(stderr, "%s\n", note.c_str());
     if (ret < 0) {
-        *outcome = NotRun(ret, note);
+        result->outcome = NotRun(ret, note);
         return -1;
     }
-    return engine.run(argc, argv, &observer, outcome);
+    t_engine = engine.run;
+    return run_conversion(source, output, choices, observer, result, PrintingEngine);
 }
 
 } // namespace
@@ -72,6 +79,8 @@ TranscodeWorker::TranscodeWorker(QObject *parent)
     // Queued connections copy the records through the meta-type system.
     qRegisterMetaType<RunProgress>("RunProgress");
     qRegisterMetaType<RunOutcome>("RunOutcome");
+    qRegisterMetaType<ConversionChoices>("ConversionChoices");
+    qRegisterMetaType<ConversionResult>("ConversionResult");
     qRegisterMetaType<RecordingList>("RecordingList");
 }
 
@@ -116,27 +125,12 @@ void TranscodeWorker::ClearStopRequest()
     m_stopRequested = false;
 }
 
-void TranscodeWorker::DoWork(const QStringList &ArgList)
+void TranscodeWorker::DoWork(const QString &Source, const QString &Output, const ConversionChoices &Choices)
 {
-    // The bytes live in `encoded` until the engine has returned; the engine neither
-    // frees nor keeps them. toLocal8Bit gives UTF-8 because start-up made UTF-8 the
-    // locale codec, so file names outside ASCII reach the engine intact.
-    const int argc = ArgList.size();
-    QList<QByteArray> encoded;
-    encoded.reserve(argc);
-    std::vector<char *> argv;
-    argv.reserve(argc);
-    for (const QString &word : ArgList) {
-        encoded.append(word.toLocal8Bit());
-        argv.push_back(encoded.last().data());
-    }
-
-    for (int i = 0; i < argc; ++i) {
-        printf("%s\n", argv[i]);
-        qDebug().noquote() << QString::fromUtf8(argv[i]);
-    }
-    // The words come before whatever the engine prints, also into a pipe.
-    fflush(stdout);
+    // toLocal8Bit gives UTF-8 because start-up made UTF-8 the locale codec, so file
+    // names outside ASCII reach the engine intact.
+    const std::string source = Source.toLocal8Bit().toStdString();
+    const std::string output = Output.toLocal8Bit().toStdString();
 
     RunObserver observer;
     observer.on_progress = [this](const RunProgress &progress) {
@@ -150,18 +144,20 @@ void TranscodeWorker::DoWork(const QStringList &ArgList)
     // replaced, and a typed path to a pipe or device is refused, not waited on.
     observer.never_replace = true;
     observer.recordings_only = true;
-    RunOutcome outcome;
+    ConversionResult result;
     int status = -1;
     // SigProgress then comes from the conversion's thread: queued to the window
     // like the other signals. The engine records that thread as the run's, so a
     // stop request still wakes it there.
     try {
-        std::thread conversion([&]() { status = ConfinedRun(m_engine, argc, argv.data(), observer, &outcome); });
+        std::thread conversion(
+            [&]() { status = ConfinedConversion(m_engine, source, output, Choices, observer, &result); });
         conversion.join();
     } catch (const std::system_error &error) {
-        outcome = NotRun(-error.code().value(), error.what());
+        result.outcome = NotRun(-error.code().value(), error.what());
     }
-    emit SigRunEnded(outcome);
+    emit SigConversionEnded(result);
+    emit SigRunEnded(result.outcome);
     emit SigResultReady(status);
 }
 

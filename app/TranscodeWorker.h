@@ -1,26 +1,29 @@
-// The conversion worker: runs one engine conversion per request on the worker thread,
-// so that the window stays responsive while a conversion takes minutes.
+// The conversion worker: runs one conversion per request on the worker thread, so
+// that the window stays responsive while a conversion takes minutes.
 //
 // The window owns one worker, moved to its worker thread, and talks to it only through
-// queued signals: SigTranscode(ArgList) in; SigProgress(Progress) while the run goes,
-// then SigRunEnded(Outcome) and SigResultReady(ExitCode) out. Between conversions it
-// also looks for the recordings in dropped folders (DoCollect, SigCollected), which
-// probes every file and may take a while. DoWork turns the list
-// into the argc/argv pair the engine takes (UTF-8 bytes, because start-up sets the
-// locale codec to UTF-8), prints the words, runs the engine's observed entry to its
-// end and forwards what it reports. The run itself goes on a fresh thread, joined
-// before DoWork returns, that the kernel first confines to the source's folder and
-// the output's (platform/confine.h), so the window's own threads stay free.
+// queued signals: SigTranscode(source, output, choices) in; SigProgress(Progress)
+// while the run goes, then SigConversionEnded(Result), SigRunEnded(Outcome) and
+// SigResultReady(ExitCode) out. Between conversions it also looks for the recordings
+// in dropped folders (DoCollect, SigCollected), which probes every file and may take
+// a while. DoWork hands the paths (UTF-8 bytes, because start-up sets the locale codec
+// to UTF-8) and the window's choices to run_conversion (conversion.h), which plans the
+// conversion, runs the engine's observed entry and writes the evidence record when
+// chosen; the plan's words are printed just before the engine gets them. All of it
+// goes on a fresh thread, joined before DoWork returns, that the kernel first confines
+// to the source's folder and the output's (platform/confine.h), so the window's own
+// threads stay free.
 //
 //     worker->moveToThread(&thread);
 //     connect(window, &TranscoderWin::SigTranscode, worker, &TranscodeWorker::DoWork);
 //     worker->ClearStopRequest();
-//     emit SigTranscode(TranscodeWorker::ArgList(source, output));
+//     emit SigTranscode(source, output, options->Choices());
 //     ...
 //     worker->RequestStop();      // Cancel: the run ends early, its output removed
 #pragma once
 
 #include "RecordingQueue.h"
+#include "conversion.h"
 #include "ffmpeg_exec.h"
 
 #include <QMetaType>
@@ -31,16 +34,19 @@
 
 Q_DECLARE_METATYPE(RunProgress)
 Q_DECLARE_METATYPE(RunOutcome)
+Q_DECLARE_METATYPE(ConversionChoices)
+Q_DECLARE_METATYPE(ConversionResult)
 
 class TranscodeWorker : public QObject
 {
     Q_OBJECT
 
 public:
-    // The engine a worker drives: its observed entry and its thread-safe stop
-    // request. The program uses the transcoding engine; tests substitute their own.
+    // The engine a worker drives: its observed entry (run_conversion's engine) and its
+    // thread-safe stop request. The program uses the transcoding engine; tests
+    // substitute their own.
     struct Engine {
-        int (*run)(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome);
+        EngineEntry run;
         void (*requestStop)(void);
     };
 
@@ -48,9 +54,10 @@ public:
     // moved to its thread, which a parent would prevent.
     explicit TranscodeWorker(QObject *parent = nullptr);
 
-    // The twelve words of one conversion (converter_arguments()): "ffmpeg", "-i", the
-    // source path, "-c:v", "libx264", "-profile:v", "baseline", "-level", "3",
-    // "-strict", "-2" and the output path. The paths go in unchanged.
+    // The twelve words of the converter's own conversion (converter_arguments()), the
+    // plan's words when no choice is on: "ffmpeg", "-i", the source path, "-c:v",
+    // "libx264", "-profile:v", "baseline", "-level", "3", "-strict", "-2" and the
+    // output path. The paths go in unchanged.
     static QStringList ArgList(const QString &sourcePath, const QString &outputPath);
 
     // Replaces the engine of workers created from now on and returns the one before.
@@ -75,6 +82,9 @@ public:
 signals:
     // The run's progress, at the pace of the engine's status line and once at its end.
     void SigProgress(RunProgress Progress);
+    // The whole conversion: its plan, how the run ended and the evidence record;
+    // emitted just before SigRunEnded.
+    void SigConversionEnded(ConversionResult Result);
     // How the run ended; emitted just before SigResultReady.
     void SigRunEnded(RunOutcome Outcome);
     void SigResultReady(int ExitCode);
@@ -82,12 +92,15 @@ signals:
     void SigCollected(RecordingList Recordings);
 
 public slots:
-    // Runs one conversion to its end on a confined thread of its own; emits
-    // SigRunEnded with the engine's account and SigResultReady with its status (from
-    // this thread; SigProgress comes from the conversion's). Runs ended early remove
-    // their output. When the thread cannot be confined (for another reason than a
-    // kernel without Landlock), the engine is not run: RunFailure::Other, status -1.
-    void DoWork(const QStringList &ArgList);
+    // Converts `Source` into `Output` with `Choices` (run_conversion) to its end on a
+    // confined thread of its own; prints the plan's words, one a line, on standard
+    // output and in the debug log before the engine starts; emits SigConversionEnded
+    // with the result, SigRunEnded with the engine's account and SigResultReady with
+    // its status (from this thread; SigProgress comes from the conversion's). Runs
+    // ended early remove their output. When the thread cannot be confined (for another
+    // reason than a kernel without Landlock), nothing is run: RunFailure::Other,
+    // status -1.
+    void DoWork(const QString &Source, const QString &Output, const ConversionChoices &Choices);
     // The recordings among files and folders (RecordingQueue::Collect); emits
     // SigCollected with them. A stop request (RequestStop) ends the search early,
     // with what was found until then.

@@ -14,6 +14,7 @@ const char *const TranscoderApp::ImageSkinPath = ":/skin/wlx/wlx_image.json";
 const char *const TranscoderApp::StyleSheetPath = ":/css/VelaStyleSheet.css";
 const char *const TranscoderApp::IconPath = ":/app/wardline-video-converter.png";
 const char *const TranscoderApp::DesktopName = "wardline-video-converter";
+const char *const TranscoderApp::OrganizationName = "wardline";
 
 TranscoderApp::TranscoderApp(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -45,5 +46,9 @@ void TranscoderApp::InitDesktopIdentity()
     // The desktop entry's name lets a desktop shell match the window to the entry
     // (and so to its icon); the window icon covers shells that look at the window.
     setDesktopFileName(QString::fromLatin1(DesktopName));
+    // The window's remembered choices go to ~/.config/wardline/wardline-video-converter.conf,
+    // whatever the program file is called.
+    setOrganizationName(QString::fromLatin1(OrganizationName));
+    setApplicationName(QString::fromLatin1(DesktopName));
     setWindowIcon(QIcon(QString::fromLatin1(IconPath)));
 }

@@ -6,7 +6,9 @@
 //   3. the skin files;
 //   4. the locale codec (UTF-8, so file names reach the engine intact) and the
 //      application style sheet;
-//   5. the desktop identity: the window icon and the desktop entry's name.
+//   5. the desktop identity: the window icon, the desktop entry's name, and the
+//      organisation and application names under which QSettings keeps the
+//      window's remembered choices.
 // main() then creates the cursor table and the window. The scale is deleted with the
 // application object; the skin store, text table and translator live until the
 // process ends.
@@ -29,6 +31,8 @@ public:
     static const char *const IconPath;
     // The name of the desktop entry (and of the program and its icon).
     static const char *const DesktopName;
+    // The organisation of the settings (QSettings); the application is DesktopName.
+    static const char *const OrganizationName;
 
     // argc and argv go to QApplication only; the program has no options of its own.
     TranscoderApp(int &argc, char **argv);

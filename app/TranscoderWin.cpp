@@ -2,6 +2,7 @@
 // cancelling and closing, about box and the end of the worker thread.
 #include "TranscoderWin.h"
 
+#include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "SkinKeys.h"
@@ -210,6 +211,9 @@ void TranscoderWin::InitUi()
     m_stopRepeat = new QTimer(this);
     m_stopRepeat->setInterval(int(StopRetryMsec));
 
+    m_options = new ConversionOptions(content);
+    m_choiceNotes = new VelaNoteLabel(content);
+
     m_bottomBar = new VelaBottomBar(content);
     m_bottomBar->AddRightButton(VelaBottomBar::Ok);
     m_bottomBar->button(VelaBottomBar::Ok)->setDisabled(true);
@@ -226,7 +230,7 @@ void TranscoderWin::InitUi()
     grid->setColumnStretch(0, 140);
     grid->setColumnStretch(1, 310);
     grid->setColumnStretch(2, 100);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
     grid->addWidget(m_aboutButton, 0, 0, 1, -1, Qt::AlignRight);
     grid->addWidget(m_sourceLabel, 1, 0, 1, 1);
     grid->addWidget(m_sourceEdit, 1, 1, 1, 1, Qt::AlignVCenter);
@@ -234,6 +238,10 @@ void TranscoderWin::InitUi()
     grid->addWidget(m_destinationLabel, 2, 0, 1, 1);
     grid->addWidget(m_destinationEdit, 2, 1, 1, 1, Qt::AlignVCenter);
     grid->addWidget(m_destinationButton, 2, 2, 1, 1, Qt::AlignVCenter);
+    // The choices under the fields, and under them, the whole width across, what
+    // became of them.
+    grid->addWidget(m_options, 3, 1, 1, 2);
+    grid->addWidget(m_choiceNotes, 4, 0, 1, -1);
 
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(12, 0, 12, 0);
@@ -284,8 +292,8 @@ void TranscoderWin::InitWorker()
     m_worker->moveToThread(&m_workerThread);
     connect(&m_workerThread, &QThread::finished, m_worker, &QObject::deleteLater);
     connect(this, &TranscoderWin::SigTranscode, m_worker, &TranscodeWorker::DoWork);
+    connect(m_worker, SIGNAL(SigConversionEnded(ConversionResult)), this, SLOT(SlotConvertDone(ConversionResult)));
     connect(m_worker, SIGNAL(SigProgress(RunProgress)), this, SLOT(SlotProgress(RunProgress)));
-    connect(m_worker, SIGNAL(SigRunEnded(RunOutcome)), this, SLOT(SlotConvertDone(RunOutcome)));
     connect(this, &TranscoderWin::SigCollect, m_worker, &TranscodeWorker::DoCollect);
     connect(m_worker, SIGNAL(SigCollected(RecordingList)), this, SLOT(SlotCollected(RecordingList)));
     m_workerThread.start(QThread::InheritPriority);
@@ -383,8 +391,10 @@ void TranscoderWin::OnFieldTextChanged(VelaLineEdit *field)
     m_bottomBar->button(VelaBottomBar::Ok)->setDisabled(!ready);
     field->Validate();
     // The last result speaks of the fields as they were.
-    if (!m_converting)
+    if (!m_converting) {
         m_bottomBar->SlotClearStatus(0);
+        ShowChoiceNotes(QString());
+    }
 }
 
 QString TranscoderWin::OutputName(const QString &sourceName, int number)
@@ -423,8 +433,10 @@ void TranscoderWin::OnConvertClicked()
     m_converting = true;
     m_stopAsked = false;
     m_outputPath = outputPath;
+    m_choices = m_options->Choices();
+    ShowChoiceNotes(QString());
     m_worker->ClearStopRequest();
-    emit SigTranscode(TranscodeWorker::ArgList(m_sourceEdit->text(), outputPath));
+    emit SigTranscode(m_sourceEdit->text(), outputPath, m_choices);
     m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
     box->SetProgressStyle(true);
@@ -475,29 +487,44 @@ void TranscoderWin::StopConverting()
     m_worker->RequestStop();
 }
 
-void TranscoderWin::SlotConvertDone(RunOutcome Outcome)
+void TranscoderWin::SlotConvertDone(ConversionResult Result)
 {
-    qDebug("ExitCode: %d", Outcome.status);
+    qDebug("ExitCode: %d", Result.outcome.status);
     if (m_asking) {
         // Handled once the close question is answered (and only if the window stays).
-        m_pendingOutcome = std::make_unique<RunOutcome>(Outcome);
+        m_pendingOutcome = std::make_unique<ConversionResult>(Result);
         return;
     }
-    TakeOutcome(Outcome);
+    TakeOutcome(Result);
 }
 
-void TranscoderWin::TakeOutcome(const RunOutcome &outcome)
+void TranscoderWin::TakeOutcome(const ConversionResult &result)
 {
+    qDebug().noquote() << QString::fromStdString(plan_summary(result.plan, m_choices));
     if (m_queueRunning) {
-        QueueRunEnded(outcome);
+        QueueRunEnded(result);
         return;
     }
+    const RunOutcome &outcome = result.outcome;
     m_stopRepeat->stop();
     m_converting = false;
     // Another program took the planned name meanwhile: the run wrote the next.
     if (!outcome.outputs.empty())
         m_outputPath = QFile::decodeName(outcome.outputs.front().c_str());
     ShowResult(outcome);
+    // Only a file written has a picture kept or a record beside it.
+    if (outcome.end == RunEnd::Completed && outcome.status == 0) {
+        const ConversionTexts::ChoiceNotes notes = ConversionTexts::ResultNotes(
+            m_choices, result.plan.video_kept, QString::fromStdString(result.plan.keep_refusal),
+            QFile::decodeName(result.evidence_path.c_str()), QString::fromStdString(result.evidence_error));
+        ShowChoiceNotes(notes.text, notes.toolTip);
+    }
+}
+
+void TranscoderWin::ShowChoiceNotes(const QString &text, const QString &toolTip)
+{
+    m_choiceNotes->setText(text);
+    m_choiceNotes->setToolTip(toolTip);
 }
 
 void TranscoderWin::ShowResult(const RunOutcome &outcome)
@@ -579,7 +606,7 @@ void TranscoderWin::closeEvent(QCloseEvent *e)
         return;
     }
     const bool stop = ConfirmStopAndClose();
-    std::unique_ptr<RunOutcome> pending = std::move(m_pendingOutcome);
+    std::unique_ptr<ConversionResult> pending = std::move(m_pendingOutcome);
     if (stop) {
         // The destructor stops the run and waits for it; the unfinished file goes.
         qDebug() << "Closing: the conversion is stopped";
@@ -697,6 +724,8 @@ void TranscoderWin::StartQueue()
     m_queueRunning = true;
     m_stopAsked = false;
     m_outputPath.clear();
+    m_choices = m_options->Choices();
+    ShowChoiceNotes(QString());
     m_queue.Start();
     m_queueClock.start();
     m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
@@ -721,7 +750,7 @@ void TranscoderWin::StartQueueItem()
             box->SetProgress(-1);
             ShowQueueProgress();
             m_worker->ClearStopRequest();
-            emit SigTranscode(TranscodeWorker::ArgList(recording.source, outputPath));
+            emit SigTranscode(recording.source, outputPath, m_choices);
             return;
         }
         // Every numbered name is taken: this one fails, the queue goes on.
@@ -744,9 +773,11 @@ void TranscoderWin::ShowQueueProgress()
     box->SetDetail(ConversionTexts::QueueOverall(percent, m_queue.RemainingUs(m_queueClock.nsecsElapsed() / 1000)));
 }
 
-void TranscoderWin::QueueRunEnded(const RunOutcome &outcome)
+void TranscoderWin::QueueRunEnded(const ConversionResult &result)
 {
+    const RunOutcome &outcome = result.outcome;
     m_queue.Finish(outcome);
+    m_queue.NoteChoices(result);
     const QueuedRecording &recording = m_queue.Current();
     if (recording.state == QueuedRecording::State::Converted)
         m_outputPath = recording.output;
@@ -773,7 +804,8 @@ void TranscoderWin::FinishQueue(bool stopped)
     const int converted = m_queue.ConvertedCount();
     const int partial = m_queue.PartialCount();
     const int total = m_queue.Size();
-    if (m_queue.FailedCount() > 0 || partial > 0 || m_queue.ListedSkippedCount() > 0)
+    ShowChoiceNotes(ConversionTexts::QueueNotes(m_choices, m_queue.KeptCount(), m_queue.EvidenceCount(), converted));
+    if (m_queue.FailedCount() > 0 || partial > 0 || m_queue.ListedSkippedCount() > 0 || MissingRecords() > 0)
         ShowQueueSummary();
     else
         m_loadingMask->HideMask();
@@ -810,6 +842,9 @@ void TranscoderWin::ShowQueueSummary()
                                                         : ConversionTexts::FailureReason(recording.failure)});
         else if (recording.state == QueuedRecording::State::Converted && !recording.problems.empty())
             partial.append({name, ConversionTexts::PartialStatus(recording.problems)});
+        if (m_choices.evidence && recording.state == QueuedRecording::State::Converted &&
+            recording.evidencePath.isEmpty())
+            partial.append({name, ConversionTexts::EvidenceMissingReason(recording.evidenceError)});
     }
     const QVector<ConverterMsgBox::ListEntry> skipped = SkippedEntries(m_queue);
     const int others = m_queue.Skipped().size() - m_queue.ListedSkippedCount();
@@ -817,5 +852,16 @@ void TranscoderWin::ShowQueueSummary()
                                                     partial.isEmpty() && skipped.isEmpty());
     if (others > 0)
         message = ConversionTexts::QueueOthers(others) + QLatin1Char('\n') + message;
+    // How many pictures were kept and evidence records written, above the count.
+    const QString notes = m_choiceNotes->FullText();
+    if (!notes.isEmpty())
+        message = notes + QLatin1Char('\n') + message;
     ShowBox(new ConverterMsgBox(this, message, failures + partial + skipped));
+}
+
+int TranscoderWin::MissingRecords() const
+{
+    if (!m_choices.evidence)
+        return 0;
+    return m_queue.ConvertedCount() - m_queue.EvidenceCount();
 }

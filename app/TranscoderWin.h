@@ -1,14 +1,18 @@
 // The converter's window: source recording, destination folder, OK.
 //
 // OK (or Enter in a field) derives a free output name in the destination folder
-// (<name>_converted.mp4, then <name>_converted_<n>.mp4, ...), hands the twelve engine
-// words to the worker thread, shows "Converting..." and covers the window with the
-// loading mask, whose box shows the progress (share, elapsed and remaining time,
-// speed) and a Cancel button. The result: "Conversion complete: <file>" in the status
+// (<name>_converted.mp4, then <name>_converted_<n>.mp4, ...), hands the source, the
+// output and the choices of the two check boxes under the fields (keep the picture,
+// write an evidence record; ConversionOptions) to the worker thread, shows
+// "Converting..." and covers the window with the loading mask, whose box shows the
+// progress (share, elapsed and remaining time, speed) and a Cancel button. The result: "Conversion complete: <file>" in the status
 // line (a click opens the destination folder), "Conversion cancelled" after Cancel or
 // Esc (the unfinished file is removed), or the failure box with a line that says why
-// (the mask goes when the box is closed). The about button shows name, version and
-// notice. A recording dropped on the window is taken as the source.
+// (the mask goes when the box is closed). With a choice on, the line under the check
+// boxes then says whether the picture was kept ("why not" on hover) and whether the
+// evidence record was written (where, or why not, on hover); after a queue, how many
+// of each. The about button shows name, version and notice. A recording dropped on
+// the window is taken as the source.
 //
 // Several recordings (chosen together, dropped together, or found in a dropped folder,
 // which the worker thread searches meanwhile) form a queue: the source field reads
@@ -29,6 +33,7 @@
 #pragma once
 
 #include "RecordingQueue.h"
+#include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "output_naming.h"
 
@@ -47,6 +52,7 @@ class QDragEnterEvent;
 class QDropEvent;
 class QMimeData;
 class QTimer;
+class ConversionOptions;
 class ConverterMsgBox;
 class TranscodeWorker;
 class VelaBottomBar;
@@ -55,6 +61,7 @@ class VelaFileButton;
 class VelaIconButton;
 class VelaLineEdit;
 class VelaLoadingMask;
+class VelaNoteLabel;
 
 class TranscoderWin : public QMainWindow
 {
@@ -62,7 +69,7 @@ class TranscoderWin : public QMainWindow
 
 public:
     static constexpr int WindowWidth = 550;
-    static constexpr int WindowHeight = 180;
+    static constexpr int WindowHeight = 226;
     // The highest number of an output name (<name>_converted_<n>.mp4) the search tries.
     static constexpr int MaxOutputNumber = MAX_OUTPUT_NUMBER;
 
@@ -107,7 +114,7 @@ public:
     static QuitHook SetQuitHook(QuitHook hook);
 
 signals:
-    void SigTranscode(QStringList ArgList);
+    void SigTranscode(QString Source, QString Output, ConversionChoices Choices);
     void SigCollect(QStringList Paths);
 
 public slots:
@@ -117,7 +124,7 @@ public slots:
 
 private slots:
     void SlotProgress(RunProgress Progress);
-    void SlotConvertDone(RunOutcome Outcome);
+    void SlotConvertDone(ConversionResult Result);
     void SlotCollected(RecordingList Recordings);
 
 protected:
@@ -149,9 +156,11 @@ private:
     void OnStatusClicked();
     // Asks whether to stop the conversion and close; true for "stop and close".
     bool ConfirmStopAndClose();
-    // A run's outcome, once no question is open.
-    void TakeOutcome(const RunOutcome &outcome);
+    // A conversion's result, once no question is open.
+    void TakeOutcome(const ConversionResult &result);
     void ShowResult(const RunOutcome &outcome);
+    // The line under the choices: what became of them (empty clears it).
+    void ShowChoiceNotes(const QString &text, const QString &toolTip = QString());
     // The failure box: what failed, then why.
     void ShowFailure(const QString &reason);
     // Shows a message box over the masked window; the mask goes with the box.
@@ -166,9 +175,11 @@ private:
     void StartQueue();
     void StartQueueItem();
     void ShowQueueProgress();
-    void QueueRunEnded(const RunOutcome &outcome);
+    void QueueRunEnded(const ConversionResult &result);
     void FinishQueue(bool stopped);
     void ShowQueueSummary();
+    // Converted recordings of the queue without the evidence record that was asked for.
+    int MissingRecords() const;
 
     VelaIconButton *m_aboutButton = nullptr;
     VelaLineEdit *m_sourceEdit = nullptr;
@@ -177,6 +188,8 @@ private:
     VelaElideLabel *m_destinationLabel = nullptr;
     VelaFileButton *m_sourceButton = nullptr;
     VelaFileButton *m_destinationButton = nullptr;
+    ConversionOptions *m_options = nullptr;
+    VelaNoteLabel *m_choiceNotes = nullptr;
     VelaBottomBar *m_bottomBar = nullptr;
     VelaLoadingMask *m_loadingMask = nullptr;
     TranscodeWorker *m_worker = nullptr;
@@ -186,6 +199,8 @@ private:
     QTimer *m_stopRepeat = nullptr;
     // The file the conversion in progress (or the last completed one) writes.
     QString m_outputPath;
+    // The choices taken at OK, for the conversion (or the whole queue) in hand.
+    ConversionChoices m_choices;
     // From OK until the result (of the whole queue) has arrived.
     bool m_converting = false;
     // The recordings of the source field when it holds several; while a queue runs,
@@ -202,5 +217,5 @@ private:
     bool m_destinationFromSource = false;
     // The close question is open; a result arriving meanwhile waits for its answer.
     bool m_asking = false;
-    std::unique_ptr<RunOutcome> m_pendingOutcome;
+    std::unique_ptr<ConversionResult> m_pendingOutcome;
 };

@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "TextIds.h"
@@ -101,6 +102,10 @@ int Run(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
         outcome->stop = stopped ? StopCause::Request : StopCause::None;
         outcome->failure = stopped || status == 0 ? RunFailure::None : failure;
         outcome->output_removed = stopped;
+        // As the engine, the file a completed run wrote (an evidence record is
+        // written beside it).
+        if (outcome->end == RunEnd::Completed && argc > 0)
+            outcome->outputs.push_back(argv[argc - 1]);
         if (outcome->end == RunEnd::Completed && !s_problems.isEmpty()) {
             outcome->problems = s_problems.value(s_runs - 1, s_problems.last());
             outcome->partial = !outcome->problems.empty();
@@ -314,6 +319,10 @@ WindowParts::WindowParts(TranscoderWin *w)
     ok = bar ? qobject_cast<QAbstractButton *>(bar->button(VelaBottomBar::Ok)) : nullptr;
     mask = w->findChild<VelaLoadingMask *>();
     progressBox = mask ? mask->LoadingWidget() : nullptr;
+    options = w->findChild<ConversionOptions *>();
+    keepVideo = options ? options->KeepVideoBox() : nullptr;
+    evidence = options ? options->EvidenceBox() : nullptr;
+    choiceNotes = w->findChild<VelaNoteLabel *>();
 }
 
 bool WindowParts::StatusShown() const

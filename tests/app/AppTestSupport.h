@@ -16,8 +16,10 @@
 #include "VelaFileButton.h"
 #include "ffmpeg_exec.h"
 
+class ConversionOptions;
 class ConverterMsgBox;
 class QAbstractButton;
+class QCheckBox;
 class TranscoderWin;
 class VelaBottomBar;
 class VelaElideLabel;
@@ -25,10 +27,11 @@ class VelaLineEdit;
 class VelaLoadingMask;
 class VelaLoadingWidget;
 class VelaIconButton;
+class VelaNoteLabel;
 
 // An engine that records what it was given instead of converting. A run writes an
 // empty file at its last argument when it succeeds (so the window's next output name
-// moves on), and, while blocking is on, waits until it is released or asked to stop
+// moves on) and reports it as the file it wrote, and, while blocking is on, waits until it is released or asked to stop
 // (by the engine's request or the observer), sending progress meanwhile when a
 // duration is set, and then, as the engine does, a last event. A stopped run ends as
 // RunEnd::Stopped and writes nothing.
@@ -144,6 +147,10 @@ struct WindowParts {
     QAbstractButton *ok;
     VelaLoadingMask *mask;
     VelaLoadingWidget *progressBox;    // the mask's box
+    ConversionOptions *options;
+    QCheckBox *keepVideo;
+    QCheckBox *evidence;
+    VelaNoteLabel *choiceNotes;        // what became of the choices
 
     bool StatusShown() const;
     QString StatusText() const;

@@ -23,6 +23,7 @@
 #include <functional>
 #include <sys/socket.h>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -79,7 +80,7 @@ RunOutcome Convert(const QString &source, const QString &output, int *status = n
     TranscodeWorker worker;
     QSignalSpy ended(&worker, &TranscodeWorker::SigRunEnded);
     QSignalSpy results(&worker, &TranscodeWorker::SigResultReady);
-    worker.DoWork(TranscodeWorker::ArgList(source, output));
+    worker.DoWork(source, output, ConversionChoices());
     if (status)
         *status = results.isEmpty() ? -100 : results.first().first().toInt();
     return ended.isEmpty() ? RunOutcome() : ended.first().first().value<RunOutcome>();
@@ -179,6 +180,19 @@ int EngineTakingAnyInput(int argc, char **argv, const RunObserver *observer, Run
     return ffmpeg_exec_observed(argc, argv, &any, outcome);
 }
 
+// The address itself in the source's place, past the naming rule that makes a
+// typed address a file name ("./http:..."), then EngineTakingAnyInput.
+QByteArray s_rawSource;
+
+int EngineTakingTheRawAddress(int argc, char **argv, const RunObserver *observer, RunOutcome *outcome)
+{
+    std::vector<char *> words(argv, argv + argc);
+    words.push_back(nullptr);
+    if (argc > 2)
+        words[2] = s_rawSource.data();
+    return EngineTakingAnyInput(argc, words.data(), observer, outcome);
+}
+
 } // namespace
 
 void ConfineTest::sourceNamedByANetworkAddressConnectsNowhere()
@@ -195,13 +209,12 @@ void ConfineTest::sourceNamedByANetworkAddressConnectsNowhere()
     // kernel still refuses the connection.
     if (!KernelConfines())
         QSKIP("the kernel lacks Landlock or seccomp");
-    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineTakingAnyInput, ffmpeg_request_stop});
+    s_rawSource = address.toUtf8();
+    const TranscodeWorker::Engine real = TranscodeWorker::SetEngine({EngineTakingTheRawAddress, ffmpeg_request_stop});
     TranscodeWorker worker;
     TranscodeWorker::SetEngine(real);
     QSignalSpy ended(&worker, &TranscodeWorker::SigRunEnded);
-    QStringList words = TranscodeWorker::ArgList(address, out + "/x_converted.mp4");
-    words[2] = address;
-    worker.DoWork(words);
+    worker.DoWork(address, out + "/x_converted.mp4", ConversionChoices());
     QCOMPARE(Network().connections(), connections);
     QCOMPARE(ended.size(), 1);
     outcome = ended.first().first().value<RunOutcome>();
@@ -223,9 +236,9 @@ void ConfineTest::windowThreadsStayFreeAfterAConfinedRun()
     connect(worker, &TranscodeWorker::SigRunEnded, &receiver, [&outcomes](RunOutcome o) { outcomes << o; });
     thread.start();
 
-    QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection,
-                              Q_ARG(QStringList, TranscodeWorker::ArgList(f.recording + "/segment.ts",
-                                                                          f.out + "/segment_converted.mp4")));
+    QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection, Q_ARG(QString, f.recording + "/segment.ts"),
+                              Q_ARG(QString, f.out + "/segment_converted.mp4"),
+                              Q_ARG(ConversionChoices, ConversionChoices()));
     QTRY_COMPARE_WITH_TIMEOUT(outcomes.size(), 1, ConversionTimeoutMsec);
     QCOMPARE(int(outcomes[0].end), int(RunEnd::Completed));
     // The worker's thread and this one read outside the run's folders and make
@@ -257,8 +270,8 @@ void ConfineTest::progressArrivesOnTheReceiversThread()
     thread.start();
 
     const QString out = ScratchFolder(QStringLiteral("confine_progress"));
-    QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection,
-                              Q_ARG(QStringList, TranscodeWorker::ArgList(out + "/a.ts", out + "/a_converted.mp4")));
+    QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection, Q_ARG(QString, out + "/a.ts"),
+                              Q_ARG(QString, out + "/a_converted.mp4"), Q_ARG(ConversionChoices, ConversionChoices()));
     QTRY_VERIFY(progressThreads.size() >= 2);
     // The stop request reaches the run on its own thread.
     worker->RequestStop();

@@ -4,6 +4,7 @@
 #include "LanguageFitTest.h"
 
 #include "AppTestSupport.h"
+#include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
 #include "TextIds.h"
@@ -20,6 +21,7 @@
 #include "fixture_gen.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -574,3 +576,78 @@ void LanguageFitTest::partialAndSkippedFilesFitTheirStatusAndSummary()
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }
 
+namespace {
+
+// What does not fit of a check box: its text and box wider than the room it has, or
+// the box reaching beyond the window.
+QStringList CheckBoxMisfits(const QCheckBox *box, const QWidget *window)
+{
+    QStringList misfits;
+    if (box->text().isEmpty())
+        misfits.append(QStringLiteral("a check box has no text"));
+    if (box->sizeHint().width() > box->width())
+        misfits.append(QStringLiteral("\"%1\" needs %2 px, has %3 px")
+                           .arg(box->text())
+                           .arg(box->sizeHint().width())
+                           .arg(box->width()));
+    const QRect onWindow(box->mapTo(window, QPoint()), box->size());
+    if (!window->rect().contains(onWindow))
+        misfits.append(QStringLiteral("\"%1\" beyond the window").arg(box->text()));
+    return misfits;
+}
+
+} // namespace
+
+void LanguageFitTest::choicesAndWhatBecameOfThemShowWhole()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    QVERIFY(parts.keepVideo && parts.evidence && parts.choiceNotes);
+    parts.keepVideo->setChecked(true);
+    parts.evidence->setChecked(true);
+    Settle();
+    QStringList misfits = CheckBoxMisfits(parts.keepVideo, window.get()) + CheckBoxMisfits(parts.evidence, window.get());
+    if (parts.keepVideo->geometry().intersects(parts.evidence->geometry()))
+        misfits.append(QStringLiteral("the check boxes overlap"));
+
+    // Every line the choices can leave under them: one conversion's (each side of
+    // each choice), and a queue's with four-digit counts.
+    ConversionChoices both;
+    both.keep_video = true;
+    both.evidence = true;
+    QVector<ShownText> texts;
+    for (bool kept : {true, false}) {
+        const QString record = kept ? QStringLiteral("/rec/cam_converted.mp4.evidence.json") : QString();
+        const ConversionTexts::ChoiceNotes notes =
+            ConversionTexts::ResultNotes(both, kept, QStringLiteral("the picture is MJPEG"), record, QString());
+        parts.choiceNotes->setText(notes.text);
+        Settle();
+        texts.append(Of(QStringLiteral("line under the choices"), parts.choiceNotes));
+        if (kept)
+            m_windows.append(window->grab().toImage());
+    }
+    parts.choiceNotes->setText(ConversionTexts::QueueNotes(both, 9999, 9999, 9999));
+    Settle();
+    texts.append(Of(QStringLiteral("line under the choices after a queue"), parts.choiceNotes));
+    misfits += Cut(texts);
+
+    // A queue's summary with the count of records above it and a file without one
+    // (the stand-in engine's source is not there to be hashed).
+    const QStringList sources = QueueSources().mid(0, 2);
+    ChooseSources(s_dialogs, parts, sources);
+    FakeEngine::SetRunResults({RunFailure::None, RunFailure::Other});
+    BoxAnswerer answerer;
+    answerer.InspectEachWith([&](ConverterMsgBox *box) {
+        for (const QString &misfit : SummaryMisfits(box))
+            misfits.append(QStringLiteral("summary with records: ") + misfit);
+        m_boxes.append(box->grab().toImage());
+    });
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QVERIFY(answerer.Messages().first().startsWith(ConversionTexts::QueueNotes(both, 0, 0, 1)));
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    misfits += Cut({Of(QStringLiteral("line under the choices after a queue"), parts.choiceNotes)});
+    m_windows.append(window->grab().toImage());
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}

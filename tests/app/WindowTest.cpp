@@ -7,6 +7,8 @@
 #include "ConversionTexts.h"
 #include "TextIds.h"
 #include "TextTable.h"
+#include "ConversionOptions.h"
+#include "VelaLabels.h"
 #include "TranscoderWin.h"
 #include "VelaBottomBar.h"
 #include "VelaButtons.h"
@@ -89,8 +91,8 @@ void WindowTest::controlsSitInTheirRowsAndColumns()
     WindowParts parts(window.get());
     SaveScreenshot(window.get(), QStringLiteral("app_idle"));
 
-    QCOMPARE(window->minimumSize(), QSize(550, 180));
-    QCOMPARE(window->maximumSize(), QSize(550, 180));
+    QCOMPARE(window->minimumSize(), QSize(550, 226));
+    QCOMPARE(window->maximumSize(), QSize(550, 226));
     // The about icon in the top right corner, inside the side margins.
     QCOMPARE(parts.about->geometry(), QRect(550 - 12 - 24, 10, 24, 24));
     // Caption, field, button from left to right; the destination row below the source row.
@@ -105,7 +107,13 @@ void WindowTest::controlsSitInTheirRowsAndColumns()
     QCOMPARE(parts.source->geometry().left(), parts.destination->geometry().left());
     QVERIFY(parts.source->geometry().top() > parts.about->geometry().bottom());
     // The bar along the bottom edge, OK at its right.
-    QCOMPARE(parts.bar->geometry().bottom(), 179);
+    QCOMPARE(parts.bar->geometry().bottom(), 225);
+    // The choices under the destination, lined up with the fields, and the line
+    // saying what became of them between them and the bar.
+    QVERIFY(parts.options->geometry().top() > parts.destination->geometry().bottom());
+    QCOMPARE(parts.options->geometry().left(), parts.destination->geometry().left());
+    QVERIFY(parts.choiceNotes->geometry().top() > parts.options->geometry().bottom());
+    QVERIFY(parts.choiceNotes->geometry().bottom() < parts.bar->geometry().top());
     QCOMPARE(parts.bar->geometry().left(), 12);
     QCOMPARE(parts.bar->geometry().right(), 550 - 12 - 1);
     QVERIFY(parts.ok->isVisible());

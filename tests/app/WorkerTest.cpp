@@ -4,6 +4,7 @@
 
 #include "AppTestSupport.h"
 #include "TranscodeWorker.h"
+#include "fixture_gen.h"
 
 #include <QSignalSpy>
 #include <QTemporaryFile>
@@ -87,7 +88,7 @@ void WorkerTest::pathsReachTheEngineAsUtf8()
     TranscodeWorker worker;
     const QString output = QStringLiteral("/dev/null/never-written.mp4");
     FakeEngine::SetStatus(-1);
-    worker.DoWork(TranscodeWorker::ArgList(path, output));
+    worker.DoWork(path, output, ConversionChoices());
     const QByteArrayList argv = FakeEngine::LastArgv();
     QCOMPARE(argv.size(), 12);
     QCOMPARE(argv[2], bytes);
@@ -102,7 +103,7 @@ void WorkerTest::printsEachWordOnItsOwnLineAndInTheDebugLog()
                                                        QStringLiteral("/out/caf\u00e9_converted.mp4"));
     s_debugLines.clear();
     const QtMessageHandler previous = qInstallMessageHandler(CollectDebug);
-    const QByteArray printed = CaptureStdout([&]() { worker.DoWork(words); });
+    const QByteArray printed = CaptureStdout([&]() { worker.DoWork(words[2], words[11], ConversionChoices()); });
     qInstallMessageHandler(previous);
 
     QByteArray expected;
@@ -110,6 +111,27 @@ void WorkerTest::printsEachWordOnItsOwnLineAndInTheDebugLog()
         expected += word.toUtf8() + '\n';
     QCOMPARE(printed, expected);
     QCOMPARE(s_debugLines, words);
+}
+
+void WorkerTest::printsThePlansWordsWhenThePictureIsKept()
+{
+    // The words printed are the ones the engine gets: the plan's, here a copied picture.
+    const QString folder = ScratchFolder(QStringLiteral("worker_kept_words"));
+    const QString source = folder + QStringLiteral("/cam.ts");
+    QVERIFY(CopyFile(QString::fromStdString(fixtures::fixture_path(fixtures::FixtureKind::H264AacTs)), source));
+    TranscodeWorker worker;
+    ConversionChoices keep;
+    keep.keep_video = true;
+    s_debugLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(CollectDebug);
+    const QByteArray printed =
+        CaptureStdout([&]() { worker.DoWork(source, folder + QStringLiteral("/cam_converted.mp4"), keep); });
+    qInstallMessageHandler(previous);
+    const QByteArrayList argv = FakeEngine::LastArgv();
+    QVERIFY(argv.contains("copy"));
+    QVERIFY(!argv.contains("libx264"));
+    QCOMPARE(printed, argv.join('\n') + '\n');
+    QCOMPARE(s_debugLines.join('\n').toUtf8(), argv.join('\n'));
 }
 
 void WorkerTest::forwardsTheEngineStatusUnchanged_data()
@@ -128,7 +150,7 @@ void WorkerTest::forwardsTheEngineStatusUnchanged()
     TranscodeWorker worker;
     QSignalSpy results(&worker, &TranscodeWorker::SigResultReady);
     FakeEngine::SetStatus(status);
-    worker.DoWork(TranscodeWorker::ArgList(QStringLiteral("/rec/a.ts"), QStringLiteral("/dev/null/a.mp4")));
+    worker.DoWork(QStringLiteral("/rec/a.ts"), QStringLiteral("/dev/null/a.mp4"), ConversionChoices());
     QCOMPARE(results.count(), 1);
     QCOMPARE(results.at(0).at(0).toInt(), status);
 }
@@ -150,9 +172,8 @@ void WorkerTest::runsQueuedRequestsOneAfterTheOtherOnItsThread()
     const QString folder = ScratchFolder(QStringLiteral("worker_queue"));
     FakeEngine::SetBlocking(true);
     for (const char *name : {"first.mp4", "second.mp4"})
-        QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection,
-                                  Q_ARG(QStringList, TranscodeWorker::ArgList(QStringLiteral("/rec/a.ts"),
-                                                                              folder + '/' + name)));
+        QMetaObject::invokeMethod(worker, "DoWork", Qt::QueuedConnection, Q_ARG(QString, QStringLiteral("/rec/a.ts")),
+                                  Q_ARG(QString, folder + '/' + name), Q_ARG(ConversionChoices, ConversionChoices()));
     QTRY_COMPARE(FakeEngine::Runs(), 1);
     QCOMPARE(FakeEngine::LastArgv().value(11), (folder + "/first.mp4").toUtf8());
     QCOMPARE(FakeEngine::FinishedRuns(), 0);

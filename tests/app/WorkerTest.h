@@ -16,6 +16,7 @@ private slots:
     void pathsReachTheEngineAsUtf8_data();
     void pathsReachTheEngineAsUtf8();
     void printsEachWordOnItsOwnLineAndInTheDebugLog();
+    void printsThePlansWordsWhenThePictureIsKept();
     void forwardsTheEngineStatusUnchanged_data();
     void forwardsTheEngineStatusUnchanged();
     void runsQueuedRequestsOneAfterTheOtherOnItsThread();

@@ -6,6 +6,7 @@
 // system language), only the language check runs; with WVC_FIT_LANGUAGE set, only
 // the check that the language's texts fit the window and the message box.
 #include "ChildWindow.h"
+#include "ChoicesTest.h"
 #include "ConfineTest.h"
 #include "ControlTest.h"
 #include "ConversionTest.h"
@@ -17,6 +18,8 @@
 #include "WindowTest.h"
 #include "WorkerTest.h"
 
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 int main(int argc, char **argv)
@@ -28,6 +31,14 @@ int main(int argc, char **argv)
     // The tests open and close one window after another; closing one must not end
     // the application's (later) event loops the way closing the converter's window does.
     app.setQuitOnLastWindowClosed(false);
+    // The window remembers its choices in the user's settings: tests keep theirs in
+    // a folder of their own, gone when the process ends, never in the user's.
+    QTemporaryDir settings;
+    if (!settings.isValid())
+        return 1;
+    for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, settings.path());
 
     if (ChildWindow::Requested())
         return ChildWindow::Run();
@@ -45,9 +56,10 @@ int main(int argc, char **argv)
     ControlTest control;
     ConversionTest conversion;
     ConfineTest confine;
+    ChoicesTest choices;
     // WVC_TEST_CLASS=<name> runs that class alone (while working on it).
     const QString only = qEnvironmentVariable("WVC_TEST_CLASS");
-    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine}) {
+    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine, &choices}) {
         if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
             failures += QTest::qExec(test, argc, argv);
     }
