@@ -3,6 +3,7 @@
 #include "TextIds.h"
 #include "TextTable.h"
 #include "printable.h"
+#include "queue_share.h"
 
 #include <QLocale>
 #include <QStringList>
@@ -35,15 +36,7 @@ bool ReachedEnd(const RunProgress &progress, bool stopAsked)
 
 int PercentDone(const RunProgress &progress, bool stopAsked)
 {
-    if (progress.duration_us <= 0)
-        return -1;
-    // The probed length and the time the streams reach differ by a few microseconds
-    // either way (an MPEG-TS source ends at 30.014694 s of 30.014700 s), so the time
-    // alone would leave a finished run at 99 % or show 100 % while it still drains.
-    if (ReachedEnd(progress, stopAsked))
-        return 100;
-    const qint64 done = qBound<qint64>(0, progress.out_time_us, progress.duration_us);
-    return qMin(99, int(done * 100 / progress.duration_us));
+    return run_percent(progress.out_time_us, progress.duration_us, ReachedEnd(progress, stopAsked));
 }
 
 // The wall-clock time still needed at the speed so far; -1 before the speed is known.
@@ -67,6 +60,11 @@ QString ConvertingTitle()
 QString Shown(const QString &text)
 {
     return QString::fromStdString(printable_text(text.toStdString()));
+}
+
+QString Words(const QueueWords &words)
+{
+    return QString::fromStdString(fill_arguments(TextById(words.id).toStdString(), words.args));
 }
 
 QString ClockText(qint64 microseconds)
@@ -97,53 +95,12 @@ ProgressView DescribeProgress(const RunProgress &progress, bool stopAsked)
 
 QString FailureReason(RunFailure failure)
 {
-    switch (failure) {
-    case RunFailure::SourceUnreadable:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_UNREADABLE);
-    case RunFailure::SourceMissing:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_MISSING);
-    case RunFailure::SourceIsFolder:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_IS_FOLDER);
-    case RunFailure::SourceNoStream:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_SOURCE_NO_STREAM);
-    case RunFailure::DestinationMissing:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DESTINATION_MISSING);
-    case RunFailure::DestinationNotWritable:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DESTINATION_NOT_WRITABLE);
-    case RunFailure::DiskFull:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_DISK_FULL);
-    case RunFailure::OutputNameRefused:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_NAME_TOO_LONG);
-    case RunFailure::EncoderRefused:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_ENCODER_REFUSED);
-    case RunFailure::None:
-    case RunFailure::Other:
-        break;
-    }
-    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_OTHER);
+    return Words(failure_words(failure));
 }
 
 QString ProblemText(const RunProblem &problem)
 {
-    switch (problem.kind) {
-    case RunProblemKind::ShortOfDeclaredLength:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_SHORT)
-            .arg(ClockText(problem.a), ClockText(problem.b));
-    case RunProblemKind::ReadingStoppedEarly:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_READING_STOPPED)
-            .arg(problem.b > 0 ? int(problem.a * 100 / problem.b) : 0);
-    case RunProblemKind::DamagedPackets:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_DAMAGED).arg(problem.a);
-    case RunProblemKind::DecodeErrors:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_DECODE).arg(problem.a);
-    case RunProblemKind::StreamLeftOut:
-        return TextById(problem.detail == "audio" ? TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_AUDIO_LEFT_OUT
-                                                  : TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_VIDEO_LEFT_OUT);
-    case RunProblemKind::TimelineGap:
-        return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_TIME_GAP)
-            .arg(ClockText(problem.a), ClockText(problem.b));
-    }
-    return QString::fromStdString(problem.text);
+    return Words(problem_words(problem));
 }
 
 QString PartialStatus(const std::vector<RunProblem> &problems)
@@ -162,26 +119,12 @@ QString ProblemList(const std::vector<RunProblem> &problems)
 
 QString SkippedReason(SkipReason reason)
 {
-    unsigned int why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_NOT_MEDIA;
-    switch (reason) {
-    case SkipReason::NotMedia:
-        break;
-    case SkipReason::Unreadable:
-        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_UNREADABLE;
-        break;
-    case SkipReason::SpecialFile:
-        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_SPECIAL;
-        break;
-    case SkipReason::TooSlow:
-        why = TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED_TOO_SLOW;
-        break;
-    }
-    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED).arg(TextById(why));
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_SKIPPED).arg(Words(skip_words(reason)));
 }
 
 QString NamesTakenReason()
 {
-    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_FAILURE_NAMES_TAKEN);
+    return Words(names_taken_words());
 }
 
 QString QueueLine(int number, int total, const QString &fileName)

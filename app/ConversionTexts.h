@@ -13,6 +13,7 @@
 #include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "media_scan.h"
+#include "queue_words.h"
 
 #include <QString>
 
@@ -40,6 +41,9 @@ QString Shown(const QString &text);
 
 // A duration as m:ss below an hour and h:mm:ss from there on; negative times as 0:00.
 QString ClockText(qint64 microseconds);
+
+// A reason of the queue's core (queue_words.h) in the user's language.
+QString Words(const QueueWords &words);
 
 // The failure box's second line for a failure category.
 QString FailureReason(RunFailure failure);

@@ -5,77 +5,82 @@
 #include "TextIds.h"
 #include "TextTable.h"
 #include "media_scan.h"
+#include "queue_share.h"
+#include "recording_search.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
 
 #include <string>
 #include <vector>
 
 namespace {
 
-// One spelling per file, so that a file dropped twice, or reached through a link,
-// is converted once.
-QString IdentityOf(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
-}
-
-void AddFolder(const QString &folder, RecordingList *found, const std::function<bool()> &stopped)
-{
-    std::vector<std::string> files;
-    std::vector<MediaProbe> probes;
-    std::vector<SkippedFile> skipped;
-    if (find_media_files(QFile::encodeName(folder).toStdString(), &files, &probes, stopped, &skipped) < 0)
-        return;
-    for (size_t i = 0; i < files.size(); ++i) {
-        QueuedRecording recording;
-        recording.source = QFile::decodeName(files[i].c_str());
-        recording.durationUs = probes[i].duration_us;
-        found->append(recording);
-    }
-    for (const SkippedFile &file : skipped) {
-        QueuedRecording recording;
-        recording.source = QFile::decodeName(file.path.c_str());
-        recording.state = QueuedRecording::State::Skipped;
-        recording.skip = file.reason;
-        recording.listed = file.listed;
-        found->append(recording);
-    }
-}
-
 QString FileName(const QString &path)
 {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QueuedRecording::State StateOf(QueueState state)
+{
+    switch (state) {
+    case QueueState::Waiting:
+        break;
+    case QueueState::Running:
+        return QueuedRecording::State::Converting;
+    case QueueState::Converted:
+    case QueueState::Partial:
+        return QueuedRecording::State::Converted;
+    case QueueState::Failed:
+        return QueuedRecording::State::Failed;
+    case QueueState::Stopped:
+        return QueuedRecording::State::Stopped;
+    }
+    return QueuedRecording::State::Waiting;
+}
+
+QueueState ShareStateOf(const QueuedRecording &recording)
+{
+    switch (recording.state) {
+    case QueuedRecording::State::Converting:
+        return QueueState::Running;
+    case QueuedRecording::State::Converted:
+        return recording.problems.empty() ? QueueState::Converted : QueueState::Partial;
+    case QueuedRecording::State::Failed:
+        return QueueState::Failed;
+    case QueuedRecording::State::Stopped:
+        return QueueState::Stopped;
+    case QueuedRecording::State::Waiting:
+    case QueuedRecording::State::Skipped:
+        break;
+    }
+    return QueueState::Waiting;
 }
 
 } // namespace
 
 RecordingList RecordingQueue::Collect(const QStringList &paths, const std::function<bool()> &stopped)
 {
-    RecordingList found;
-    for (const QString &path : paths) {
-        if (path.isEmpty() || (stopped && stopped()))
-            continue;
-        if (QFileInfo(path).isDir()) {
-            AddFolder(path, &found, stopped);
-        } else {
-            QueuedRecording recording;
-            recording.source = path;
-            found.append(recording);
-        }
-    }
+    std::vector<std::string> inputs;
+    for (const QString &path : paths)
+        inputs.push_back(QFile::encodeName(path).toStdString());
+    // Files named directly are not probed here: their runs tell their lengths.
+    const RecordingSearch search = find_recordings(inputs, false, stopped);
     RecordingList recordings;
-    QSet<QString> seen;
-    for (const QueuedRecording &recording : found) {
-        const QString identity = IdentityOf(recording.source);
-        if (!seen.contains(identity)) {
-            seen.insert(identity);
-            recordings.append(recording);
-        }
+    for (const FoundRecording &found : search.recordings) {
+        QueuedRecording recording;
+        recording.source = QFile::decodeName(found.source.c_str());
+        recording.durationUs = found.duration_us;
+        recording.subfolder = QFile::decodeName(mirrored_folder(found, false).c_str());
+        recordings.append(recording);
+    }
+    for (const SkippedFile &file : search.skipped) {
+        QueuedRecording recording;
+        recording.source = QFile::decodeName(file.path.c_str());
+        recording.state = QueuedRecording::State::Skipped;
+        recording.skip = file.reason;
+        recording.listed = file.listed;
+        recordings.append(recording);
     }
     return recordings;
 }
@@ -173,26 +178,19 @@ void RecordingQueue::NoteProgress(const RunProgress &progress, bool reachedEnd)
     recording.state = QueuedRecording::State::Converting;
     if (progress.duration_us > 0)
         recording.durationUs = progress.duration_us;
-    recording.convertedUs = qMax<qint64>(0, progress.out_time_us);
-    // The probed length and the time reached differ by a few microseconds either way:
-    // the recording counts whole at its run's end, and never before.
-    if (recording.durationUs > 0)
-        recording.convertedUs = reachedEnd ? recording.durationUs : qMin(recording.convertedUs, recording.durationUs - 1);
+    recording.convertedUs = run_done_us(progress.out_time_us, recording.durationUs, reachedEnd);
 }
 
 void RecordingQueue::Finish(const RunOutcome &outcome)
 {
     QueuedRecording &recording = Current();
-    if (outcome.end == RunEnd::Completed && outcome.status == 0) {
-        recording.state = QueuedRecording::State::Converted;
+    recording.state = StateOf(state_after_run(outcome));
+    if (recording.state == QueuedRecording::State::Converted) {
         recording.problems = outcome.problems;
         // Another program took the planned name meanwhile: the run wrote the next.
         if (!outcome.outputs.empty())
             recording.output = QFile::decodeName(outcome.outputs.front().c_str());
-    } else if (outcome.end == RunEnd::Stopped) {
-        recording.state = QueuedRecording::State::Stopped;
-    } else {
-        recording.state = QueuedRecording::State::Failed;
+    } else if (recording.state == QueuedRecording::State::Failed) {
         recording.failure = outcome.failure == RunFailure::None ? RunFailure::Other : outcome.failure;
     }
 }
@@ -261,53 +259,20 @@ int RecordingQueue::FailedCount() const
     return count;
 }
 
-double RecordingQueue::DoneFraction() const
+std::vector<QueueShare> RecordingQueue::Shares() const
 {
-    if (m_recordings.isEmpty())
-        return 0.0;
-    double knownSum = 0.0;
-    int known = 0;
-    for (const QueuedRecording &recording : m_recordings) {
-        if (recording.durationUs > 0) {
-            knownSum += double(recording.durationUs);
-            ++known;
-        }
-    }
-    // Unknown lengths weigh as much as the average known one; with none known,
-    // every recording weighs the same.
-    const double average = known > 0 ? knownSum / known : 1.0;
-    double total = 0.0;
-    double done = 0.0;
-    for (const QueuedRecording &recording : m_recordings) {
-        const double weight = recording.durationUs > 0 ? double(recording.durationUs) : average;
-        total += weight;
-        switch (recording.state) {
-        case QueuedRecording::State::Converted:
-        case QueuedRecording::State::Failed:
-        case QueuedRecording::State::Stopped:
-            done += weight;
-            break;
-        case QueuedRecording::State::Converting:
-            if (recording.durationUs > 0)
-                done += weight * qMin(1.0, double(recording.convertedUs) / double(recording.durationUs));
-            break;
-        case QueuedRecording::State::Waiting:
-        case QueuedRecording::State::Skipped:
-            break;
-        }
-    }
-    return total > 0.0 ? done / total : 0.0;
+    std::vector<QueueShare> shares;
+    for (const QueuedRecording &recording : m_recordings)
+        shares.push_back({recording.durationUs, recording.convertedUs, ShareStateOf(recording)});
+    return shares;
 }
 
 int RecordingQueue::OverallPercent() const
 {
-    return qBound(0, int(DoneFraction() * 100.0), 100);
+    return queue_percent(Shares());
 }
 
 qint64 RecordingQueue::RemainingUs(qint64 elapsedUs) const
 {
-    const double fraction = DoneFraction();
-    if (fraction <= 0.0 || elapsedUs <= 0)
-        return -1;
-    return qint64(double(elapsedUs) * (1.0 - fraction) / fraction);
+    return queue_time_left_us(Shares(), elapsedUs);
 }

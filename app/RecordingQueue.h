@@ -10,16 +10,18 @@
 //         queue.Finish(outcome);
 //     } while (queue.Advance());
 //
-// The overall share weighs each recording by its length: lengths come from the
-// folder scan or, for a file named directly, from its run's first progress; a
-// recording of unknown length counts as long as the average known one (all the
-// same when none is known). Finished recordings, converted or not, count as done.
+// The search, the states after a run and the overall figures are the queue's
+// core (recording_search.h, queue_share.h), which the batch command shares: the
+// share weighs each recording by its length (from the folder scan or, for a file
+// named directly, from its run's first progress; an unknown length counts as the
+// average known one). Finished recordings, converted or not, count as done.
 // Plain data; Collect may run on any thread, the rest on one thread at a time.
 #pragma once
 
 #include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "media_scan.h"
+#include "queue_share.h"
 
 #include <QMetaType>
 #include <QString>
@@ -34,6 +36,9 @@ struct QueuedRecording {
 
     QString source;
     QString output;             // empty until its conversion starts
+    // Found in a folder given: the folders from there down to it ("nvr1/day2"),
+    // mirrored under the destination; empty for a file given by name.
+    QString subfolder;
     qint64 durationUs = -1;     // -1 while unknown
     qint64 convertedUs = 0;     // media time converted so far
     State state = State::Waiting;
@@ -113,7 +118,8 @@ public:
     qint64 RemainingUs(qint64 elapsedUs) const;
 
 private:
-    double DoneFraction() const;
+    // Each recording as the core's overall figures see it (queue_share.h).
+    std::vector<QueueShare> Shares() const;
 
     RecordingList m_recordings;
     RecordingList m_skipped;

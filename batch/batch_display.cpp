@@ -2,6 +2,8 @@
 #include "batch_display.h"
 
 #include "printable.h"
+#include "queue_share.h"
+#include "queue_words.h"
 
 #include <algorithm>
 #include <chrono>
@@ -32,12 +34,6 @@ std::string fixed(double value, int decimals)
     char text[32];
     snprintf(text, sizeof(text), "%.*f", decimals, value);
     return text;
-}
-
-bool finished(JobStatus status)
-{
-    return status == JobStatus::Converted || status == JobStatus::Partial || status == JobStatus::Failed ||
-           status == JobStatus::Stopped;
 }
 
 // The media length a job is expected to have; -1 unknown.
@@ -115,8 +111,9 @@ std::string running_line(const BatchJob &job, const JobResult &result, int colum
 {
     std::string figures;
     const int64_t total = expected_us(job, result);
+    // A running job is never whole: its end is the finished line.
     if (total > 0)
-        figures += std::to_string(std::min<int64_t>(100, result.out_time_us * 100 / total)) + "%  " +
+        figures += std::to_string(run_percent(result.out_time_us, total, false)) + "%  " +
                    clock_text(result.out_time_us / kMicroseconds) + " of " + clock_text(total / kMicroseconds);
     else
         figures += clock_text(result.out_time_us / kMicroseconds);
@@ -130,7 +127,7 @@ std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<Jo
 {
     size_t done = 0, running = 0;
     for (const JobResult &r : results) {
-        done += finished(r.status);
+        done += state_finished(r.status);
         running += r.status == JobStatus::Running;
     }
     const std::string count = std::to_string(done) + " of " + std::to_string(jobs.size()) + " done";
@@ -148,13 +145,7 @@ std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<Jo
 
 std::string clock_text(double seconds)
 {
-    const long total = std::lround(std::max(0.0, seconds));
-    char text[32];
-    if (total >= 3600)
-        snprintf(text, sizeof(text), "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        snprintf(text, sizeof(text), "%ld:%02ld", total / 60, total % 60);
-    return text;
+    return media_clock_text(int64_t(std::floor(seconds * kMicroseconds)));
 }
 
 namespace {
@@ -193,7 +184,7 @@ std::string finished_line(const BatchJob &job, const JobResult &result)
         return "failed: " + printable_text(job.source) + ": " + printable_text(result.reason);
     case JobStatus::Stopped:
         return "stopped: " + printable_text(job.source) + ": " + printable_text(result.reason);
-    case JobStatus::NotStarted:
+    case JobStatus::Waiting:
     case JobStatus::Running:
         break;
     }
@@ -203,35 +194,16 @@ std::string finished_line(const BatchJob &job, const JobResult &result)
 double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
                              double elapsed_s)
 {
-    int64_t known_total = 0;
-    size_t known = 0;
-    for (size_t i = 0; i < jobs.size(); i++) {
-        const int64_t e = expected_us(jobs[i], results[i]);
-        if (e > 0) {
-            known_total += e;
-            known++;
-        }
-    }
-    // Without any length, every file weighs the same.
-    const double average = known ? double(known_total) / known : 1.0;
-    double total = 0, done = 0;
-    for (size_t i = 0; i < jobs.size(); i++) {
-        const int64_t e = expected_us(jobs[i], results[i]);
-        const double weight = known ? (e > 0 ? double(e) : average) : 1.0;
-        total += weight;
-        if (finished(results[i].status))
-            done += weight;
-        else if (results[i].status == JobStatus::Running && known)
-            done += std::min(weight, double(results[i].out_time_us));
-    }
-    if (done <= 0 || elapsed_s < 1)
-        return -1;
-    return (total - done) * elapsed_s / done;
+    std::vector<QueueShare> shares;
+    for (size_t i = 0; i < jobs.size(); i++)
+        shares.push_back({expected_us(jobs[i], results[i]), results[i].out_time_us, results[i].status});
+    const int64_t left = queue_time_left_us(shares, int64_t(elapsed_s * kMicroseconds));
+    return left < 0 ? -1 : double(left) / kMicroseconds;
 }
 
 std::string skipped_line(const SkippedFile &skipped)
 {
-    return "skipped: " + printable_text(skipped.path) + ": " + skip_reason_text(skipped.reason);
+    return "skipped: " + printable_text(skipped.path) + ": " + english_words(skip_words(skipped.reason));
 }
 
 std::string already_converted_line(const AlreadyConverted &done)
@@ -252,7 +224,7 @@ std::string summary_text(const std::vector<JobResult> &results, const std::vecto
         converted += r.status == JobStatus::Converted;
         failed += r.status == JobStatus::Failed;
         stopped += r.status == JobStatus::Stopped;
-        not_started += r.status == JobStatus::NotStarted;
+        not_started += r.status == JobStatus::Waiting;
     }
     std::string text;
     auto add = [&](size_t count, const char *what) {

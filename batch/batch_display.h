@@ -53,12 +53,12 @@ std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<Jo
 // "skipped: PATH: REASON".
 std::string skipped_line(const SkippedFile &skipped);
 
-// "0:07", "12:34", "1:02:03"
+// "0:07", "12:34", "1:02:03": the converter's clock (media_clock_text), whole
+// seconds as they are reached.
 std::string clock_text(double seconds);
 
-// Seconds the whole batch still needs at the pace so far, judged by the media
-// time converted (files of unknown length count as the average known one, or
-// by file count when no length is known); negative when it cannot be told yet.
+// Seconds the whole batch still needs at the pace so far (queue_time_left_us:
+// the window's rule); negative when it cannot be told yet.
 double estimate_seconds_left(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results,
                              double elapsed_s);
 

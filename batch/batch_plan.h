@@ -6,6 +6,7 @@
 #pragma once
 
 #include "media_scan.h"
+#include "recording_search.h"
 
 #include <cstdint>
 #include <set>
@@ -29,11 +30,12 @@ struct AlreadyConverted {
     std::string output;
 };
 
-// The recordings among `inputs`: a file is taken as it is (the conversion says
-// whether it is media), a folder contributes the media files under it in sorted
-// order. A file reached twice (named twice, or named and inside a named folder)
-// is taken once. What a folder search passes over goes to `skipped` (when given)
-// with why. Problems reading a folder go to standard error.
+// The recordings among `inputs` (find_recordings, named files probed for their
+// length): a file is taken as it is (the conversion says whether it is media),
+// a folder contributes the media files under it in sorted order. A file reached
+// twice is taken once. What a folder search passes over goes to `skipped` (when
+// given) with why. Folders that cannot be read or hold no recording are named
+// on standard error.
 std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs,
                                       std::vector<SkippedFile> *skipped = nullptr);
 
@@ -62,8 +64,3 @@ std::vector<AlreadyConverted> take_already_converted(std::vector<BatchJob> *jobs
 // folder by the same rule, never one planned for another job of this run (empty
 // when none is left), and `planned` holds that one too.
 void recheck_output(BatchJob *job, PlannedOutputs *planned);
-
-// One spelling per file: the absolute path with symbolic links resolved as far
-// as they exist. Two paths name the same file (or the same future file) when
-// their identities are equal.
-std::string path_identity(const std::string &path);

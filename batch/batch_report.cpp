@@ -2,6 +2,7 @@
 #include "batch_report.h"
 
 #include "printable.h"
+#include "queue_words.h"
 
 #include <nlohmann/json.hpp>
 
@@ -90,7 +91,7 @@ json skipped_entry(const SkippedFile &s)
         {"source", s.path},
         {"output", json()},
         {"status", "skipped"},
-        {"reason", skip_reason_text(s.reason)},
+        {"reason", english_words(skip_words(s.reason))},
         {"kind", skip_reason_key(s.reason)},
         {"duration", json()},
         {"expected_duration", json()},
@@ -127,7 +128,7 @@ const char *job_status_name(JobStatus status)
         return "failed";
     case JobStatus::Stopped:
         return "stopped";
-    case JobStatus::NotStarted:
+    case JobStatus::Waiting:
     case JobStatus::Running:
         break;
     }

@@ -1,6 +1,7 @@
 // Conversion processes: starting them, reading their event lines, collecting
 // their ends, stopping them on a signal.
 #include "job_pool.h"
+#include "queue_words.h"
 
 #include "job_protocol.h"
 #include "output_naming.h"
@@ -289,7 +290,7 @@ int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int
             recheck_output(&(*all_jobs)[index], planned);
             if (jobs[index].output.empty()) {
                 result.status = JobStatus::Failed;
-                result.reason = "no free output name";
+                result.reason = english_words(names_taken_words());
             } else if (!start_process(jobs[index], choices, &r)) {
                 result.status = JobStatus::Failed;
                 result.reason = std::string("cannot start a conversion process: ") + strerror(errno);
@@ -330,7 +331,7 @@ int run_batch_jobs(std::vector<BatchJob> *all_jobs, PlannedOutputs *planned, int
         listener->tick();
     }
     for (JobResult &result : *results)
-        if (interrupt && result.status == JobStatus::NotStarted)
+        if (interrupt && result.status == JobStatus::Waiting)
             result.reason = "not started: the batch was stopped first";
     return interrupt;
 }

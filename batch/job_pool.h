@@ -8,16 +8,18 @@
 #include "batch_plan.h"
 #include "conversion.h"
 #include "job_protocol.h"
+#include "queue_share.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Partial: converted, but the file is not the whole recording (problems say why).
-enum class JobStatus { NotStarted, Running, Converted, Partial, Failed, Stopped };
+// A job's state is its recording's state in the queue (queue_share.h): Waiting
+// until it starts (or for good, when the batch was stopped first).
+using JobStatus = QueueState;
 
 struct JobResult {
-    JobStatus status = JobStatus::NotStarted;
+    JobStatus status = JobStatus::Waiting;
     std::string reason;       // why it failed or stopped
     std::string failure;      // a failed conversion's kind (run_failure_key); empty otherwise
     int64_t expected_us = -1; // the length the recording declares, as its conversion saw it

@@ -9,6 +9,7 @@
 #include "job_pool.h"
 #include "platform.h"
 #include "printable.h"
+#include "queue_words.h"
 #include "single_job.h"
 #include "verify_records.h"
 
@@ -54,7 +55,7 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<Sk
                printable_text(done.output).c_str());
     for (const BatchJob &job : jobs) {
         if (job.output.empty()) {
-            printf("%s -> (no free output name)\n", printable_text(job.source).c_str());
+            printf("%s -> (%s)\n", printable_text(job.source).c_str(), english_words(names_taken_words()).c_str());
             status = kExitFailed;
         } else {
             printf("%s -> %s\n", printable_text(job.source).c_str(), printable_text(job.output).c_str());
@@ -62,7 +63,7 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<Sk
     }
     for (const SkippedFile &s : skipped) {
         if (s.listed) {
-            printf("%s -> (skipped: %s)\n", printable_text(s.path).c_str(), skip_reason_text(s.reason));
+            printf("%s -> (skipped: %s)\n", printable_text(s.path).c_str(), english_words(skip_words(s.reason)).c_str());
             status = kExitFailed;
         }
     }

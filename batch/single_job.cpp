@@ -5,6 +5,7 @@
 #include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "job_protocol.h"
+#include "queue_words.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,15 +52,19 @@ void write_all(int fd, const std::string &text)
     }
 }
 
-// The kind's name, then the engine's own words. "other" says nothing a reader
-// can use, so the words stand alone when there are some.
+// The window's sentence for the kind, then the engine's own words in brackets.
+// "An unexpected error" says nothing a reader can use, so the words stand
+// alone when there are some.
 std::string failure_reason(const RunOutcome &outcome)
 {
+    std::string sentence = english_words(failure_words(outcome.failure));
     if (outcome.error_text.empty())
-        return run_failure_name(outcome.failure);
-    if (outcome.failure == RunFailure::Other)
+        return sentence;
+    if (outcome.failure == RunFailure::Other || outcome.failure == RunFailure::None)
         return outcome.error_text;
-    return std::string(run_failure_name(outcome.failure)) + ": " + outcome.error_text;
+    if (!sentence.empty() && sentence.back() == '.')
+        sentence.pop_back();
+    return sentence + " (" + outcome.error_text + ")";
 }
 
 std::string stop_reason(int signal_number)
@@ -151,7 +156,7 @@ int run_single_job(int event_fd, const char *source, const char *output, const C
         end.output = outcome.outputs.empty() ? "" : outcome.outputs[0];
         end.expected_us = outcome.expected_duration_us;
         for (const RunProblem &p : outcome.problems)
-            end.problems.push_back(p.text);
+            end.problems.push_back(english_words(problem_words(p)));
         // A recording without a picture has none to keep or convert.
         if (choices.keep_video && !result.plan.video_codec.empty()) {
             end.handling.picture = result.plan.video_kept ? "kept" : "converted";

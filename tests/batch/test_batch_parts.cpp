@@ -594,24 +594,24 @@ TEST(BatchDisplay, TimeLeftFollowsTheMediaConvertedSoFar)
         double elapsed, expected;
     };
     const Case cases[] = {
-        {"nothing done yet", {job(10), job(10)}, {result(JobStatus::Running), result(JobStatus::NotStarted)}, 5, -1},
+        {"nothing done yet", {job(10), job(10)}, {result(JobStatus::Running), result(JobStatus::Waiting)}, 5, -1},
         {"half of the media in 10 s", {job(10), job(30)}, {result(JobStatus::Converted), result(JobStatus::Running, 10)},
          10, 10},
         {"an unknown length counts as the average",
-         {job(10), job(-1)}, {result(JobStatus::Converted), result(JobStatus::NotStarted)}, 4, 4},
+         {job(10), job(-1)}, {result(JobStatus::Converted), result(JobStatus::Waiting)}, 4, 4},
         {"no length known: by files", {job(-1), job(-1), job(-1)},
-         {result(JobStatus::Failed), result(JobStatus::Running, 5), result(JobStatus::NotStarted)}, 3, 6},
+         {result(JobStatus::Failed), result(JobStatus::Running, 5), result(JobStatus::Waiting)}, 3, 6},
     };
     for (const Case &c : cases)
         EXPECT_NEAR(estimate_seconds_left(c.jobs, c.results, c.elapsed), c.expected, 1e-9) << c.what;
 }
 
-TEST(BatchDisplay, ClockTextRoundsToTheSecondAndTurnsAtTheHour)
+// The window's clock: a second counts once it is reached.
+TEST(BatchDisplay, ClockTextCountsWholeSecondsAndTurnsAtTheHour)
 {
     const std::pair<double, const char *> cases[] = {
-        {-1, "0:00"},        {0.49, "0:00"},        {0.5, "0:01"},      {59.49, "0:59"},
-        {59.5, "1:00"},      {3599.49, "59:59"},    {3599.5, "1:00:00"}, {3600, "1:00:00"},
-        {36061, "10:01:01"},
+        {-1, "0:00"},       {0.999, "0:00"},     {1, "0:01"},          {59.999, "0:59"},
+        {60, "1:00"},       {3599.999, "59:59"}, {3600, "1:00:00"},    {36061, "10:01:01"},
     };
     for (const auto &[seconds, text] : cases)
         EXPECT_EQ(clock_text(seconds), text) << seconds;
