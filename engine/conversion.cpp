@@ -24,6 +24,7 @@ namespace {
 // may outlive the plan when the probe is given up on.
 struct LookedAt {
     KeepDecision keep;
+    Interlacing interlacing = Interlacing::Progressive;
     int64_t creation_us = -1;
     std::string video_codec;
     std::string audio_codec;
@@ -42,8 +43,20 @@ std::string codec_name(const AVFormatContext *ic, AVMediaType type, int preferre
 void look_at(AVFormatContext *ic, bool keep_asked, LookedAt *found)
 {
     found->creation_us = container_creation_time(ic);
+    const int video = chosen_video_stream(ic);
+    InterlaceFinding interlace;
+    if (video >= 0 && !(ic->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+        find_interlacing(ic, video, &interlace) >= 0)
+        found->interlacing = interlace.interlacing;
     if (keep_asked)
         found->keep = decide_keep_video(ic);
+    // Fields the stream does not mark are found by the detector only: such a
+    // picture is not one to keep either.
+    if (found->keep.keep_video && found->interlacing != Interlacing::Progressive) {
+        found->keep.keep_video = false;
+        found->keep.copy_audio = false;
+        found->keep.refusal = "the picture is interlaced";
+    }
     found->video_codec = codec_name(ic, AVMEDIA_TYPE_VIDEO, found->keep.video_stream);
     found->audio_codec = codec_name(ic, AVMEDIA_TYPE_AUDIO, -1);
 }
@@ -130,6 +143,7 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
         set_recording_time(&plan, source, probe, found->creation_us);
         plan.video_codec = found->video_codec;
         plan.audio_codec = found->audio_codec;
+        plan.interlacing = found->interlacing;
     }
     if (keep_asked && looked >= 0 && found->keep.keep_video) {
         plan.video_kept = true;
@@ -139,6 +153,9 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
         if (keep_asked)
             plan.keep_refusal = looked < 0 ? "the recording could not be looked at" : found->keep.refusal;
         plan.words = converter_arguments(source, output);
+        const std::string deinterlace = deinterlace_filter(plan.interlacing);
+        if (!deinterlace.empty())
+            plan.words.insert(plan.words.end() - 1, {"-vf", deinterlace});
     }
     if (!plan.recording_time.empty())
         plan.words.insert(plan.words.end() - 1, {"-metadata", "creation_time=" + plan.recording_time});
@@ -180,7 +197,8 @@ std::string plan_summary(const ConversionPlan &plan, const ConversionChoices &ch
         return plan.audio_codec.empty() ? "picture kept"
                : plan.audio_kept        ? "picture and sound kept"
                                         : "picture kept, sound converted to AAC";
+    const std::string deinterlaced = plan.interlacing == Interlacing::Progressive ? "" : ", deinterlaced";
     if (choices.keep_video)
-        return "picture converted (" + plan.keep_refusal + ")";
-    return "converted";
+        return "picture converted" + deinterlaced + " (" + plan.keep_refusal + ")";
+    return "converted" + deinterlaced;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "ffmpeg_exec.h"
+#include "interlace.h"
 
 #include <string>
 #include <vector>
@@ -47,6 +48,9 @@ struct ConversionPlan {
     // "" when the recording has none, or could not be looked at).
     std::string video_codec;
     std::string audio_codec;
+    // Whether the picture is interlaced (interlace.h); a converted one is then
+    // deinterlaced before it is encoded, and never kept.
+    Interlacing interlacing = Interlacing::Progressive;
 };
 
 // Looks at the recording `source` (through the same guarded, content-recognised

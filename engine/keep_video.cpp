@@ -13,6 +13,7 @@
 #include "keep_video.h"
 
 #include "av.h"
+#include "first_pictures.h"
 #include "input_guard.h"
 #include "stream_choice.h"
 #include "transcode.h"
@@ -57,21 +58,6 @@ std::string picture_is(AVCodecID id)
     return "the picture is " + name;
 }
 
-int chosen_video_stream(const AVFormatContext *ic)
-{
-    // The converter's MP4 muxer takes any picture, attached ones as the smallest.
-    int best = -1;
-    int64_t best_rank = 0;
-    for (unsigned i = 0; i < ic->nb_streams; i++) {
-        const int64_t rank = video_choice_rank(ic->streams[i], false, false);
-        if (rank > best_rank) {
-            best_rank = rank;
-            best = int(i);
-        }
-    }
-    return best;
-}
-
 int chosen_audio_stream(const AVFormatContext *ic)
 {
     int best = -1, best_rank = 0;
@@ -85,115 +71,23 @@ int chosen_audio_stream(const AVFormatContext *ic)
     return best;
 }
 
-int open_picture_decoder(const AVStream *st, AVCodecContext **out)
+int look_at_start(AVFormatContext *ic, int index, FirstPictures *seen)
 {
-    const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
-    if (!codec)
-        return AVERROR_DECODER_NOT_FOUND;
-    AVCodecContext *dec = avcodec_alloc_context3(codec);
-    if (!dec)
-        return AVERROR(ENOMEM);
-    int ret = avcodec_parameters_to_context(dec, st->codecpar);
-    AVDictionary *opts = nullptr;
-    if (ret >= 0)
-        ret = limit_decoder_options(&opts);
-    if (ret >= 0) {
-        av_dict_set(&opts, "threads", "1", 0);
-        ret = avcodec_open2(dec, codec, &opts);
-    }
-    av_dict_free(&opts);
-    if (ret < 0)
-        avcodec_free_context(&dec);
-    *out = dec;
-    return ret;
-}
-
-// Takes the frames the decoder has ready; 1 when enough pictures were seen.
-int take_pictures(AVCodecContext *dec, AVFrame *frame, FirstPictures *seen)
-{
-    while (avcodec_receive_frame(dec, frame) >= 0) {
+    PictureLookLimits limits;
+    limits.pictures = kPicturesLooked;
+    limits.packets = kMostPacketsRead;
+    limits.bytes = kMostBytesRead;
+    PictureLook look;
+    const int ret = look_at_first_pictures(ic, index, limits, [seen](const AVFrame *frame) {
         if (seen->decoded++ == 0)
             seen->format = AVPixelFormat(frame->format);
-        if (frame->interlaced_frame)
-            seen->interlaced = true;
-        av_frame_unref(frame);
-        if (seen->decoded >= kPicturesLooked)
-            return 1;
-    }
-    return 0;
-}
-
-// Reads packets of stream `index` only, within the bounds above, and decodes
-// them (draining the decoder at the bounds, so a stream with reordering still
-// shows its pictures).
-int decode_first_pictures(AVFormatContext *ic, int index, AVCodecContext *dec, FirstPictures *seen)
-{
-    AVPacket *pkt = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    if (!pkt || !frame) {
-        av_packet_free(&pkt);
-        av_frame_free(&frame);
-        return AVERROR(ENOMEM);
-    }
-    const int64_t start = ic->pb ? avio_tell(ic->pb) : 0;
-    int packets = 0, enough = 0;
-    while (!enough && packets < kMostPacketsRead) {
-        if (ic->pb && avio_tell(ic->pb) - start > kMostBytesRead)
-            break;
-        if (av_read_frame(ic, pkt) < 0)
-            break;
-        if (pkt->stream_index == index) {
-            packets++;
-            seen->timed = seen->timed || pkt->pts != AV_NOPTS_VALUE;
-            // Damaged data is no verdict: the next packets may decode.
-            avcodec_send_packet(dec, pkt);
-            enough = take_pictures(dec, frame, seen);
-        }
-        av_packet_unref(pkt);
-    }
-    if (!enough && avcodec_send_packet(dec, nullptr) >= 0)
-        take_pictures(dec, frame, seen);
-    seen->profile = dec->profile;
-    seen->level = dec->level;
-    seen->reordered = FFMAX(dec->has_b_frames, ic->streams[index]->codecpar->video_delay);
-    av_packet_free(&pkt);
-    av_frame_free(&frame);
-    return 0;
-}
-
-// Moves the recording back to its start for whoever reads it next.
-void rewind_recording(AVFormatContext *ic)
-{
-    const int64_t start = ic->start_time != AV_NOPTS_VALUE ? ic->start_time : 0;
-    if (avformat_seek_file(ic, -1, INT64_MIN, start, start, 0) >= 0)
-        return;
-    if (av_seek_frame(ic, -1, 0, AVSEEK_FLAG_BYTE) < 0)
-        av_log(nullptr, AV_LOG_VERBOSE, "Could not move back to the start of the recording\n");
-}
-
-int look_at_first_pictures(AVFormatContext *ic, int index, FirstPictures *seen)
-{
-    AVCodecContext *dec = nullptr;
-    int ret = open_picture_decoder(ic->streams[index], &dec);
-    if (ret < 0)
-        return ret;
-    // Only the picture is read while looking.
-    AVDiscard *was = static_cast<AVDiscard *>(av_calloc(ic->nb_streams, sizeof(AVDiscard)));
-    if (!was) {
-        avcodec_free_context(&dec);
-        return AVERROR(ENOMEM);
-    }
-    for (unsigned i = 0; i < ic->nb_streams; i++) {
-        was[i] = ic->streams[i]->discard;
-        if (int(i) != index)
-            ic->streams[i]->discard = AVDISCARD_ALL;
-    }
-    ret = decode_first_pictures(ic, index, dec, seen);
-    for (unsigned i = 0; i < ic->nb_streams; i++)
-        ic->streams[i]->discard = was[i];
-    av_free(was);
-    avcodec_free_context(&dec);
-    rewind_recording(ic);
+        seen->interlaced = seen->interlaced || frame->interlaced_frame;
+        return seen->decoded < kPicturesLooked;
+    }, &look);
+    seen->profile = look.profile;
+    seen->level = look.level;
+    seen->timed = look.timed;
+    seen->reordered = look.reordered;
     return ret;
 }
 
@@ -244,7 +138,7 @@ std::string level_refusal(int level, const AVStream *st)
 std::string h264_refusal(AVFormatContext *ic, int index)
 {
     FirstPictures seen;
-    const int ret = look_at_first_pictures(ic, index, &seen);
+    const int ret = look_at_start(ic, index, &seen);
     if (ret < 0 || seen.decoded == 0) {
         char text[AV_ERROR_MAX_STRING_SIZE] = "no picture came out";
         if (ret < 0)
@@ -269,6 +163,21 @@ std::string h264_refusal(AVFormatContext *ic, int index)
 }
 
 } // namespace
+
+int chosen_video_stream(const AVFormatContext *ic)
+{
+    // The converter's MP4 muxer takes any picture, attached ones as the smallest.
+    int best = -1;
+    int64_t best_rank = 0;
+    for (unsigned i = 0; i < ic->nb_streams; i++) {
+        const int64_t rank = video_choice_rank(ic->streams[i], false, false);
+        if (rank > best_rank) {
+            best_rank = rank;
+            best = int(i);
+        }
+    }
+    return best;
+}
 
 KeepDecision decide_keep_video(AVFormatContext *ic)
 {

@@ -21,3 +21,6 @@ struct KeepDecision {
 // pictures to see what the stream headers may not say (interlacing, the sample
 // format); reads from the file (and moves back to its start).
 KeepDecision decide_keep_video(AVFormatContext *ic);
+
+// The picture stream the converter's run takes (stream_choice.h); -1 for none.
+int chosen_video_stream(const AVFormatContext *ic);
