@@ -150,10 +150,17 @@ std::string clock_text(double seconds)
 
 namespace {
 
-// "; picture kept; evidence record written", or what went otherwise.
+// "; deinterlaced; time shown; picture kept; evidence record written", or
+// what went otherwise.
 std::string handling_text(const JobHandling &h)
 {
     std::string text;
+    if (h.deinterlaced)
+        text += "; deinterlaced";
+    if (!h.time.empty())
+        text += "; time shown";
+    else if (!h.time_reason.empty())
+        text += "; time not shown: " + printable_text(h.time_reason);
     if (h.picture == "kept")
         text += "; picture kept";
     else if (!h.picture.empty())

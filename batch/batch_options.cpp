@@ -198,6 +198,24 @@ CLI::Validator quiet(const CLI::Validator &validator)
     return CLI::Validator(validator).description("");
 }
 
+// --burn-time takes a zone only when one follows ("--burn-time utc cam.ts");
+// followed by anything else it stands alone for local time, so that
+// "--burn-time cam.ts" never takes the recording for a zone.
+std::vector<char *> with_burn_time_zone(int argc, char **argv)
+{
+    static char local[] = "--burn-time=local";
+    std::vector<char *> words(argv, argv + argc);
+    for (size_t i = 1; i < words.size(); i++) {
+        if (strcmp(words[i], "--") == 0)
+            break;
+        const bool zone_follows =
+            i + 1 < words.size() && (strcmp(words[i + 1], "utc") == 0 || strcmp(words[i + 1], "local") == 0);
+        if (strcmp(words[i], "--burn-time") == 0 && !zone_follows)
+            words[i] = local;
+    }
+    return words;
+}
+
 int positive_count(int value)
 {
     return value > 0 ? value : 1;
@@ -282,6 +300,13 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     CLI::Option *keep_folders = app.add_flag("--keep-folders", options->keep_folders,
                                              "Under --output, mirror the folders the recordings were found in "
                                              "(export/nvr1/cam01.avi -> DIR/export/nvr1/cam01_converted.mp4)");
+    CLI::Option *burn_time =
+        app.add_option("--burn-time", options->burn_time,
+                       "Draw the date and time each frame was recorded into the picture, in local time with "
+                       "its offset (--burn-time=utc: in UTC); only for recordings whose start time is known")
+            ->expected(0, 1)
+            ->type_name("[=utc]")
+            ->check(quiet(CLI::IsMember({"local", "utc"})));
     app.add_flag("--verify", options->verify,
                  "Check evidence records (files, or folders searched for *.evidence.json) against the files "
                  "they name: intact, changed or missing; convert nothing")
@@ -290,12 +315,14 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
         ->excludes(evidence)
         ->excludes(force)
         ->excludes(keep_folders)
+        ->excludes(burn_time)
         ->excludes("--output")
         ->excludes("--report")
         ->excludes("--jobs");
 
     try {
-        app.parse(argc, argv);
+        std::vector<char *> words = with_burn_time_zone(argc, argv);
+        app.parse(int(words.size()), words.data());
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForVersion &e) {

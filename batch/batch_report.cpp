@@ -51,9 +51,16 @@ int64_t declared_duration_us(const BatchJob &job, const JobResult &result)
     return result.expected_us >= 0 ? result.expected_us : job.duration_us;
 }
 
-// What --keep-video and --evidence add to a written file's entry.
+// What the choices (--keep-video, --evidence, --burn-time) and the
+// deinterlacing add to a written file's entry.
 void add_handling(json *entry, const JobHandling &h)
 {
+    if (h.deinterlaced)
+        (*entry)["deinterlaced"] = true;
+    if (!h.time.empty())
+        (*entry)["time_in_picture"] = h.time;
+    if (!h.time_reason.empty())
+        (*entry)["time_not_shown_because"] = h.time_reason;
     if (!h.picture.empty())
         (*entry)["picture"] = h.picture;
     if (!h.picture_reason.empty())

@@ -64,6 +64,12 @@ std::string encode_end_line(const std::string &end, const JobEnd &details)
         line["evidence"] = path_to_text(h.evidence);
     if (!h.evidence_error.empty())
         line["evidence_error"] = h.evidence_error;
+    if (h.deinterlaced)
+        line["deinterlaced"] = true;
+    if (!h.time.empty())
+        line["time"] = h.time;
+    if (!h.time_reason.empty())
+        line["time_reason"] = h.time_reason;
     return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
@@ -93,6 +99,9 @@ bool decode_object(const json &j, JobEvent *event)
         event->handling.picture_reason = j.value("picture_reason", "");
         event->handling.evidence = path_from_text(j.value("evidence", ""));
         event->handling.evidence_error = j.value("evidence_error", "");
+        event->handling.deinterlaced = j.value("deinterlaced", false);
+        event->handling.time = j.value("time", "");
+        event->handling.time_reason = j.value("time_reason", "");
         if (j.contains("problems") && j.at("problems").is_array())
             for (const json &p : j.at("problems"))
                 if (p.is_string())

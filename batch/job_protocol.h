@@ -14,6 +14,9 @@ struct JobHandling {
     std::string picture_reason; // why a picture asked to be kept was converted
     std::string evidence;       // the evidence record written (any bytes); "" none
     std::string evidence_error; // why a record asked for was not written
+    bool deinterlaced = false;  // the picture was interlaced and is not any more
+    std::string time;           // "shown" when the recording's time is in the picture; "" otherwise
+    std::string time_reason;    // why the time asked for is not in the picture
 };
 
 struct JobEvent {

@@ -162,6 +162,9 @@ int run_batch(const BatchOptions &options)
     choices.keep_video = options.keep_video;
     choices.evidence = options.evidence;
     choices.mark_source = true;
+    if (!options.burn_time.empty())
+        choices.time_in_picture = options.burn_time == "utc" ? ConversionChoices::TimeInPicture::Utc
+                                                             : ConversionChoices::TimeInPicture::Local;
     const int interrupt = run_batch_jobs(&jobs, &planned, options.jobs, &results, &display, choices);
     display.close();
     std::cerr << "wardline-convert: " << jobs.size() << (jobs.size() == 1 ? " recording: " : " recordings: ")

@@ -101,6 +101,9 @@ std::string choices_argument(const ConversionChoices &choices)
         text += std::string(text.empty() ? "" : ",") + "evidence";
     if (choices.mark_source)
         text += std::string(text.empty() ? "" : ",") + "mark-source";
+    if (choices.time_in_picture != ConversionChoices::TimeInPicture::Off)
+        text += std::string(text.empty() ? "" : ",") +
+                (choices.time_in_picture == ConversionChoices::TimeInPicture::Utc ? "time-utc" : "time-local");
     return text;
 }
 
@@ -114,6 +117,10 @@ ConversionChoices choices_from_argument(const std::string &text)
         choices.keep_video |= word == "keep-video";
         choices.evidence |= word == "evidence";
         choices.mark_source |= word == "mark-source";
+        if (word == "time-local")
+            choices.time_in_picture = ConversionChoices::TimeInPicture::Local;
+        if (word == "time-utc")
+            choices.time_in_picture = ConversionChoices::TimeInPicture::Utc;
         start = comma + 1;
     }
     return choices;
@@ -164,6 +171,9 @@ int run_single_job(int event_fd, const char *source, const char *output, const C
         }
         end.handling.evidence = result.evidence_path;
         end.handling.evidence_error = result.evidence_error;
+        end.handling.deinterlaced = !result.plan.video_kept && result.plan.interlacing != Interlacing::Progressive;
+        end.handling.time = result.plan.time_shown ? "shown" : "";
+        end.handling.time_reason = result.plan.time_refusal;
         write_all(event_fd, encode_end_line("completed", end));
         return 0;
     case RunEnd::Stopped:

@@ -3,6 +3,7 @@
 // command's jobs call run_conversion().
 #include "conversion.h"
 
+#include "burn_time.h"
 #include "evidence.h"
 #include "keep_video.h"
 #include "media_scan.h"
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <memory>
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -25,6 +27,7 @@ namespace {
 struct LookedAt {
     KeepDecision keep;
     Interlacing interlacing = Interlacing::Progressive;
+    int picture_height = 0;
     int64_t creation_us = -1;
     std::string video_codec;
     std::string audio_codec;
@@ -45,6 +48,8 @@ void look_at(AVFormatContext *ic, bool keep_asked, LookedAt *found)
     found->creation_us = container_creation_time(ic);
     const int video = chosen_video_stream(ic);
     InterlaceFinding interlace;
+    if (video >= 0)
+        found->picture_height = ic->streams[video]->codecpar->height;
     if (video >= 0 && !(ic->streams[video]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
         find_interlacing(ic, video, &interlace) >= 0)
         found->interlacing = interlace.interlacing;
@@ -71,8 +76,32 @@ void set_recording_time(ConversionPlan *plan, const std::string &source, const M
     } else if (creation_us >= 0) {
         plan->time_source = RecordingTimeSource::Container;
     }
-    if (creation_us >= 0)
+    if (creation_us >= 0) {
         plan->recording_time = iso_utc_text(creation_us);
+        plan->recording_time_us = creation_us;
+    }
+}
+
+// Why the time asked for cannot be drawn into the picture; "" when it can.
+std::string time_refusal(const ConversionPlan &plan, int looked, int picture_height)
+{
+    if (looked < 0)
+        return "the recording could not be looked at";
+    if (picture_height <= 0)
+        return "the recording has no picture";
+    if (plan.recording_time_us < 0)
+        return "the recording's start time is not known";
+    if (access(TIME_FONT_PATH, R_OK) != 0)
+        return std::string("the font ") + TIME_FONT_PATH + " is missing";
+    return "";
+}
+
+std::string joined(const std::vector<std::string> &parts, char separator)
+{
+    std::string text;
+    for (const std::string &part : parts)
+        text += (text.empty() ? "" : std::string(1, separator)) + part;
+    return text;
 }
 
 std::vector<std::string> kept_picture_words(const std::string &source, const std::string &output, bool copy_audio)
@@ -145,6 +174,16 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
         plan.audio_codec = found->audio_codec;
         plan.interlacing = found->interlacing;
     }
+    const bool time_asked = choices.time_in_picture != ConversionChoices::TimeInPicture::Off;
+    if (time_asked) {
+        plan.time_refusal = time_refusal(plan, looked, found->picture_height);
+        plan.time_shown = plan.time_refusal.empty();
+    }
+    // A picture with the time drawn into it is a new picture.
+    if (plan.time_shown && found->keep.keep_video) {
+        found->keep.keep_video = false;
+        found->keep.refusal = "the recording's time is drawn into the picture";
+    }
     if (keep_asked && looked >= 0 && found->keep.keep_video) {
         plan.video_kept = true;
         plan.audio_kept = found->keep.copy_audio;
@@ -153,9 +192,15 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
         if (keep_asked)
             plan.keep_refusal = looked < 0 ? "the recording could not be looked at" : found->keep.refusal;
         plan.words = converter_arguments(source, output);
-        const std::string deinterlace = deinterlace_filter(plan.interlacing);
-        if (!deinterlace.empty())
-            plan.words.insert(plan.words.end() - 1, {"-vf", deinterlace});
+        std::vector<std::string> filters;
+        if (plan.interlacing != Interlacing::Progressive)
+            filters.push_back(deinterlace_filter(plan.interlacing));
+        if (plan.time_shown)
+            filters.push_back(recording_time_filter(
+                plan.recording_time_us, choices.time_in_picture == ConversionChoices::TimeInPicture::Utc,
+                found->picture_height));
+        if (!filters.empty())
+            plan.words.insert(plan.words.end() - 1, {"-vf", joined(filters, ',')});
     }
     if (!plan.recording_time.empty())
         plan.words.insert(plan.words.end() - 1, {"-metadata", "creation_time=" + plan.recording_time});

@@ -8,6 +8,7 @@
 #include "ffmpeg_exec.h"
 #include "interlace.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,10 @@ struct ConversionChoices {
     // Name the source in the output's comment tag (source_mark.h), so that a
     // later run knows the output as this recording's.
     bool mark_source = false;
+    // Draw the moment each frame was recorded into the picture (burn_time.h),
+    // in local time with its offset or in UTC. Only with a known start time.
+    enum class TimeInPicture { Off, Local, Utc };
+    TimeInPicture time_in_picture = TimeInPicture::Off;
 };
 
 // Where the recording's time came from.
@@ -43,7 +48,11 @@ struct ConversionPlan {
     // When the recording began, ISO 8601 in UTC ("2024-03-15T08:00:00.000000Z"),
     // "" when unknown; it becomes the output's creation time.
     std::string recording_time;
+    int64_t recording_time_us = -1; // the same in microseconds since the epoch; -1 unknown
     RecordingTimeSource time_source = RecordingTimeSource::None;
+    // The time drawn into the picture, or why not when it was asked for.
+    bool time_shown = false;
+    std::string time_refusal;
     // The codecs of the picture and sound streams converted ("h264", "pcm_alaw";
     // "" when the recording has none, or could not be looked at).
     std::string video_codec;

@@ -660,6 +660,62 @@ TEST(BatchParts, ChoicesReachAConversionProcessAsTheyWereGiven)
     }
 }
 
+TEST(BatchParts, TheTimeInThePictureReachesAConversionProcessWithItsZone)
+{
+    using Zone = ConversionChoices::TimeInPicture;
+    const std::pair<Zone, const char *> zones[] = {
+        {Zone::Off, ""}, {Zone::Local, "time-local"}, {Zone::Utc, "time-utc"}};
+    for (const auto &[zone, word] : zones) {
+        ConversionChoices c;
+        c.time_in_picture = zone;
+        EXPECT_EQ(choices_argument(c), word);
+        EXPECT_EQ(choices_from_argument(choices_argument(c)).time_in_picture, zone) << word;
+    }
+    EXPECT_EQ(choices_from_argument("time-UTC").time_in_picture, Zone::Off);
+    EXPECT_EQ(choices_from_argument("evidence,time-utc").time_in_picture, Zone::Utc);
+}
+
+// --burn-time takes "utc" or "local" after it, and nothing else: a recording
+// after it stays a recording.
+TEST(BatchOptions, BurnTimeTakesAZoneOnlyWhenOneFollows)
+{
+    const std::string dir = scratch_dir("batch_parts/burn_time");
+    const std::string cam = dir + "/cam.ts";
+    fixtures::write_file(cam, {'x'});
+    struct Case {
+        std::vector<std::string> words;
+        int status;
+        const char *zone;
+        size_t inputs;
+    };
+    const Case cases[] = {
+        {{cam}, -1, "", 1},
+        {{"--burn-time", cam}, -1, "local", 1},
+        {{cam, "--burn-time"}, -1, "local", 1},
+        {{"--burn-time", "utc", cam}, -1, "utc", 1},
+        {{"--burn-time", "local", cam}, -1, "local", 1},
+        {{"--burn-time=utc", cam}, -1, "utc", 1},
+        {{"--burn-time=UTC", cam}, BATCH_EXIT_USAGE, "", 0},
+        {{"--burn-time=gmt", cam}, BATCH_EXIT_USAGE, "", 0},
+        {{"--burn-time", "--verify", cam}, BATCH_EXIT_USAGE, "", 0},
+        {{"--", "--burn-time"}, BATCH_EXIT_USAGE, "", 0}, // after "--" a name, and no such file
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> words = {"wardline-convert"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(&w[0]);
+        BatchOptions options;
+        const int status = parse_batch_options(int(argv.size()), argv.data(), &options);
+        EXPECT_EQ(status, c.status) << words[1];
+        if (status != -1)
+            continue;
+        EXPECT_EQ(options.burn_time, c.zone) << words[1];
+        EXPECT_EQ(options.inputs.size(), c.inputs) << words[1];
+    }
+}
+
 TEST(BatchDisplay, LongNamesAreShortenedInTheMiddleNeverTheFigures)
 {
     // The boundary: a text of exactly the width stays, one character more loses its middle.
