@@ -160,6 +160,10 @@ struct WindowParts {
 
 // A converter window, shown, active and exposed.
 std::unique_ptr<TranscoderWin> ShownWindow();
+// Select's menu: its entries in order.
+enum SourceMenuEntry { SourceMenuFiles = 0, SourceMenuFolder = 1 };
+// Opens Select's menu and takes an entry with the keyboard.
+void TakeSourceMenuEntry(WindowParts &parts, int entry);
 // Picks `path` with the window's Select button, `dialogs` answering the dialog.
 void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path);
 

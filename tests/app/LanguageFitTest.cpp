@@ -273,7 +273,7 @@ void LanguageFitTest::windowControlsShowTheirWholeTexts()
     WindowParts parts(window.get());
     const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
     QVERIFY(status);
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, s_dialogs.file);
     QVERIFY(parts.ok->isEnabled());
 
     FakeEngine::SetBlocking(true);
@@ -327,7 +327,7 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
 {
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, s_dialogs.file);
 
     QStringList misfits;
     BoxAnswerer answerer;
