@@ -91,7 +91,9 @@ void VelaFileButton::SlotClicked()
     if (m_choiceMenu) {
         // Not exec(): the menu closes by itself when an entry is taken or the user
         // clicks elsewhere, and nothing waits for it meanwhile.
-        m_choiceMenu->popup(mapToGlobal(QPoint(0, height())));
+        // Under the button, its right edge on the button's: the button sits at the
+        // window's right.
+        m_choiceMenu->popup(mapToGlobal(QPoint(width() - m_choiceMenu->sizeHint().width(), height())));
         return;
     }
     if (m_directoryMode)
