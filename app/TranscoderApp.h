@@ -34,7 +34,8 @@ public:
     // The organisation of the settings (QSettings); the application is DesktopName.
     static const char *const OrganizationName;
 
-    // argc and argv go to QApplication only; the program has no options of its own.
+    // argc and argv go to QApplication, which takes out its own options; the program
+    // has none of its own, what is left names recordings (CommandLineSources).
     TranscoderApp(int &argc, char **argv);
     ~TranscoderApp() override;
 

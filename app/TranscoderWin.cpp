@@ -40,11 +40,13 @@ namespace {
 
 const char VersionPath[] = ":/VERSION";
 
-// The about button shows only its icon: no frame, background or padding in any state.
+// The about button shows only its icon: no frame, background or padding in any state
+// but the keyboard's focus, which rings it in the accent colour.
 const char AboutButtonStyle[] =
     "VelaIconButton, VelaIconButton:checked:hover:!pressed:!checked:pressed{"
     "\t\t\t\t\t\t\t\t color: transparent; border-radius: 0px; text-align: center; padding: 0px;"
-    "\t\t\t\t\t\t\t\t background-color: transparent; border: 0px; }";
+    "\t\t\t\t\t\t\t\t background-color: transparent; border: 0px; }"
+    "VelaIconButton:focus{ background-color: #E5F2FA; border: 1px solid #0079BC; border-radius: 3px; }";
 
 constexpr int AboutButtonSize = 24;
 
@@ -99,6 +101,8 @@ TranscoderWin::TranscoderWin(QWidget *parent)
     LoadVersion();
     InitUi();
     InitConnect();
+    InitKeys();
+    InitRememberedFolders();
     InitWorker();
 }
 

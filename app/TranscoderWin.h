@@ -38,6 +38,7 @@
 #include "output_naming.h"
 
 #include <QElapsedTimer>
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -91,6 +92,23 @@ public:
     // The recordings the source field stands for when it holds more than one.
     QStringList QueuedSources() const;
 
+    // Takes files and/or folders as the source, as a drop does: files at once (several
+    // form a queue), folders searched for recordings on the worker thread under the
+    // "Looking for recordings..." box. The first one's folder is where the next source
+    // dialog opens, and is remembered. Ignored while a conversion or a search runs, or
+    // a box is up; nothing for an empty list.
+    void OpenRecordings(const QStringList &paths);
+
+    // The window's keys, the same in every language (the tool tips name them).
+    static QKeySequence SelectKey();          // Select's menu
+    static QKeySequence FilesKey();           // the recordings dialog
+    static QKeySequence FolderKey();          // the folder dialog
+    static QKeySequence DestinationKey();     // Change
+    static QKeySequence KeepVideoKey();       // the first check box
+    static QKeySequence EvidenceKey();        // the second check box
+    static QKeySequence StartKey();           // OK
+    static QKeySequence AboutKey();           // the info button
+
     // The version text of a version file: its content up to the first NUL byte, as
     // UTF-8, with every "version=" and every double quote removed and nothing
     // trimmed. Empty, with "Version file is not exist" in the debug log, when the
@@ -139,6 +157,20 @@ private:
     void InitConnect();
     void InitWorker();
     void StopWorker();
+
+    // Keyboard access: focus and Tab order of every control, the keys and the tool
+    // tips that name them; fields that show their errors only once edited or after
+    // an attempt to start (TranscoderWinKeys.cpp).
+    void InitKeys();
+    void InitSourceChoice();
+    void AddKey(const QKeySequence &key, const std::function<void()> &action);
+    // A key's tool tip: the text and the key, in the language's punctuation.
+    static QString KeyHint(const QString &text, const QKeySequence &key);
+    // Enter or OK: each field's error shows now, an empty field's too.
+    void ShowFieldErrors();
+    // The remembered folders: the destination prefilled, the source dialog's start.
+    void InitRememberedFolders();
+    void RememberConversion(const QString &source, const QString &output);
 
     void OnAboutClicked();
     void OnSourceSelected(const QString &path);

@@ -71,7 +71,10 @@ void VelaBaseButton::setText(const QString &text)
 
     const QString elided = fontMetrics().elidedText(m_fullText, Qt::ElideRight, TextWidth());
     const bool showToolTip = !m_fullText.isEmpty() && (m_alwaysTooltip || elided != m_fullText);
-    setToolTip(showToolTip ? VelaWidgetUtil::ElidedTextToolTip(m_fullText) : QString());
+    QString toolTip = showToolTip ? VelaWidgetUtil::ElidedTextToolTip(m_fullText) : QString();
+    if (!m_hint.isEmpty())
+        toolTip = toolTip.isEmpty() ? m_hint : toolTip + QStringLiteral("<br>") + m_hint.toHtmlEscaped();
+    setToolTip(toolTip);
     QAbstractButton::setText(elided);
     if (changed)
         updateGeometry();
@@ -91,6 +94,17 @@ void VelaBaseButton::SetAlwaysTooltip(bool alwaysTooltip)
 bool VelaBaseButton::AlwaysTooltip() const
 {
     return m_alwaysTooltip;
+}
+
+void VelaBaseButton::SetHint(const QString &hint)
+{
+    m_hint = hint;
+    setText(m_fullText);
+}
+
+QString VelaBaseButton::Hint() const
+{
+    return m_hint;
 }
 
 int VelaBaseButton::TextWidth() const

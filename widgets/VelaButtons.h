@@ -40,6 +40,11 @@ public:
     void SetAlwaysTooltip(bool alwaysTooltip);
     bool AlwaysTooltip() const;
 
+    // A line that the tool tip always shows (what the button does, its key): alone
+    // while the text fits, under the full text when the text is cut. Empty removes it.
+    void SetHint(const QString &hint);
+    QString Hint() const;
+
     // The size the full text needs ("XXXX" when the text is empty), so layouts offer
     // room for the whole text while the button itself shows what fits.
     QSize sizeHint() const override;
@@ -60,6 +65,7 @@ private:
     void Init();
 
     QString m_fullText;
+    QString m_hint;
     bool m_alwaysTooltip;
 };
 

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 
 namespace {
 
@@ -41,14 +42,10 @@ VelaFileDialogProvider::~VelaFileDialogProvider() = default;
 
 VelaFileButton::VelaFileButton(QWidget *parent, bool noShadow, bool directoryMode, bool multiple)
     : VelaShadowButton(parent, noShadow)
+    , m_directoryMode(directoryMode)
     , m_multiple(multiple)
 {
-    if (directoryMode)
-        connect(this, &QAbstractButton::clicked, this, &VelaFileButton::SlotOpenQtDirDialog);
-    else if (m_multiple)
-        connect(this, &QAbstractButton::clicked, this, &VelaFileButton::SlotOpenQtMultiFileDialog);
-    else
-        connect(this, &QAbstractButton::clicked, this, &VelaFileButton::SlotOpenQtFileDialog);
+    connect(this, &QAbstractButton::clicked, this, &VelaFileButton::SlotClicked);
 }
 
 VelaFileButton::~VelaFileButton()
@@ -69,6 +66,65 @@ QString VelaFileButton::NameFilter() const
 QString VelaFileButton::CurrentPath() const
 {
     return m_currentPath;
+}
+
+void VelaFileButton::SetCurrentPath(const QString &path)
+{
+    m_currentPath = path;
+}
+
+void VelaFileButton::SetFolderChoice(const QString &filesText, const QString &folderText)
+{
+    delete m_choiceMenu;
+    m_choiceMenu = new QMenu(this);
+    connect(m_choiceMenu->addAction(filesText), &QAction::triggered, this, &VelaFileButton::SlotChooseFiles);
+    connect(m_choiceMenu->addAction(folderText), &QAction::triggered, this, &VelaFileButton::SlotChooseFolder);
+}
+
+QMenu *VelaFileButton::ChoiceMenu() const
+{
+    return m_choiceMenu;
+}
+
+void VelaFileButton::SlotClicked()
+{
+    if (m_choiceMenu) {
+        // Not exec(): the menu closes by itself when an entry is taken or the user
+        // clicks elsewhere, and nothing waits for it meanwhile.
+        // Under the button, its right edge on the button's: the button sits at the
+        // window's right.
+        m_choiceMenu->popup(mapToGlobal(QPoint(width() - m_choiceMenu->sizeHint().width(), height())));
+        return;
+    }
+    if (m_directoryMode)
+        SlotOpenQtDirDialog();
+    else
+        SlotChooseFiles();
+}
+
+void VelaFileButton::SlotChooseFiles()
+{
+    if (m_multiple)
+        SlotOpenQtMultiFileDialog();
+    else
+        SlotOpenQtFileDialog();
+}
+
+void VelaFileButton::SlotChooseFolder()
+{
+    if (!MediaAvailable())
+        return;
+    const QString start = m_currentPath.isEmpty() ? (s_lastFolder.isEmpty() ? QDir::homePath() : s_lastFolder)
+                                                  : QFileInfo(m_currentPath).path();
+    emit SigLoadingMask(true);
+    const QString folder = Dialogs()->GetExistingDirectory(this, StartPath(start));
+    emit SigLoadingMask(false);
+    if (folder.isEmpty())
+        return;
+    // A folder of recordings is chosen as a file would be: the next dialogs open in it.
+    m_currentPath = folder + QLatin1Char('/');
+    s_lastFolder = folder;
+    emit SigFolderSelected(folder);
 }
 
 void VelaFileButton::SetMediaRoot(const QSharedPointer<QDir> &root)

@@ -12,6 +12,11 @@
 //   folder    (directoryMode true): a folder dialog (folders only, links not resolved)
 //             that starts at the folder of the file chosen last in any file dialog of
 //             the process (the home folder before that); SigFileSelected(folder).
+//   choice    (SetFolderChoice on a file button): a click opens a menu under the button
+//             with the file dialog and a folder dialog; a folder chosen there is
+//             reported with SigFolderSelected(folder) and becomes where the next file
+//             and folder dialogs open. SlotChooseFiles and SlotChooseFolder open either
+//             dialog straight away (keyboard shortcuts).
 // The dialogs have no title; the name filter is empty (all files) unless set. A
 // cancelled dialog changes nothing and emits nothing. SigLoadingMask(true) is emitted
 // before a dialog opens and SigLoadingMask(false) after it closes, so an owner can dim
@@ -24,8 +29,11 @@
 #include "VelaButtons.h"
 
 #include <QDir>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QStringList>
+
+class QMenu;
 
 class VelaFileDialogProvider
 {
@@ -51,8 +59,16 @@ public:
     void SetNameFilter(const QString &nameFilter);
     QString NameFilter() const;
 
-    // The last path chosen with this button; empty before the first choice.
+    // The last path chosen with this button; empty before the first choice. Setting it
+    // chooses where the next file dialog opens.
     QString CurrentPath() const;
+    void SetCurrentPath(const QString &path);
+
+    // Offers a folder beside the files: a click opens a menu of two entries with these
+    // texts (a "\t" in a text puts what follows, a key, at the menu's right edge).
+    void SetFolderChoice(const QString &filesText, const QString &folderText);
+    // The menu of SetFolderChoice; null without one.
+    QMenu *ChoiceMenu() const;
 
     // Restricts the dialogs to a removable medium shared by several buttons: they open
     // at its folder, and when the folder is missing no dialog opens and SigNoUsb() is
@@ -67,9 +83,16 @@ public:
     // The caller keeps ownership. Returns the provider that was installed before.
     static VelaFileDialogProvider *SetDialogProvider(VelaFileDialogProvider *provider);
 
+public slots:
+    // The file dialog of the button's mode (one file or several).
+    void SlotChooseFiles();
+    // The folder dialog of the folder choice (SigFolderSelected).
+    void SlotChooseFolder();
+
 signals:
     void SigMultiFileSelected(QStringList strFilePathList);
     void SigFileSelected(QString strFilePath);
+    void SigFolderSelected(QString strFolder);
     void SigLoadingMask(bool blMask);
     void SigNoUsb();
 
@@ -77,6 +100,9 @@ protected slots:
     void SlotOpenQtDirDialog();
     void SlotOpenQtFileDialog();
     void SlotOpenQtMultiFileDialog();
+
+private slots:
+    void SlotClicked();
 
 private:
     // False (after SigNoUsb) when a media root is set but missing.
@@ -86,6 +112,8 @@ private:
     QSharedPointer<QDir> m_mediaRoot;
     QString m_nameFilter;
     QString m_currentPath;
+    QPointer<QMenu> m_choiceMenu;
+    bool m_directoryMode;
     bool m_multiple;
 };
 

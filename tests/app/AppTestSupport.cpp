@@ -3,6 +3,7 @@
 #include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
+#include "RememberedFolders.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscodeWorker.h"
@@ -20,9 +21,11 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QMutex>
+#include <QMenu>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QScrollArea>
+#include <QSettings>
 #include <QTest>
 #include <QWaitCondition>
 
@@ -372,7 +375,7 @@ QStringList ListEntries(const ConverterMsgBox *box)
 void ChooseSources(ScriptedDialogs &dialogs, WindowParts &parts, const QStringList &paths)
 {
     dialogs.files = paths;
-    parts.sourceButton->click();
+    TakeSourceMenuEntry(parts, SourceMenuFiles);
     dialogs.files.clear();
 }
 
@@ -485,6 +488,10 @@ QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &nam
 
 std::unique_ptr<TranscoderWin> ShownWindow()
 {
+    // Each test starts with no folder remembered from the tests before it (the
+    // settings are the test process's own).
+    QSettings().remove(QLatin1String(RememberedFolders::SourceKey));
+    QSettings().remove(QLatin1String(RememberedFolders::DestinationKey));
     auto window = std::make_unique<TranscoderWin>();
     window->show();
     QApplication::setActiveWindow(window.get());
@@ -496,5 +503,18 @@ std::unique_ptr<TranscoderWin> ShownWindow()
 void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path)
 {
     dialogs.file = path;
+    TakeSourceMenuEntry(parts, SourceMenuFiles);
+}
+
+void TakeSourceMenuEntry(WindowParts &parts, int entry)
+{
+    // As a user does: Select opens its menu, Return takes the entry marked.
     parts.sourceButton->click();
+    QMenu *menu = parts.sourceButton->ChoiceMenu();
+    if (!menu || !QTest::qWaitForWindowExposed(menu)) {
+        qWarning("Select opened no menu");
+        return;
+    }
+    menu->setActiveAction(menu->actions().value(entry));
+    QTest::keyClick(menu, Qt::Key_Return);
 }

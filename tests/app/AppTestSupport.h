@@ -120,15 +120,28 @@ public:
     QString file;
     QStringList files;    // when set, the multiple-files dialog answers with these
     QString folder;
+    QString lastStart;    // where the last dialog was asked to open
+    QString lastFilter;   // the name filter of the last file dialog
 
-    QString GetOpenFileName(QWidget *, const QString &, const QString &) override { return file; }
-    QStringList GetOpenFileNames(QWidget *, const QString &, const QString &) override
+    QString GetOpenFileName(QWidget *, const QString &start, const QString &filter) override
     {
+        lastStart = start;
+        lastFilter = filter;
+        return file;
+    }
+    QStringList GetOpenFileNames(QWidget *, const QString &start, const QString &filter) override
+    {
+        lastStart = start;
+        lastFilter = filter;
         if (!files.isEmpty())
             return files;
         return file.isEmpty() ? QStringList() : QStringList{file};
     }
-    QString GetExistingDirectory(QWidget *, const QString &) override { return folder; }
+    QString GetExistingDirectory(QWidget *, const QString &start) override
+    {
+        lastStart = start;
+        return folder;
+    }
 };
 
 // The window's controls, found by type in creation order.
@@ -160,6 +173,10 @@ struct WindowParts {
 
 // A converter window, shown, active and exposed.
 std::unique_ptr<TranscoderWin> ShownWindow();
+// Select's menu: its entries in order.
+enum SourceMenuEntry { SourceMenuFiles = 0, SourceMenuFolder = 1 };
+// Opens Select's menu and takes an entry with the keyboard.
+void TakeSourceMenuEntry(WindowParts &parts, int entry);
 // Picks `path` with the window's Select button, `dialogs` answering the dialog.
 void ChooseSource(ScriptedDialogs &dialogs, WindowParts &parts, const QString &path);
 

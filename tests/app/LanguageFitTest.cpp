@@ -7,6 +7,7 @@
 #include "ConversionOptions.h"
 #include "ConversionTexts.h"
 #include "ConverterMsgBox.h"
+#include "RecordingFilter.h"
 #include "TextIds.h"
 #include "TextTable.h"
 #include "TranscoderWin.h"
@@ -25,8 +26,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTest>
 
@@ -254,6 +257,7 @@ void LanguageFitTest::cleanupTestCase()
     QDir().mkpath(folder);
     Sheet(m_windows, 2).save(folder + QLatin1Char('/') + Language() + QStringLiteral(".png"));
     Sheet(m_boxes, 3).save(folder + QLatin1Char('/') + Language() + QStringLiteral("_boxes.png"));
+    Sheet(m_keys, 3).save(folder + QLatin1Char('/') + Language() + QStringLiteral("_keys.png"));
 }
 
 void LanguageFitTest::runsInTheLanguageOfTheLocale()
@@ -273,7 +277,7 @@ void LanguageFitTest::windowControlsShowTheirWholeTexts()
     WindowParts parts(window.get());
     const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
     QVERIFY(status);
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, s_dialogs.file);
     QVERIFY(parts.ok->isEnabled());
 
     FakeEngine::SetBlocking(true);
@@ -327,7 +331,7 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
 {
     auto window = ShownWindow();
     WindowParts parts(window.get());
-    parts.sourceButton->click();
+    ChooseSource(s_dialogs, parts, s_dialogs.file);
 
     QStringList misfits;
     BoxAnswerer answerer;
@@ -649,5 +653,71 @@ void LanguageFitTest::choicesAndWhatBecameOfThemShowWhole()
     Settle();
     misfits += Cut({Of(QStringLiteral("line under the choices after a queue"), parts.choiceNotes)});
     m_windows.append(window->grab().toImage());
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+
+void LanguageFitTest::keysAndSourceChoiceShowWhole()
+{
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    ChooseSource(s_dialogs, parts, s_dialogs.file);
+    QStringList misfits;
+    // The focus as Tab leaves it: on Select, then on OK.
+    parts.source->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(parts.source, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), parts.sourceButton);
+    Settle();
+    m_keys.append(window->grab().toImage());
+    parts.ok->setFocus(Qt::TabFocusReason);
+    Settle();
+    m_keys.append(window->grab().toImage());
+
+    // Each key named in its control's tool tip, in the language's punctuation.
+    const QString hint = TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CONTROL_KEY_HINT);
+    if (hint.count(QStringLiteral("%1")) != 1 || hint.count(QStringLiteral("%2")) != 1)
+        misfits.append(QStringLiteral("the key hint \"%1\" needs %1 and %2 once each").arg(hint));
+    const QList<QPair<QWidget *, QKeySequence>> keyed{
+        {parts.sourceButton, TranscoderWin::SelectKey()}, {parts.destinationButton, TranscoderWin::DestinationKey()},
+        {parts.keepVideo, TranscoderWin::KeepVideoKey()}, {parts.evidence, TranscoderWin::EvidenceKey()},
+        {parts.ok, TranscoderWin::StartKey()},            {parts.about, TranscoderWin::AboutKey()}};
+    for (const auto &control : keyed) {
+        if (!control.first->toolTip().contains(control.second.toString(QKeySequence::NativeText)))
+            misfits.append(QStringLiteral("tool tip \"%1\" without its key").arg(control.first->toolTip()));
+    }
+    // A dialog reads "Name (patterns)" and splits filters at ";;": a name must hold neither.
+    for (unsigned int id : {TextId::WL_CLIENT_VIDEO_TRANSCODER_DIALOG_FILTER_RECORDINGS,
+                            TextId::WL_CLIENT_VIDEO_TRANSCODER_DIALOG_FILTER_ALL}) {
+        const QString name = TextById(id);
+        if (name.isEmpty() || name.contains(QLatin1Char('(')) || name.contains(QLatin1Char(')')) ||
+            name.contains(QLatin1Char(';')))
+            misfits.append(QStringLiteral("filter name \"%1\"").arg(name));
+    }
+    if (RecordingFilter::NameFilter().split(QStringLiteral(";;")).size() != 2)
+        misfits.append(QStringLiteral("the dialog's filter is not two filters"));
+
+    // Select's menu: both entries whole (text and key) inside the screen.
+    parts.sourceButton->click();
+    QMenu *menu = parts.sourceButton->ChoiceMenu();
+    QVERIFY(menu && QTest::qWaitForWindowExposed(menu));
+    menu->setActiveAction(menu->actions().value(1));
+    Settle();
+    for (QAction *entry : menu->actions()) {
+        const QStringList sides = entry->text().split(QLatin1Char('\t'));
+        const QRect room = menu->actionGeometry(entry);
+        const int needed = menu->fontMetrics().horizontalAdvance(sides.value(0) + QStringLiteral("  ") + sides.value(1));
+        if (sides.size() != 2 || sides[0].isEmpty() || needed > room.width())
+            misfits.append(QStringLiteral("menu entry \"%1\" in %2 px").arg(entry->text()).arg(room.width()));
+    }
+    if (!window->screen()->geometry().contains(menu->geometry()))
+        misfits.append(QStringLiteral("the menu leaves the screen"));
+    QImage picture = window->grab().toImage();
+    {
+        QPainter painter(&picture);
+        painter.drawImage(window->mapFromGlobal(menu->mapToGlobal(QPoint())), menu->grab().toImage());
+    }
+    m_keys.append(picture);
+    menu->hide();
+    if (!window->rect().contains(QRect(window->mapFromGlobal(menu->mapToGlobal(QPoint())), menu->size())))
+        misfits.append(QStringLiteral("the menu reaches beyond the window"));
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }

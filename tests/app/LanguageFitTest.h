@@ -14,7 +14,10 @@
 // CMakeLists.txt runs this once per shipped language at pixel ratio 1 and 2, each run
 // under a locale that selects it and naming its language in WVC_FIT_LANGUAGE. Each
 // run leaves screenshots/lang[/2x]/<code>.png (the window converting, done and
-// cancelled, alone and in a queue) and <code>_boxes.png (the boxes).
+// cancelled, alone and in a queue) and <code>_boxes.png (the boxes), and
+// <code>_keys.png: the focus on Select and on OK, and Select's menu open, whose
+// entries, the tool tips that name the keys and the dialog's filter names are checked
+// too.
 class LanguageFitTest : public QObject
 {
     Q_OBJECT
@@ -31,8 +34,10 @@ private slots:
     void queueSummaryFitsAboveItsButton();
     void partialAndSkippedFilesFitTheirStatusAndSummary();
     void choicesAndWhatBecameOfThemShowWhole();
+    void keysAndSourceChoiceShowWhole();
 
 private:
     QList<QImage> m_windows;
     QList<QImage> m_boxes;
+    QList<QImage> m_keys;
 };

@@ -1,8 +1,9 @@
 # Installs the build into a scratch prefix and checks the desktop integration: the
 # entry's Exec names an installed program, its Icon an installed icon in every size,
 # and the engine's command-line program and the batch command are installed beside the
-# converter.
-#   cmake -DBUILD_DIR=... -DPREFIX=... -P check_install.cmake
+# converter. The entry opens files (Exec ends in %F, MimeType names the video types
+# recordings come as) and its Name is the window's title (the English text).
+#   cmake -DBUILD_DIR=... -DPREFIX=... -DTEXTS=.../texts.toml -P check_install.cmake
 cmake_minimum_required(VERSION 3.16)
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
@@ -23,13 +24,48 @@ foreach(line IN LISTS lines)
     list(APPEND keys ${CMAKE_MATCH_1})
   endif()
 endforeach()
-foreach(key Type Name Exec Icon Categories)
+foreach(key Type Name Exec Icon Categories MimeType)
   if(NOT key IN_LIST keys)
     message(FATAL_ERROR "desktop entry lacks ${key}")
   endif()
 endforeach()
 if(NOT value_Type STREQUAL "Application")
   message(FATAL_ERROR "desktop entry type is ${value_Type}")
+endif()
+if(NOT value_Exec MATCHES "^[^ ]+ %F$")
+  message(FATAL_ERROR "desktop entry Exec is \"${value_Exec}\", not \"<program> %F\"")
+endif()
+# A list value holds ";": read from the file whole, not from its list of lines.
+file(READ "${entry}" entry_text)
+if(entry_text MATCHES "\nMimeType=([^\n]*)")
+  set(value_MimeType "${CMAKE_MATCH_1}")
+endif()
+foreach(type video/mp4 video/x-matroska video/mp2t video/x-msvideo video/quicktime video/mpeg)
+  string(REPLACE ";" "|" types "${value_MimeType}")
+  if(NOT "|${types}|" MATCHES "\\|${type}\\|")
+    message(FATAL_ERROR "desktop entry MimeType lacks ${type}: ${value_MimeType}")
+  endif()
+endforeach()
+if(NOT value_MimeType MATCHES ";$")
+  message(FATAL_ERROR "desktop entry MimeType does not end in ;")
+endif()
+# The window's title: the English text of wl_client_video_transcoder_name.
+file(STRINGS "${TEXTS}" text_lines)
+set(in_name FALSE)
+set(title "")
+foreach(line IN LISTS text_lines)
+  if(line MATCHES "^\\[(.*)\\]$")
+    if(CMAKE_MATCH_1 STREQUAL "wl_client_video_transcoder_name")
+      set(in_name TRUE)
+    else()
+      set(in_name FALSE)
+    endif()
+  elseif(in_name AND line MATCHES "^enu = \"(.*)\"$")
+    set(title "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+if(title STREQUAL "" OR NOT value_Name STREQUAL title)
+  message(FATAL_ERROR "desktop entry Name is \"${value_Name}\", the window's title \"${title}\"")
 endif()
 string(REGEX REPLACE " .*" "" program "${value_Exec}")
 foreach(binary "${program}" ffmpeg_exec wardline-convert)
