@@ -8,6 +8,10 @@
 #include "first_pictures.h"
 
 extern "C" {
+#include <libavutil/pixdesc.h>
+}
+
+extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -78,6 +82,21 @@ bool stream_says_interlaced(const AVStream *st)
 
 } // namespace
 
+void add_comb(const uint8_t *luma, int linesize, int width, int height, double *across, double *along)
+{
+    for (int y = 1; y + 2 < height; y++) {
+        const uint8_t *above = luma + (y - 1) * linesize, *row = above + linesize;
+        const uint8_t *below = row + linesize, *next = below + linesize;
+        int64_t a = 0, b = 0;
+        for (int x = 0; x < width; x++) {
+            a += std::abs(2 * row[x] - above[x] - below[x]);
+            b += std::abs(row[x] - next[x]);
+        }
+        *across += double(a);
+        *along += double(b);
+    }
+}
+
 int interlace_pictures_for(int width, int height)
 {
     const int64_t d1 = 720 * 576;
@@ -90,7 +109,8 @@ Interlacing judge_interlacing(bool stream_flagged, const InterlaceFinding &count
 {
     if (stream_flagged || counts.flagged > 0)
         return Interlacing::Flagged;
-    if (counts.fields >= INTERLACE_FIELDS_NEEDED && counts.fields > counts.progressive)
+    if (counts.fields >= INTERLACE_FIELDS_NEEDED && counts.fields > counts.progressive &&
+        counts.comb > INTERLACE_COMB_NEEDED)
         return Interlacing::Detected;
     return Interlacing::Progressive;
 }
@@ -126,9 +146,16 @@ int find_interlacing(AVFormatContext *ic, int index, InterlaceFinding *found)
     limits.packets = 4 * limits.pictures;
     PictureLook look;
     int64_t next_pts = 0;
+    double across = 0, along = 0;
+    const AVPixFmtDescriptor *desc = nullptr;
     const int ret = look_at_first_pictures(ic, index, limits, [&](const AVFrame *frame) {
         found->pictures++;
         found->flagged += frame->interlaced_frame ? 1 : 0;
+        desc = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+        // Planar formats of 8-bit samples (the usual camera pictures) are measured.
+        if (desc && (desc->flags & AV_PIX_FMT_FLAG_PLANAR) && desc->comp[0].depth == 8 &&
+            !(desc->flags & AV_PIX_FMT_FLAG_RGB))
+            add_comb(frame->data[0], frame->linesize[0], frame->width, frame->height, &across, &along);
         if (graph_error < 0)
             return true;
         if (!detector.graph && (graph_error = detector.open(frame, AVRational{1, 25})) < 0)
@@ -149,6 +176,7 @@ int find_interlacing(AVFormatContext *ic, int index, InterlaceFinding *found)
     av_frame_free(&copy);
     if (graph_error < 0)
         av_log(nullptr, AV_LOG_VERBOSE, "The interlace detector could not look at stream #%d\n", index);
+    found->comb = along > 0 ? across / along : 0;
     found->interlacing = judge_interlacing(stream_says_interlaced(st), *found);
     return ret;
 }

@@ -24,8 +24,9 @@ ClipRecipe camera(const std::string &name, const std::string &encoder, bool wove
 {
     ClipRecipe r;
     r.name = "interlace_" + name;
-    r.format = "mpegts";
-    r.extension = "ts";
+    // MJPEG cameras write AVI; the others a transport stream.
+    r.format = encoder == "mjpeg" ? "avi" : "mpegts";
+    r.extension = encoder == "mjpeg" ? "avi" : "ts";
     r.duration = 2.0;
     VideoTrack v;
     v.encoder = encoder;
@@ -58,9 +59,10 @@ InterlaceFinding look(const std::string &path)
     return found;
 }
 
-InterlaceFinding counts(int flagged, int fields, int progressive)
+InterlaceFinding counts(int flagged, int fields, int progressive, double comb = 2.0)
 {
     InterlaceFinding f;
+    f.comb = comb;
     f.flagged = flagged;
     f.fields = fields;
     f.progressive = progressive;
@@ -86,6 +88,10 @@ TEST(Interlace, FlagsDecideFirstAndTheDetectorNeedsAClearMajority)
         {"just enough fields", false, counts(0, need, 0), Interlacing::Detected},
         {"as many progressive", false, counts(0, need + 4, need + 4), Interlacing::Progressive},
         {"one more than progressive", false, counts(0, need + 4, need + 3), Interlacing::Detected},
+        {"fields without visible combing", false, counts(0, need + 4, 0, INTERLACE_COMB_NEEDED),
+         Interlacing::Progressive},
+        {"fields just combed", false, counts(0, need + 4, 0, INTERLACE_COMB_NEEDED + 0.01), Interlacing::Detected},
+        {"marked needs no combing", false, counts(1, 0, 0, 0), Interlacing::Flagged},
     };
     for (const Row &row : rows)
         EXPECT_EQ(judge_interlacing(row.stream_flagged, row.counts), row.expected) << row.what;
@@ -110,6 +116,8 @@ TEST(Interlace, TheDetectorSeesMovingFieldsMarkedOrNot)
     };
     const Row rows[] = {
         {"progressive camera", camera("progressive", "libx264", false, false), Interlacing::Progressive},
+        // Intra-coded pictures the detector alone takes for fields.
+        {"progressive MJPEG camera", camera("mjpeg", "mjpeg", false, false), Interlacing::Progressive},
         {"unmarked fields", camera("unmarked", "libx264", true, false), Interlacing::Detected},
         {"marked MPEG-2 fields", camera("mpeg2", "mpeg2video", true, true, "flags=+ildct+ilme"),
          Interlacing::Flagged},
@@ -119,7 +127,7 @@ TEST(Interlace, TheDetectorSeesMovingFieldsMarkedOrNot)
         const InterlaceFinding found = look(clip_path(row.recipe));
         EXPECT_EQ(found.interlacing, row.expected) << row.what << ": " << found.fields << " fields, "
                                                    << found.progressive << " progressive, " << found.flagged
-                                                   << " marked of " << found.pictures;
+                                                   << " marked of " << found.pictures << ", comb " << found.comb;
         EXPECT_EQ(found.pictures, INTERLACE_PICTURES_LOOKED) << row.what;
     }
 }
