@@ -225,6 +225,8 @@ const char *run_problem_name(RunProblemKind kind)
         return "stream left out";
     case RunProblemKind::TimelineGap:
         return "gap in the recording's time";
+    case RunProblemKind::SegmentLeftOut:
+        return "segment left out";
     }
     return "problem";
 }

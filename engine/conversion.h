@@ -60,6 +60,9 @@ struct ConversionPlan {
     // Whether the picture is interlaced (interlace.h); a converted one is then
     // deinterlaced before it is encoded, and never kept.
     Interlacing interlacing = Interlacing::Progressive;
+    // A join's segments (join.h) in the order joined, left-out ones included.
+    std::vector<std::string> joined;
+    bool joined_by_time = false; // in the order of their recording times (else by name)
 };
 
 // Looks at the recording `source` (through the same guarded, content-recognised

@@ -347,7 +347,17 @@ json record_of(const ConversionResult &result, const EvidenceFacts &facts)
     record["libraries"] = library_versions();
     record["source"] = file_entry(facts.source_path, facts.source, true);
     record["output"] = file_entry(facts.output_path, facts.output, false);
+    if (!facts.segments.empty()) {
+        json segments = json::array();
+        for (const auto &[path, digest] : facts.segments)
+            segments.push_back(file_entry(path, digest, true));
+        record["segments"] = segments;
+    }
     record["engine_words"] = words;
+    if (!plan.joined.empty()) {
+        record["joined"] = plan.joined;
+        record["joined_in_order_of"] = plan.joined_by_time ? "recording time" : "name";
+    }
     record["started"] = iso_utc_text(facts.started_us);
     record["ended"] = iso_utc_text(facts.ended_us);
     record["declared_duration"] = seconds_or_null(o.expected_duration_us);
@@ -470,6 +480,15 @@ int verify_evidence_record(const std::string &record_path, std::vector<CheckedFi
             }
             files->push_back(check_file(role, path, entry.at("sha256").get<std::string>()));
         }
+        // A join's record names every segment; the first is the source again.
+        if (record.contains("segments"))
+            for (size_t i = 1; i < record.at("segments").size(); i++) {
+                const json &entry = record.at("segments").at(i);
+                const std::string path = entry.contains("path_base64")
+                                             ? from_base64(entry.at("path_base64").get<std::string>())
+                                             : entry.at("path").get<std::string>();
+                files->push_back(check_file("segment", path, entry.at("sha256").get<std::string>()));
+            }
     } catch (const std::exception &) {
         *error = "is not an evidence record";
         files->clear();

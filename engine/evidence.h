@@ -52,6 +52,8 @@ struct EvidenceFacts {
     FileDigest output;
     int64_t started_us = 0; // wall-clock, microseconds since 1970
     int64_t ended_us = 0;
+    // A join's segments in the order joined (the first is also `source`).
+    std::vector<std::pair<std::string, FileDigest>> segments;
 };
 
 // Writes the record of `result` (a run that wrote its file) to `record_path`,
@@ -64,7 +66,7 @@ int write_evidence_record(const std::string &record_path, const ConversionResult
 enum class FileState { Intact, Changed, Missing };
 
 struct CheckedFile {
-    std::string role; // "source" or "output"
+    std::string role; // "source", "segment" or "output"
     std::string path; // where it was looked for
     FileState state = FileState::Missing;
 };

@@ -111,6 +111,7 @@ enum class RunProblemKind {
     DecodeErrors,          // a: pictures or blocks of sound the decoders could not decode
     StreamLeftOut,         // a: the stream's index; detail: "video" or "audio"
     TimelineGap,           // a: how far the recording's time jumps, b: where in the output (us)
+    SegmentLeftOut,        // a joined segment not in the file; detail: its file name
 };
 
 struct RunProblem {
@@ -173,6 +174,9 @@ struct RunObserver {
     // fetched so far: a reader following behind it (the evidence record's hash)
     // finds those bytes in memory instead of reading the disk a second time.
     std::atomic<int64_t> *source_read_position = nullptr;
+    // When not negative, the length the output should hold (a join's segments
+    // and the gaps kept between them), instead of the longest input's.
+    int64_t expected_duration_us = -1;
 };
 
 // ffmpeg_exec() with an observer (may be nullptr) and an account of the end (may be

@@ -36,6 +36,8 @@ int64_t expected_duration(void)
         return -1;
     const OutFile *of = output_files[0];
     int64_t duration = longest_input_us;
+    if (run_observer && run_observer->expected_duration_us >= 0)
+        duration = run_observer->expected_duration_us;
     if (duration >= 0 && of->start_time > 0)
         duration = FFMAX(duration - of->start_time, int64_t(0));
     if (of->recording_time != NO_DURATION_LIMIT)

@@ -66,6 +66,8 @@ QueueWords problem_words(const RunProblem &problem)
     case RunProblemKind::StreamLeftOut:
         return words(problem.detail == "audio" ? TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_AUDIO_LEFT_OUT
                                                : TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_VIDEO_LEFT_OUT);
+    case RunProblemKind::SegmentLeftOut:
+        return words(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_SEGMENT_LEFT_OUT, {problem.detail});
     case RunProblemKind::TimelineGap:
         return words(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_PROBLEM_TIME_GAP,
                      {clock(problem.a), clock(problem.b)});

@@ -155,6 +155,7 @@ TEST(QueueWords, ProblemsAndSkipsCarryTheirFigures)
         {problem(RunProblemKind::DecodeErrors, 2, 0), "2 pictures or sound blocks could not be decoded"},
         {problem(RunProblemKind::StreamLeftOut, 1, 0, "audio"), "the sound is left out"},
         {problem(RunProblemKind::StreamLeftOut, 0, 0, "video"), "the video is left out"},
+        {problem(RunProblemKind::SegmentLeftOut, 0, 0, "cam01_0900.ts"), "cam01_0900.ts is left out: it could not be read"},
         {problem(RunProblemKind::TimelineGap, 7200 * kSecond, 6 * kSecond),
          "the time jumps by 2:00:00 at 0:06; the gap is not kept"},
     };

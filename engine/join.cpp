@@ -1,0 +1,446 @@
+// A recorder export's segments joined into one file; see join.h. The words are
+// the converter's own conversion with one input per segment and a filter graph
+// that fits every picture to the first one's size, holds pictures and adds
+// silence over the gaps kept, draws each segment's own time when asked, and
+// concatenates them. Called by the batch command's join jobs and the window.
+#include "join.h"
+
+#include "burn_time.h"
+#include "evidence.h"
+#include "interlace.h"
+#include "keep_video.h"
+#include "media_scan.h"
+#include "recording_time.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <memory>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/time.h>
+}
+
+namespace {
+
+// What the look at one segment found; shared with the probing thread.
+struct SegmentLook {
+    int64_t creation_us = -1;
+    int video_stream = -1, audio_stream = -1;
+    int width = 0, height = 0;
+    AVRational rate = {0, 1};
+    int sample_rate = 0, channels = 0;
+    Interlacing interlacing = Interlacing::Progressive;
+};
+
+void look_at_segment(AVFormatContext *ic, SegmentLook *found)
+{
+    found->creation_us = container_creation_time(ic);
+    found->video_stream = chosen_video_stream(ic);
+    if (found->video_stream >= 0) {
+        const AVStream *st = ic->streams[found->video_stream];
+        found->width = st->codecpar->width;
+        found->height = st->codecpar->height;
+        found->rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        InterlaceFinding interlace;
+        if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            find_interlacing(ic, found->video_stream, &interlace) >= 0)
+            found->interlacing = interlace.interlacing;
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            found->video_stream = -1;
+    }
+    found->audio_stream = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (found->audio_stream >= 0) {
+        const AVCodecParameters *par = ic->streams[found->audio_stream]->codecpar;
+        found->sample_rate = par->sample_rate;
+        found->channels = par->ch_layout.nb_channels;
+    }
+}
+
+std::string error_text(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof(text));
+    return text;
+}
+
+std::string file_name(const std::string &path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
+RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string &detail, const std::string &text)
+{
+    RunProblem p;
+    p.kind = kind;
+    p.a = a;
+    p.b = b;
+    p.detail = detail;
+    p.text = text;
+    return p;
+}
+
+// Looks at one segment; `stream` gets the streams the graph takes.
+JoinSegment look_at(const std::string &source, SegmentLook *streams)
+{
+    JoinSegment segment;
+    segment.source = source;
+    auto found = std::make_shared<SegmentLook>();
+    MediaProbe probe;
+    const int ret = probe_media_file(source, &probe, nullptr, [found](AVFormatContext *ic) { look_at_segment(ic, found.get()); });
+    if (ret < 0) {
+        segment.left_out = "it could not be read (" + error_text(ret) + ")";
+        return segment;
+    }
+    if (found->video_stream < 0 && found->audio_stream < 0) {
+        segment.left_out = "it holds no picture or sound";
+        return segment;
+    }
+    *streams = *found;
+    segment.duration_us = probe.duration_us;
+    segment.start_us = found->creation_us;
+    if (segment.start_us < 0 && probe.format == "dhav")
+        segment.start_us = dav_recorder_time(source);
+    segment.width = found->video_stream >= 0 ? found->width : 0;
+    segment.height = found->video_stream >= 0 ? found->height : 0;
+    segment.sample_rate = found->sample_rate;
+    segment.channels = found->channels;
+    segment.interlacing = found->interlacing;
+    return segment;
+}
+
+// The first joined segment with a picture, and with sound; nullptr when none.
+template <typename Pred>
+const JoinSegment *first_joined(const std::vector<JoinSegment> &segments, Pred has)
+{
+    for (const JoinSegment &s : segments)
+        if (s.left_out.empty() && has(s))
+            return &s;
+    return nullptr;
+}
+
+struct GraphTarget {
+    int width = 0, height = 0;
+    std::string rate = "25";
+    int sample_rate = 0;
+    std::string layout;
+    ConversionChoices::TimeInPicture time = ConversionChoices::TimeInPicture::Off;
+};
+
+// The picture chain of one segment: deinterlaced, fitted to the target size
+// with its shape kept, on the target rate, held over the gap after it, with its
+// own time drawn.
+std::string picture_chain(const JoinSegment &s, const std::string &input, int64_t hold_after_us,
+                          const GraphTarget &t)
+{
+    const std::string w = std::to_string(t.width), h = std::to_string(t.height);
+    std::string chain;
+    if (s.width > 0) {
+        chain = input;
+        if (s.interlacing != Interlacing::Progressive)
+            chain += deinterlace_filter(s.interlacing) + ",";
+        chain += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h +
+                 ":(ow-iw)/2:(oh-ih)/2,setsar=1,fps=" + t.rate + ",format=yuv420p";
+        if (hold_after_us > 0)
+            chain += ",tpad=stop_mode=clone:stop_duration=" + std::to_string(hold_after_us) + "us";
+    } else {
+        // A segment of sound only: black under its sound.
+        chain = "color=c=black:s=" + w + "x" + h + ":r=" + t.rate + ":d=" +
+                std::to_string(std::max<int64_t>(0, s.duration_us) + hold_after_us) + "us,format=yuv420p";
+    }
+    if (t.time != ConversionChoices::TimeInPicture::Off && s.start_us >= 0)
+        chain += "," + recording_time_filter(s.start_us, t.time == ConversionChoices::TimeInPicture::Utc, t.height);
+    return chain;
+}
+
+std::string sound_chain(const JoinSegment &s, const std::string &input, int64_t hold_after_us, const GraphTarget &t)
+{
+    const std::string format = "aformat=sample_fmts=fltp:sample_rates=" + std::to_string(t.sample_rate) +
+                               ":channel_layouts=" + t.layout;
+    if (s.sample_rate > 0) {
+        std::string chain = input + "aresample=" + std::to_string(t.sample_rate) + "," + format;
+        if (hold_after_us > 0)
+            chain += ",apad=pad_dur=" + std::to_string(hold_after_us) + "us";
+        return chain;
+    }
+    return "anullsrc=r=" + std::to_string(t.sample_rate) + ":cl=" + t.layout + ",atrim=duration=" +
+           std::to_string(std::max<int64_t>(0, s.duration_us) + hold_after_us) + "us," + format;
+}
+
+} // namespace
+
+bool natural_less(const std::string &a, const std::string &b)
+{
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isdigit((unsigned char)a[i]) && isdigit((unsigned char)b[j])) {
+            size_t ei = i, ej = j;
+            while (ei < a.size() && isdigit((unsigned char)a[ei]))
+                ei++;
+            while (ej < b.size() && isdigit((unsigned char)b[ej]))
+                ej++;
+            size_t zi = i, zj = j; // leading zeros
+            while (zi + 1 < ei && a[zi] == '0')
+                zi++;
+            while (zj + 1 < ej && b[zj] == '0')
+                zj++;
+            if (ei - zi != ej - zj)
+                return ei - zi < ej - zj;
+            const int order = a.compare(zi, ei - zi, b, zj, ej - zj);
+            if (order != 0)
+                return order < 0;
+            if (ei - i != ej - j)
+                return ei - i > ej - j; // more leading zeros first
+            i = ei;
+            j = ej;
+            continue;
+        }
+        if (a[i] != b[j])
+            return (unsigned char)a[i] < (unsigned char)b[j];
+        i++;
+        j++;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+void order_segments(JoinPlan *plan)
+{
+    std::vector<JoinSegment> &s = plan->segments;
+    plan->by_time = std::any_of(s.begin(), s.end(), [](const JoinSegment &x) { return x.left_out.empty(); }) &&
+                    std::all_of(s.begin(), s.end(),
+                                [](const JoinSegment &x) { return !x.left_out.empty() || x.start_us >= 0; });
+    const auto by_name = [](const JoinSegment &x, const JoinSegment &y) {
+        return natural_less(file_name(x.source), file_name(y.source)) ||
+               (!natural_less(file_name(y.source), file_name(x.source)) && x.source < y.source);
+    };
+    if (!plan->by_time) {
+        std::stable_sort(s.begin(), s.end(), by_name);
+        return;
+    }
+    // Left-out segments have no time: they stay where their names put them
+    // among the others.
+    std::vector<JoinSegment> timed, untimed;
+    for (JoinSegment &x : s)
+        (x.left_out.empty() ? timed : untimed).push_back(std::move(x));
+    std::stable_sort(timed.begin(), timed.end(), [&](const JoinSegment &x, const JoinSegment &y) {
+        return x.start_us != y.start_us ? x.start_us < y.start_us : by_name(x, y);
+    });
+    s = std::move(timed);
+    for (JoinSegment &x : untimed) {
+        auto at = std::find_if(s.begin(), s.end(), [&](const JoinSegment &y) { return by_name(x, y); });
+        s.insert(at, std::move(x));
+    }
+}
+
+void place_gaps(JoinPlan *plan)
+{
+    plan->problems.clear();
+    int64_t position = 0;
+    bool length_known = true;
+    const JoinSegment *previous = nullptr;
+    for (JoinSegment &s : plan->segments) {
+        s.held_before_us = s.closed_before_us = 0;
+        if (!s.left_out.empty()) {
+            plan->problems.push_back(problem(RunProblemKind::SegmentLeftOut, 0, 0, file_name(s.source),
+                                             file_name(s.source) + " is left out: " + s.left_out));
+            continue;
+        }
+        if (previous && previous->start_us >= 0 && previous->duration_us >= 0 && s.start_us >= 0) {
+            const int64_t gap = s.start_us - (previous->start_us + previous->duration_us);
+            if (gap > JOIN_KEPT_GAP_US) {
+                s.closed_before_us = gap;
+                plan->problems.push_back(problem(RunProblemKind::TimelineGap, gap, position, file_name(s.source),
+                                                 "the recording's time jumps by " + media_clock_text(gap) + " at " +
+                                                     media_clock_text(position) + " (before " +
+                                                     file_name(s.source) + "); the gap is not kept"));
+            } else if (gap > 0) {
+                s.held_before_us = gap;
+                position += gap;
+            }
+        }
+        if (s.duration_us >= 0)
+            position += s.duration_us;
+        else
+            length_known = false;
+        previous = &s;
+    }
+    plan->expected_us = length_known ? position : -1;
+}
+
+int plan_join(const std::vector<std::string> &sources, const std::string &output, const ConversionChoices &choices,
+              JoinPlan *join, ConversionPlan *plan)
+{
+    *join = JoinPlan();
+    *plan = ConversionPlan();
+    std::vector<SegmentLook> looks;
+    for (const std::string &source : sources) {
+        SegmentLook streams;
+        join->segments.push_back(look_at(source, &streams));
+        looks.push_back(streams);
+    }
+    // The streams each segment's chains take, by source (the order changes).
+    std::vector<std::pair<std::string, SegmentLook>> streams_of;
+    for (size_t i = 0; i < sources.size(); i++)
+        streams_of.emplace_back(sources[i], looks[i]);
+    order_segments(join);
+    place_gaps(join);
+
+    std::vector<const JoinSegment *> joined;
+    for (const JoinSegment &s : join->segments)
+        if (s.left_out.empty())
+            joined.push_back(&s);
+    if (joined.empty())
+        return AVERROR_INVALIDDATA;
+
+    GraphTarget target;
+    target.time = choices.time_in_picture;
+    const JoinSegment *picture = first_joined(join->segments, [](const JoinSegment &s) { return s.width > 0; });
+    const JoinSegment *sound = first_joined(join->segments, [](const JoinSegment &s) { return s.sample_rate > 0; });
+    if (picture) {
+        target.width = picture->width + (picture->width & 1);
+        target.height = picture->height + (picture->height & 1);
+        for (const auto &[source, look] : streams_of)
+            if (source == picture->source && look.rate.num > 0)
+                target.rate = std::to_string(look.rate.num) + "/" + std::to_string(look.rate.den);
+    }
+    if (sound) {
+        target.sample_rate = sound->sample_rate;
+        target.layout = sound->channels >= 2 ? "stereo" : "mono";
+    }
+
+    std::vector<std::string> words = {"ffmpeg"};
+    std::string graph, concat_inputs;
+    for (size_t k = 0; k < joined.size(); k++) {
+        const JoinSegment &s = *joined[k];
+        words.insert(words.end(), {"-i", file_path_argument(s.source)});
+        SegmentLook look;
+        for (const auto &[source, l] : streams_of)
+            if (source == s.source)
+                look = l;
+        const int64_t hold_after = k + 1 < joined.size() ? joined[k + 1]->held_before_us : 0;
+        const std::string in = std::to_string(k);
+        if (picture) {
+            graph += picture_chain(s, "[" + in + ":" + std::to_string(look.video_stream) + "]", hold_after, target) +
+                     "[v" + in + "];";
+            concat_inputs += "[v" + in + "]";
+        }
+        if (sound) {
+            graph += sound_chain(s, "[" + in + ":" + std::to_string(look.audio_stream) + "]", hold_after, target) +
+                     "[a" + in + "];";
+            concat_inputs += "[a" + in + "]";
+        }
+    }
+    graph += concat_inputs + "concat=n=" + std::to_string(joined.size()) + ":v=" + (picture ? "1" : "0") +
+             ":a=" + (sound ? "1" : "0") + (picture ? "[v]" : "") + (sound ? "[a]" : "");
+    words.insert(words.end(), {"-filter_complex", graph});
+    if (picture)
+        words.insert(words.end(), {"-map", "[v]", "-c:v", "libx264", "-profile:v", "baseline", "-level", "3"});
+    if (sound)
+        words.insert(words.end(), {"-map", "[a]"});
+
+    // The joined file's time is the first segment's.
+    const JoinSegment &first = *joined.front();
+    if (first.start_us >= 0) {
+        plan->recording_time = iso_utc_text(first.start_us);
+        plan->recording_time_us = first.start_us;
+        plan->time_source = RecordingTimeSource::Container;
+        words.insert(words.end(), {"-metadata", "creation_time=" + plan->recording_time});
+    }
+    if (choices.time_in_picture != ConversionChoices::TimeInPicture::Off) {
+        plan->time_shown = picture && first.start_us >= 0;
+        plan->time_refusal = !picture ? "the recording has no picture"
+                             : first.start_us < 0 ? "the recording's start time is not known"
+                                                  : "";
+    }
+    if (choices.keep_video)
+        plan->keep_refusal = "segments are joined by converting their pictures";
+    words.insert(words.end(), {"-strict", "-2", file_path_argument(output)});
+    plan->words = words;
+    plan->video_codec = picture ? "joined" : "";
+    plan->audio_codec = sound ? "joined" : "";
+    for (const JoinSegment *s : joined)
+        if (s->interlacing != Interlacing::Progressive)
+            plan->interlacing = s->interlacing;
+    for (const JoinSegment &s : join->segments)
+        plan->joined.push_back(s.source);
+    plan->joined_by_time = join->by_time;
+    return 0;
+}
+
+namespace {
+
+std::string absolute_path(const std::string &path)
+{
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    return ec ? path : resolved.string();
+}
+
+// After a join that wrote its file: the record beside it, every segment
+// joined hashed (read again: the engine read several files at once).
+void write_join_record(const JoinPlan &join, const EvidenceFacts &times, ConversionResult *result)
+{
+    const std::string output = result->outcome.outputs[0];
+    EvidenceFacts facts = times;
+    for (const JoinSegment &s : join.segments) {
+        if (!s.left_out.empty())
+            continue;
+        FileDigest digest;
+        const int ret = sha256_of_file(s.source, &digest);
+        if (ret < 0) {
+            result->evidence_error = "the segment " + s.source + " could not be hashed: " + error_text(ret);
+            return;
+        }
+        facts.segments.push_back({absolute_path(s.source), digest});
+    }
+    facts.source_path = facts.segments.front().first;
+    facts.source = facts.segments.front().second;
+    facts.output_path = absolute_path(output);
+    int ret = sha256_of_file(output, &facts.output);
+    if (ret < 0) {
+        result->evidence_error = "the converted file could not be hashed: " + error_text(ret);
+        return;
+    }
+    const std::string record = evidence_record_path(output);
+    std::string error;
+    if (write_evidence_record(record, *result, facts, &error) < 0)
+        result->evidence_error = record + ": " + error;
+    else
+        result->evidence_path = record;
+}
+
+} // namespace
+
+int run_join(const std::vector<std::string> &sources, const std::string &output, const ConversionChoices &choices,
+             const RunObserver &observer, ConversionResult *result, JoinPlan *join, EngineEntry engine)
+{
+    *result = ConversionResult();
+    if (plan_join(sources, output, choices, join, &result->plan) < 0) {
+        result->outcome.status = 1;
+        result->outcome.end = RunEnd::Failed;
+        result->outcome.failure = RunFailure::SourceUnreadable;
+        result->outcome.error_text = join->problems.empty() ? "no segment could be read" : join->problems.front().text;
+        return -1;
+    }
+    RunObserver run_observer = observer;
+    run_observer.expected_duration_us = join->expected_us;
+    std::vector<std::string> words = result->plan.words;
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    EvidenceFacts times;
+    times.started_us = av_gettime();
+    const int status = engine(int(words.size()), argv.data(), &run_observer, &result->outcome);
+    times.ended_us = av_gettime();
+    RunOutcome &outcome = result->outcome;
+    if (outcome.end == RunEnd::Completed) {
+        // What the plan knew before the run: left-out segments, closed gaps.
+        outcome.problems.insert(outcome.problems.begin(), join->problems.begin(), join->problems.end());
+        outcome.partial = !outcome.problems.empty();
+    }
+    if (choices.evidence && outcome.end == RunEnd::Completed && !outcome.outputs.empty())
+        write_join_record(*join, times, result);
+    return status;
+}
