@@ -174,23 +174,33 @@ std::string handling_text(const JobHandling &h)
 
 } // namespace
 
+std::string sources_text(const BatchJob &job)
+{
+    if (job.segments.empty())
+        return printable_text(job.source);
+    std::string text;
+    for (const std::string &segment : job.segments)
+        text += (text.empty() ? "" : " + ") + printable_text(segment);
+    return text;
+}
+
 std::string finished_line(const BatchJob &job, const JobResult &result)
 {
     switch (result.status) {
     case JobStatus::Converted:
-        return "converted: " + printable_text(job.source) + " -> " + printable_text(job.output) + " (" + clock_text(result.media_us / kMicroseconds) +
+        return (job.segments.empty() ? "converted: " : "joined: ") + sources_text(job) + " -> " + printable_text(job.output) + " (" + clock_text(result.media_us / kMicroseconds) +
                " of media in " + fixed(result.seconds, 1) + " s" + handling_text(result.handling) + ")";
     case JobStatus::Partial: {
         std::string problems;
         for (const std::string &p : result.problems)
             problems += (problems.empty() ? "" : "; ") + p;
-        return "partial: " + printable_text(job.source) + " -> " + printable_text(job.output) + ": " +
+        return "partial: " + sources_text(job) + " -> " + printable_text(job.output) + ": " +
                printable_text(problems) + handling_text(result.handling);
     }
     case JobStatus::Failed:
-        return "failed: " + printable_text(job.source) + ": " + printable_text(result.reason);
+        return "failed: " + sources_text(job) + ": " + printable_text(result.reason);
     case JobStatus::Stopped:
-        return "stopped: " + printable_text(job.source) + ": " + printable_text(result.reason);
+        return "stopped: " + sources_text(job) + ": " + printable_text(result.reason);
     case JobStatus::Waiting:
     case JobStatus::Running:
         break;

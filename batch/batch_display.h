@@ -33,7 +33,8 @@ private:
     double started_s_;
 };
 
-// "converted: SRC -> OUT (0:20 of media in 7.1 s)", "partial: SRC -> OUT:
+// "converted: SRC -> OUT (0:20 of media in 7.1 s)", "joined: A + B -> OUT (...)",
+// "partial: SRC -> OUT:
 // PROBLEM; PROBLEM", "failed: SRC: REASON", ...
 std::string finished_line(const BatchJob &job, const JobResult &result);
 
@@ -49,6 +50,9 @@ std::string shorten_middle(const std::string &text, int columns);
 std::string running_line(const BatchJob &job, const JobResult &result, int columns);
 std::string overall_line(const std::vector<BatchJob> &jobs, const std::vector<JobResult> &results, double elapsed_s,
                          int columns);
+
+// The recording a job converts, or a join's in the order joined: "a.ts + b.ts".
+std::string sources_text(const BatchJob &job);
 
 // "skipped: PATH: REASON".
 std::string skipped_line(const SkippedFile &skipped);

@@ -32,7 +32,8 @@ const char kHead[] = R"(NAME
 
 SYNOPSIS
     wardline-convert [--output DIR [--keep-folders]] [--jobs N] [--report FILE]
-                     [--dry-run] [--force] [--keep-video] [--evidence] FILE|FOLDER...
+                     [--dry-run] [--force] [--keep-video] [--evidence] [--join]
+                     [--burn-time [utc|local]] FILE|FOLDER...
     wardline-convert --verify RECORD|FOLDER...
 
 DESCRIPTION
@@ -72,6 +73,25 @@ DESCRIPTION
 
     Every output keeps the recording's time as its creation time: the source's
     own creation time, or the wall-clock time a DAV recorder stamped on it.
+    With --burn-time, every frame shows the date and time it was recorded (that
+    time plus the frame's) in its lower left corner, in local time with its
+    offset ("2024-03-15 09:00:03 +0100"), or in UTC with --burn-time utc; a
+    recording whose start time is not known gets no time, and its line says why.
+    An interlaced picture (marked so, or combed fields seen in its first
+    seconds) is deinterlaced, one frame per frame; progressive ones are left as
+    they are.
+
+    With --join, the recordings of each folder given (sub-folders too) become one
+    file, and so do the files named on the command line: in the order of their
+    recording times when every one is known, else by name in natural order
+    (cam01_2 before cam01_10); the order is printed and goes into the evidence
+    record. Pictures are fitted to the first's size, keeping their shape.
+    Between recordings whose times are known, a gap of up to 10 s is kept (the
+    last picture held, silence); a longer one is closed and named as a problem.
+    A recording that cannot be read is left out and named; the joined file is
+    then partial. A joined file is named after its first recording:
+    "<name>_converted_joined.mp4" ("<name>_converted_joined_<n>.mp4" when taken),
+    and is always made anew.
 
     Conversions run in separate processes, up to --jobs at once. A failed
     conversion leaves no output and does not stop the others. On a terminal, one
@@ -300,6 +320,12 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
     CLI::Option *keep_folders = app.add_flag("--keep-folders", options->keep_folders,
                                              "Under --output, mirror the folders the recordings were found in "
                                              "(export/nvr1/cam01.avi -> DIR/export/nvr1/cam01_converted.mp4)");
+    CLI::Option *join = app.add_flag(
+        "--join", options->join,
+        "Join the recordings of each folder given, and the files named together, into one file each: in the "
+        "order of their recording times (else by name, cam01_2 before cam01_10), pictures fitted to the first's "
+        "size, gaps up to 10 s kept (picture held, silence), longer ones closed; named after the first: "
+        "<name>_converted_joined.mp4");
     CLI::Option *burn_time =
         app.add_option("--burn-time", options->burn_time,
                        "Draw the date and time each frame was recorded into the picture, in local time with "
@@ -316,6 +342,7 @@ int parse_batch_options(int argc, char **argv, BatchOptions *options)
         ->excludes(force)
         ->excludes(keep_folders)
         ->excludes(burn_time)
+        ->excludes(join)
         ->excludes("--output")
         ->excludes("--report")
         ->excludes("--jobs");

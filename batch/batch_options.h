@@ -17,6 +17,7 @@ struct BatchOptions {
     bool verify = false;             // the inputs are evidence records to check again
     bool force = false;              // convert again what an earlier run converted
     bool keep_folders = false;       // mirror the searched folders under output_dir
+    bool join = false;               // each folder's recordings (and the files named) into one file
     std::string burn_time;           // "local" or "utc": the recording's time in the picture; "" none
 };
 

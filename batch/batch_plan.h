@@ -21,6 +21,11 @@ struct BatchJob {
     // down to the file's ("nvr1", "export/nvr1/day2"); empty for a file given
     // by name. --keep-folders mirrors them under --output.
     std::string subfolder;
+    // A join (--join): every recording joined into `output`, in the order
+    // joined (`source` is the first); empty for a job of one recording.
+    std::vector<std::string> segments;
+    bool from_folder = false; // found in a folder given, not named directly
+    size_t input = 0;         // which of the inputs it came from
 };
 
 // A recording an earlier run converted: its output is in the output folder, and
@@ -38,6 +43,11 @@ struct AlreadyConverted {
 // on standard error.
 std::vector<BatchJob> collect_sources(const std::vector<std::string> &inputs,
                                       std::vector<SkippedFile> *skipped = nullptr);
+
+// --join: the recordings of each folder given become one job, and so do the
+// files named directly; each job's segments in the order they are joined
+// (join_order). A group of one stays a job of one recording.
+std::vector<BatchJob> group_for_join(const std::vector<BatchJob> &jobs);
 
 // The outputs planned in one run, one spelling per file.
 using PlannedOutputs = std::set<std::string>;

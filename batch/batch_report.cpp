@@ -88,6 +88,9 @@ json job_entry(const BatchJob &job, const JobResult &r)
         {"problems", r.problems},
         {"seconds", nullable_seconds(r.seconds)},
     };
+    // A join: every recording in it, in the order joined.
+    if (!job.segments.empty())
+        entry["segments"] = job.segments;
     add_handling(&entry, r.handling);
     return entry;
 }

@@ -132,16 +132,20 @@ bool start_process(const BatchJob &job, const ConversionChoices &choices, Runnin
     if (pipe2(fds, O_CLOEXEC) < 0)
         return false;
     std::string fd_text = std::to_string(kEventFd);
-    std::string source = job.source, output = job.output;
-    char name[] = "wardline-convert";
-    char mode[sizeof(SINGLE_JOB_ARGUMENT)];
-    memcpy(mode, SINGLE_JOB_ARGUMENT, sizeof(mode));
-    std::string chosen = choices_argument(choices);
-    char *argv[] = {name, mode, &fd_text[0], &source[0], &output[0], &chosen[0], nullptr};
+    std::vector<std::string> words = {"wardline-convert", SINGLE_JOB_ARGUMENT, fd_text, job.source, job.output,
+                                      choices_argument(choices)};
+    if (!job.segments.empty()) {
+        words = {"wardline-convert", JOIN_JOB_ARGUMENT, fd_text, job.output, choices_argument(choices)};
+        words.insert(words.end(), job.segments.begin(), job.segments.end());
+    }
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0)
-        become_conversion_process(fds[1], parent, argv);
+        become_conversion_process(fds[1], parent, argv.data());
     close(fds[1]);
     if (pid < 0) {
         close(fds[0]);

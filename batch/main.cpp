@@ -58,7 +58,7 @@ int list_planned_outputs(const std::vector<BatchJob> &jobs, const std::vector<Sk
             printf("%s -> (%s)\n", printable_text(job.source).c_str(), english_words(names_taken_words()).c_str());
             status = kExitFailed;
         } else {
-            printf("%s -> %s\n", printable_text(job.source).c_str(), printable_text(job.output).c_str());
+            printf("%s -> %s\n", sources_text(job).c_str(), printable_text(job.output).c_str());
         }
     }
     for (const SkippedFile &s : skipped) {
@@ -125,6 +125,8 @@ int run_batch(const BatchOptions &options)
     av_log_set_callback(search_log);
     std::vector<SkippedFile> skipped;
     std::vector<BatchJob> jobs = collect_sources(options.inputs, &skipped);
+    if (options.join)
+        jobs = group_for_join(jobs);
     av_log_set_callback(av_log_default_callback);
     av_log_set_level(AV_LOG_QUIET);
     const std::vector<AlreadyConverted> already =
@@ -185,6 +187,9 @@ int main(int argc, char **argv)
     plat_fill_closed_standard_descriptors();
     if (argc == 6 && !strcmp(argv[1], SINGLE_JOB_ARGUMENT))
         return run_single_job(atoi(argv[2]), argv[3], argv[4], choices_from_argument(argv[5]));
+    if (argc >= 7 && !strcmp(argv[1], JOIN_JOB_ARGUMENT))
+        return run_join_job(atoi(argv[2]), std::vector<std::string>(argv + 5, argv + argc), argv[3],
+                            choices_from_argument(argv[4]));
     BatchOptions options;
     const int status = parse_batch_options(argc, argv, &options);
     if (status >= 0)

@@ -5,9 +5,11 @@
 #include "conversion.h"
 #include "ffmpeg_exec.h"
 #include "job_protocol.h"
+#include "join.h"
 #include "queue_words.h"
 
 #include <algorithm>
+#include <functional>
 #include <cerrno>
 #include <csignal>
 #include <string>
@@ -80,10 +82,16 @@ std::string stop_reason(int signal_number)
 // folders, the network), whatever the recording asks the engine to open; the
 // event pipe is open already. False when confinement failed for another reason
 // than a kernel without it: the job must then not convert at all.
-bool confine_job(const char *source, const char *output, std::string *note)
+bool confine_job(const std::vector<std::string> &sources, const char *output, std::string *note)
 {
+    ConfineRules rules = conversion_confinement(sources.front(), output);
+    // A join reads the folder of every segment.
+    for (size_t i = 1; i < sources.size(); i++) {
+        const ConfineRules more = conversion_confinement(sources[i], output);
+        rules.read_trees.insert(rules.read_trees.end(), more.read_trees.begin(), more.read_trees.end());
+    }
     ConfineApplied applied;
-    if (plat_confine_thread(conversion_confinement(source, output), &applied, note) < 0)
+    if (plat_confine_thread(rules, &applied, note) < 0)
         return false;
     if (!applied.landlock_abi)
         av_log(nullptr, AV_LOG_INFO, "%s\n", note->c_str());
@@ -126,11 +134,17 @@ ConversionChoices choices_from_argument(const std::string &text)
     return choices;
 }
 
-int run_single_job(int event_fd, const char *source, const char *output, const ConversionChoices &choices)
+namespace {
+
+// One job's conversion: confined, observed, its events and end on `event_fd`.
+// `run` converts with the observer it is given.
+int run_job(int event_fd, const std::vector<std::string> &sources, const char *output,
+            const ConversionChoices &choices,
+            const std::function<void(const RunObserver &, ConversionResult *)> &run)
 {
     catch_stop_signals();
     std::string confine_note;
-    if (!confine_job(source, output, &confine_note)) {
+    if (!confine_job(sources, output, &confine_note)) {
         JobEnd end;
         end.reason = confine_note;
         end.failure = run_failure_key(RunFailure::Other);
@@ -152,7 +166,7 @@ int run_single_job(int event_fd, const char *source, const char *output, const C
     };
 
     ConversionResult result;
-    run_conversion(source, output, choices, observer, &result);
+    run(observer, &result);
     const RunOutcome &outcome = result.outcome;
 
     const int stop_signal = outcome.signal ? outcome.signal : g_stop_signal;
@@ -187,4 +201,22 @@ int run_single_job(int event_fd, const char *source, const char *output, const C
     end.failure = run_failure_key(outcome.failure);
     write_all(event_fd, encode_end_line("failed", end));
     return 1;
+}
+
+} // namespace
+
+int run_single_job(int event_fd, const char *source, const char *output, const ConversionChoices &choices)
+{
+    return run_job(event_fd, {source}, output, choices, [&](const RunObserver &observer, ConversionResult *result) {
+        run_conversion(source, output, choices, observer, result);
+    });
+}
+
+int run_join_job(int event_fd, const std::vector<std::string> &sources, const char *output,
+                 const ConversionChoices &choices)
+{
+    return run_job(event_fd, sources, output, choices, [&](const RunObserver &observer, ConversionResult *result) {
+        JoinPlan join;
+        run_join(sources, output, choices, observer, result, &join);
+    });
 }

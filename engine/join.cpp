@@ -204,6 +204,31 @@ bool natural_less(const std::string &a, const std::string &b)
     return a.size() - i < b.size() - j;
 }
 
+std::vector<std::string> join_order(const std::vector<std::string> &sources)
+{
+    JoinPlan plan;
+    for (const std::string &source : sources) {
+        JoinSegment segment;
+        segment.source = source;
+        auto start = std::make_shared<int64_t>(-1);
+        MediaProbe probe;
+        if (probe_media_file(source, &probe, nullptr,
+                             [start](AVFormatContext *ic) { *start = container_creation_time(ic); }) >= 0) {
+            segment.start_us = *start;
+            if (segment.start_us < 0 && probe.format == "dhav")
+                segment.start_us = dav_recorder_time(source);
+        } else {
+            segment.left_out = "it could not be read"; // placed by name, as the join will
+        }
+        plan.segments.push_back(segment);
+    }
+    order_segments(&plan);
+    std::vector<std::string> ordered;
+    for (const JoinSegment &s : plan.segments)
+        ordered.push_back(s.source);
+    return ordered;
+}
+
 void order_segments(JoinPlan *plan)
 {
     std::vector<JoinSegment> &s = plan->segments;

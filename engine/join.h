@@ -43,6 +43,10 @@ struct JoinPlan {
 // leading zeros first.
 bool natural_less(const std::string &a, const std::string &b);
 
+// The sources in the order a join takes them (a quick look at each one's
+// recording time; order_segments), for naming the joined file before it is made.
+std::vector<std::string> join_order(const std::vector<std::string> &sources);
+
 // Puts the segments in order (by time when every segment that is joined has
 // one, else by file name in natural order) and sets `by_time`.
 void order_segments(JoinPlan *plan);

@@ -9,18 +9,19 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-std::string converted_output_name(const std::string &source_name, int number)
+std::string converted_output_name(const std::string &source_name, int number, bool joined)
 {
     const size_t dot = source_name.rfind('.');
     std::string name = dot == std::string::npos ? source_name : source_name.substr(0, dot);
-    name += "_converted";
+    name += joined ? "_converted_joined" : "_converted";
     if (number != 0)
         name += "_" + std::to_string(number);
     return name + ".mp4";
 }
 
-int converted_output_number(const std::string &file_name, std::string *stem)
+int converted_output_number(const std::string &file_name, std::string *stem, bool *joined)
 {
+    static const std::string join_mark = "_joined";
     static const std::string suffix = ".mp4";
     static const std::string marker = "_converted";
     if (file_name.size() < marker.size() + suffix.size() ||
@@ -32,7 +33,12 @@ int converted_output_number(const std::string &file_name, std::string *stem)
         return -1;
     if (stem)
         *stem = base.substr(0, at);
-    const std::string rest = base.substr(at + marker.size());
+    std::string rest = base.substr(at + marker.size());
+    const bool is_joined = rest.compare(0, join_mark.size(), join_mark) == 0;
+    if (is_joined)
+        rest.erase(0, join_mark.size());
+    if (joined)
+        *joined = is_joined;
     if (rest.empty())
         return 0;
     // "_<n>" exactly as std::to_string writes a number from 1 up: no sign, no
@@ -54,12 +60,13 @@ std::string next_free_converted_path(const std::string &path, const OutputTakenF
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::string stem;
-    const int number = converted_output_number(path.substr(folder.size()), &stem);
+    bool joined = false;
+    const int number = converted_output_number(path.substr(folder.size()), &stem, &joined);
     if (number < 0)
         return "";
     // The stem given a bare "." as its extension: the rule drops exactly that.
     for (int next = number + 1; next <= MAX_OUTPUT_NUMBER; ++next) {
-        const std::string candidate = folder + converted_output_name(stem + ".", next);
+        const std::string candidate = folder + converted_output_name(stem + ".", next, joined);
         if (!taken(candidate))
             return candidate;
     }
@@ -122,13 +129,13 @@ bool output_path_taken_on_disk(const std::string &path)
 }
 
 std::string free_output_path(const std::string &folder, const std::string &source_name,
-                             const OutputTakenFn &taken, int max_number)
+                             const OutputTakenFn &taken, int max_number, bool joined)
 {
     std::string prefix = folder;
     if (!prefix.empty() && prefix.back() != '/')
         prefix += '/';
     for (int number = 0; number <= max_number; ++number) {
-        std::string path = prefix + converted_output_name(source_name, number);
+        std::string path = prefix + converted_output_name(source_name, number, joined);
         if (!taken(path))
             return path;
     }

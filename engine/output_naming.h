@@ -1,5 +1,7 @@
 // How a conversion's output is named: "<stem>_converted.mp4", then
-// "<stem>_converted_<n>.mp4" for n = 1, 2, ... until a name is free. Owned here so
+// "<stem>_converted_<n>.mp4" for n = 1, 2, ... until a name is free; a join of
+// several recordings is named after its first with a mark before the number:
+// "<stem>_converted_joined.mp4", "<stem>_converted_joined_<n>.mp4". Owned here so
 // every front end names files alike: the batch command (which also reserves the
 // names its jobs are about to write) and the converter window. Plain strings, no
 // Qt; whether a name is taken is asked through a predicate the caller may replace.
@@ -14,16 +16,17 @@ constexpr int MAX_OUTPUT_NUMBER = 9999;
 // Output name number `number` for a source file name (no folder): the name
 // without its extension (from its last "." on; a name without "." is kept whole)
 // followed by "_converted.mp4" for 0, "_converted_<number>.mp4" otherwise.
-std::string converted_output_name(const std::string &source_name, int number);
+std::string converted_output_name(const std::string &source_name, int number, bool joined = false);
 
 // True when a file name (no folder) is one this rule gives: "<stem>_converted.mp4"
 // or "<stem>_converted_<n>.mp4" with n from 1 to MAX_OUTPUT_NUMBER, written as
-// the rule writes it.
+// the rule writes it, joined ones too.
 bool is_converted_output_name(const std::string &file_name);
 
 // The number of such a name (0 for "<stem>_converted.mp4"), its stem in `stem`
-// when given; -1 for a name the rule does not give.
-int converted_output_number(const std::string &file_name, std::string *stem);
+// and whether it names a join in `joined` when given; -1 for a name the rule
+// does not give.
+int converted_output_number(const std::string &file_name, std::string *stem, bool *joined = nullptr);
 
 // True when something (a file, a folder, a dangling link) is at `path`, or when a
 // running conversion is writing the file that will get that name (a partial
@@ -42,7 +45,7 @@ using OutputTakenFn = std::function<bool(const std::string &path)>;
 // "/" gets no second one.
 std::string free_output_path(const std::string &folder, const std::string &source_name,
                              const OutputTakenFn &taken = output_path_taken_on_disk,
-                             int max_number = MAX_OUTPUT_NUMBER);
+                             int max_number = MAX_OUTPUT_NUMBER, bool joined = false);
 
 // For a path whose name the rule gives: the first path after it by the rule
 // (same folder and stem, the next numbers up to MAX_OUTPUT_NUMBER) for which

@@ -26,7 +26,8 @@ std::string name_of_folder(const std::string &folder)
     return name == "." || name == ".." ? "" : name;
 }
 
-void add_folder(const std::string &folder, const std::function<bool()> &stopped, RecordingSearch *search)
+void add_folder(const std::string &folder, size_t input, const std::function<bool()> &stopped,
+                RecordingSearch *search)
 {
     std::vector<std::string> files;
     std::vector<MediaProbe> probes;
@@ -43,14 +44,16 @@ void add_folder(const std::string &folder, const std::function<bool()> &stopped,
         recording.duration_us = probes[i].duration_us;
         recording.inner_folder = inner_folder_of(folder, files[i]);
         recording.folder_name = name_of_folder(folder);
+        recording.input = input;
         search->recordings.push_back(recording);
     }
 }
 
-void add_file(const std::string &file, bool probe, RecordingSearch *search)
+void add_file(const std::string &file, size_t input, bool probe, RecordingSearch *search)
 {
     FoundRecording recording;
     recording.source = file;
+    recording.input = input;
     MediaProbe result;
     if (probe && probe_media_file(file, &result) >= 0)
         recording.duration_us = result.duration_us;
@@ -63,7 +66,8 @@ RecordingSearch find_recordings(const std::vector<std::string> &inputs, bool pro
                                 const std::function<bool()> &stopped)
 {
     RecordingSearch search;
-    for (const std::string &input : inputs) {
+    for (size_t i = 0; i < inputs.size(); i++) {
+        const std::string &input = inputs[i];
         if (stopped && stopped()) {
             search.stopped = true;
             break;
@@ -72,9 +76,9 @@ RecordingSearch find_recordings(const std::vector<std::string> &inputs, bool pro
             continue;
         std::error_code ec;
         if (fs::is_directory(input, ec))
-            add_folder(input, stopped, &search);
+            add_folder(input, i, stopped, &search);
         else
-            add_file(input, probe_named_files, &search);
+            add_file(input, i, probe_named_files, &search);
     }
     search.stopped = search.stopped || (stopped && stopped());
     std::vector<FoundRecording> found = std::move(search.recordings);

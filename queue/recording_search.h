@@ -19,6 +19,7 @@ struct FoundRecording {
     // folder's own name ("nvr1"). Empty for a file named directly.
     std::string inner_folder;
     std::string folder_name;
+    size_t input = 0; // which of the inputs it came from
 };
 
 struct RecordingSearch {

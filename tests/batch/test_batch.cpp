@@ -4,6 +4,7 @@
 #include "engine_harness.h"
 #include "fixture_gen.h"
 #include "fixture_io.h"
+#include "media_probe.h"
 #include "output_check.h"
 
 #include "crafted.h"
@@ -685,6 +686,30 @@ TEST(BatchCommand, SearchNamesAFileTooSlowToReadAndStaysQuietAboutTheRest)
     EXPECT_EQ(run.out, root + "/in/cam01.ts -> " + root + "/in/cam01_converted.mp4\n" + root +
                            "/in/tags.mp4 -> (skipped: too slow to read)\n");
     EXPECT_EQ(run.err, "wardline-convert: " + root + "/in/tags.mp4: too slow to read as media (more than 5 s); skipped\n");
+}
+
+// A folder of segments joins into one file named after the first, in name
+// order (no recording times here), the order on its line and in the report; the
+// time asked for cannot be drawn without a start time, and the line says why.
+TEST(BatchCommand, AFoldersRecordingsJoinIntoOneFile)
+{
+    const std::string root = scratch_dir("batch/join");
+    const std::string in = root + "/nvr1";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01_10.ts");
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01_9.ts");
+    fs::create_directories(root + "/out");
+    const BatchRun run = run_batch(
+        {"--join", "--burn-time", "--output", root + "/out", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string out = root + "/out/cam01_9_converted_joined.mp4";
+    EXPECT_NE(run.out.find("joined: " + in + "/cam01_9.ts + " + in + "/cam01_10.ts -> " + out), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("time not shown: the recording's start time is not known"), std::string::npos) << run.out;
+    EXPECT_EQ(files_in(root + "/out"), std::vector<std::string>{"cam01_9_converted_joined.mp4"});
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("segments"), (json{in + "/cam01_9.ts", in + "/cam01_10.ts"}));
+    EXPECT_NEAR(fixtures::probe_media(out).duration, 4.0, 0.3);
 }
 
 TEST(BatchCommand, KeptPicturesAndEvidenceRecordsAreToldAndTheRecordsCheckAgain)

@@ -127,11 +127,29 @@ TEST(OutputNaming, ARuleNameIsKnownByItsNumberUpToTheLimit)
         {"cam_converted_.mp4", -1},     {"cam_converted_-1.mp4", -1},  {"cam_converted_1x.mp4", -1},
         {"cam_converted.mov", -1},      {"_converted.mp4", 0},         {"cam.mp4", -1},
         {"a_converted_2_converted.mp4", 0}, {"cam_converted_99999999999.mp4", -1},
+        // A join's names: the mark before the number.
+        {"cam_converted_joined.mp4", 0},  {"cam_converted_joined_1.mp4", 1}, {"cam_converted_joined_9999.mp4", 9999},
+        {"cam_converted_joined_10000.mp4", -1}, {"cam_converted_joined_0.mp4", -1}, {"cam_converted_joinedx.mp4", -1},
+        {"cam_converted_1_joined.mp4", -1},
     };
     for (const auto &[name, number] : cases) {
         EXPECT_EQ(converted_output_number(name, nullptr), number) << name;
         EXPECT_EQ(is_converted_output_name(name), number >= 0) << name;
     }
+}
+
+TEST(OutputNaming, AJoinIsNamedAfterItsFirstRecordingWithAMark)
+{
+    EXPECT_EQ(converted_output_name("cam01_0800.ts", 0, true), "cam01_0800_converted_joined.mp4");
+    EXPECT_EQ(converted_output_name("cam01_0800.ts", 3, true), "cam01_0800_converted_joined_3.mp4");
+    bool joined = false;
+    EXPECT_EQ(converted_output_number("cam01_converted_joined_3.mp4", nullptr, &joined), 3);
+    EXPECT_TRUE(joined);
+    EXPECT_EQ(converted_output_number("cam01_converted_3.mp4", nullptr, &joined), 3);
+    EXPECT_FALSE(joined);
+    auto taken = [](const std::string &path) { return path == "/o/a_converted_joined.mp4"; };
+    EXPECT_EQ(free_output_path("/o", "a.ts", taken, MAX_OUTPUT_NUMBER, true), "/o/a_converted_joined_1.mp4");
+    EXPECT_EQ(free_output_path("/o", "a.ts", taken, MAX_OUTPUT_NUMBER, false), "/o/a_converted.mp4");
 }
 
 TEST(OutputNaming, ATakenNameMovesOnToTheNextFreeOneOfItsStem)
@@ -149,6 +167,8 @@ TEST(OutputNaming, ATakenNameMovesOnToTheNextFreeOneOfItsStem)
         {"/out/cam_converted_9999.mp4", {}, ""},
         {"cam_converted.mp4", {}, "cam_converted_1.mp4"},
         {"/out/cam.mp4", {}, ""},
+        {"/out/cam_converted_joined.mp4", {}, "/out/cam_converted_joined_1.mp4"},
+        {"/out/cam_converted_joined_9999.mp4", {}, ""},
     };
     for (const auto &c : cases) {
         auto taken = [&](const std::string &path) { return c.taken.count(path) > 0; };
@@ -788,6 +808,33 @@ TEST(BatchOptions, AnOutputFolderThatCannotBeWrittenIsRefusedBeforeAnything)
     if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
         GTEST_SKIP() << "this user cannot become nobody";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// --join: each folder given is one join, the files named are one more; a
+// group of one stays a plain job; names in natural order when times are unknown.
+TEST(BatchPlan, JoinsGroupEachFolderAndTheNamedFiles)
+{
+    auto job = [](const std::string &source, size_t input, bool from_folder, int64_t duration_s = 2) {
+        BatchJob j;
+        j.source = source;
+        j.input = input;
+        j.from_folder = from_folder;
+        j.duration_us = duration_s * 1000000;
+        return j;
+    };
+    const std::vector<BatchJob> jobs = {
+        job("/x/nvr1/cam_10.ts", 0, true), job("/x/nvr1/cam_9.ts", 0, true), job("/x/a.ts", 1, false),
+        job("/x/nvr2/only.ts", 2, true),   job("/x/b.ts", 3, false, -1),
+    };
+    const std::vector<BatchJob> grouped = group_for_join(jobs);
+    ASSERT_EQ(grouped.size(), 3u);
+    EXPECT_EQ(grouped[0].segments, (std::vector<std::string>{"/x/nvr1/cam_9.ts", "/x/nvr1/cam_10.ts"}));
+    EXPECT_EQ(grouped[0].source, "/x/nvr1/cam_9.ts");
+    EXPECT_EQ(grouped[0].duration_us, 4000000);
+    EXPECT_EQ(grouped[1].segments, (std::vector<std::string>{"/x/a.ts", "/x/b.ts"}));
+    EXPECT_EQ(grouped[1].duration_us, -1) << "one length unknown: the whole unknown";
+    EXPECT_TRUE(grouped[2].segments.empty());
+    EXPECT_EQ(grouped[2].source, "/x/nvr2/only.ts");
 }
 
 TEST(BatchPlan, KeptFoldersStartAtTheFolderGivenItself)
