@@ -283,6 +283,7 @@ double RecordingQueue::DoneFraction() const
         total += weight;
         switch (recording.state) {
         case QueuedRecording::State::Converted:
+        case QueuedRecording::State::AlreadyConverted:
         case QueuedRecording::State::Failed:
         case QueuedRecording::State::Stopped:
             done += weight;
@@ -310,4 +311,48 @@ qint64 RecordingQueue::RemainingUs(qint64 elapsedUs) const
     if (fraction <= 0.0 || elapsedUs <= 0)
         return -1;
     return qint64(double(elapsedUs) * (1.0 - fraction) / fraction);
+}
+
+int RecordingQueue::NoteEarlierOutputs(const std::function<QString(const QString &source)> &earlierOutput)
+{
+    for (QueuedRecording &recording : m_recordings) {
+        if (recording.state != QueuedRecording::State::Waiting)
+            continue;
+        const QString output = earlierOutput(recording.source);
+        if (output.isEmpty())
+            continue;
+        recording.state = QueuedRecording::State::AlreadyConverted;
+        recording.output = output;
+    }
+    return AlreadyConvertedCount();
+}
+
+int RecordingQueue::AlreadyConvertedCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::AlreadyConverted ? 1 : 0;
+    return count;
+}
+
+bool RecordingQueue::SeekWaiting()
+{
+    for (int index = m_current; index < m_recordings.size(); ++index) {
+        if (m_recordings[index].state == QueuedRecording::State::Waiting) {
+            m_current = index;
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList RecordingQueue::NotRun() const
+{
+    QStringList sources;
+    for (const QueuedRecording &recording : m_recordings) {
+        if (recording.state == QueuedRecording::State::Waiting || recording.state == QueuedRecording::State::Stopped ||
+            recording.state == QueuedRecording::State::Converting)
+            sources.append(recording.source);
+    }
+    return sources;
 }

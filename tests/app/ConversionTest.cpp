@@ -440,7 +440,7 @@ void ConversionTest::closingDuringALongConversionAsksThenRemovesThePartialFile()
         BoxAnswerer keep;
         keep.AnswerWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_KEEP));
         window->close();
-        QCOMPARE(keep.Messages().size(), 1);
+        QTRY_COMPARE(keep.Messages().size(), 1);
     }
     QVERIFY(window->isVisible());
     const qint64 sizeThen = OutputBytesSoFar(output);
@@ -452,8 +452,8 @@ void ConversionTest::closingDuringALongConversionAsksThenRemovesThePartialFile()
     BoxAnswerer stop;
     stop.AnswerWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP));
     window->close();
-    QCOMPARE(stop.Messages().size(), 1);
-    QVERIFY(!window->isVisible());
+    QTRY_COMPARE(stop.Messages().size(), 1);
+    QTRY_VERIFY(!window->isVisible());
     window.reset();
     QCOMPARE(Entries(folder), QStringList{QStringLiteral("long.avi")});
 }
@@ -500,6 +500,7 @@ void ConversionTest::closingWhileTheEngineWaitsOnANamedPipeEndsWithinTwoSeconds(
     QElapsedTimer clock;
     clock.start();
     window->close();
+    QTRY_VERIFY(!window->isVisible());
     window.reset();
     const qint64 took = clock.elapsed();
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));

@@ -31,6 +31,7 @@ private slots:
     void queueSummaryFitsAboveItsButton();
     void partialAndSkippedFilesFitTheirStatusAndSummary();
     void choicesAndWhatBecameOfThemShowWhole();
+    void endsOfRunsShowWhole();
 
 private:
     QList<QImage> m_windows;
