@@ -151,9 +151,10 @@ QString QueueSomeConverted(int converted, int total)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SOME_CONVERTED).arg(converted).arg(total);
 }
 
-QString QueueSummary(int converted, int total, bool failuresOnly)
+QString QueueSummary(int converted, int total, bool failuresOnly, bool cancelled, int already)
 {
-    return QueueSomeConverted(converted, total) + QLatin1Char('\n')
+    return WithAlready(cancelled ? QueueCancelled(converted, total) : QueueSomeConverted(converted, total), already)
+           + QLatin1Char('\n')
            + TextById(failuresOnly ? TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_NOT_CONVERTED
                                    : TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_LOOK_AT);
 }
@@ -173,6 +174,43 @@ QString QueueOthers(int count)
 QString QueueCancelled(int converted, int total)
 {
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_CANCELLED).arg(converted).arg(total);
+}
+
+QString AgainQuestion(const QString &sourceName, const QString &outputName)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_AGAIN_QUESTION).arg(Shown(sourceName), Shown(outputName));
+}
+
+QString QueueAgainQuestion(int count)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_QUEUE_AGAIN_QUESTION).arg(count);
+}
+
+QString AgainButton()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_AGAIN_YES);
+}
+
+QString WithAlready(const QString &status, int already)
+{
+    if (already <= 0)
+        return status;
+    return status + PartSeparator + TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_ALREADY_CONVERTED).arg(already);
+}
+
+QString NotRunReason()
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_NOT_RUN);
+}
+
+QString FailedNote(const QString &reason)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_FAILED_NOTE).arg(reason);
+}
+
+QString FolderNotOpened(const QString &folder)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_FOLDER_NOT_OPENED).arg(Shown(folder));
 }
 
 ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const QString &keepRefusal,

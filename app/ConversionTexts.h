@@ -72,9 +72,10 @@ QString QueueOverall(int percent, qint64 remainingUs);
 QString QueueAllConverted(int count);
 // When some failed: "3 of 5 recordings converted".
 QString QueueSomeConverted(int converted, int total);
-// The summary box's message above the list: the count, then the list's heading
-// ("Not converted:" when it lists failures only, else "Files to look at:").
-QString QueueSummary(int converted, int total, bool failuresOnly = true);
+// The summary box's message above the list: the count (after a stop, as
+// QueueCancelled; WithAlready), then the list's heading ("Not converted:" when it
+// lists failures only, else "Files to look at:").
+QString QueueSummary(int converted, int total, bool failuresOnly = true, bool cancelled = false, int already = 0);
 // A queue's status line with, when `partial` is not 0, how many were converted
 // with problems: "5 recordings converted  ·  1 with problems".
 QString WithPartial(const QString &status, int partial);
@@ -82,6 +83,26 @@ QString WithPartial(const QString &status, int partial);
 QString QueueOthers(int count);
 // The status line after a stop: "Cancelled: 1 of 5 recordings converted".
 QString QueueCancelled(int converted, int total);
+
+// Converting again what the destination holds already. The question for one
+// recording: "cam01.ts was already converted into cam01_converted.mp4. Convert it
+// again?" (names as Shown()); for a queue of which every one is: "All 5 recordings
+// are already converted into this folder. Convert them again?"; its button "Convert
+// again".
+QString AgainQuestion(const QString &sourceName, const QString &outputName);
+QString QueueAgainQuestion(int count);
+QString AgainButton();
+// A queue's status line with, when `already` is not 0, how many it passed over as
+// converted before: "3 recordings converted  ·  2 already converted".
+QString WithAlready(const QString &status, int already);
+// The line under a recording a cancelled queue never converted: "Not converted
+// (cancelled)".
+QString NotRunReason();
+// The status line once a failure box is closed: "Conversion failed: <reason>".
+QString FailedNote(const QString &reason);
+// The status line when the destination folder could not be opened: "The folder could
+// not be opened: <folder>" (Shown()).
+QString FolderNotOpened(const QString &folder);
 
 // The line under the window's choices after a conversion, and its tool tip.
 struct ChoiceNotes {

@@ -46,6 +46,8 @@ QueueState ShareStateOf(const QueuedRecording &recording)
         return QueueState::Running;
     case QueuedRecording::State::Converted:
         return recording.problems.empty() ? QueueState::Converted : QueueState::Partial;
+    case QueuedRecording::State::AlreadyConverted:
+        return QueueState::Converted; // its turn is over: done in the overall share
     case QueuedRecording::State::Failed:
         return QueueState::Failed;
     case QueuedRecording::State::Stopped:
@@ -275,4 +277,48 @@ int RecordingQueue::OverallPercent() const
 qint64 RecordingQueue::RemainingUs(qint64 elapsedUs) const
 {
     return queue_time_left_us(Shares(), elapsedUs);
+}
+
+int RecordingQueue::NoteEarlierOutputs(const std::function<QString(const QueuedRecording &recording)> &earlierOutput)
+{
+    for (QueuedRecording &recording : m_recordings) {
+        if (recording.state != QueuedRecording::State::Waiting)
+            continue;
+        const QString output = earlierOutput(recording);
+        if (output.isEmpty())
+            continue;
+        recording.state = QueuedRecording::State::AlreadyConverted;
+        recording.output = output;
+    }
+    return AlreadyConvertedCount();
+}
+
+int RecordingQueue::AlreadyConvertedCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::AlreadyConverted ? 1 : 0;
+    return count;
+}
+
+bool RecordingQueue::SeekWaiting()
+{
+    for (int index = m_current; index < m_recordings.size(); ++index) {
+        if (m_recordings[index].state == QueuedRecording::State::Waiting) {
+            m_current = index;
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList RecordingQueue::NotRun() const
+{
+    QStringList sources;
+    for (const QueuedRecording &recording : m_recordings) {
+        if (recording.state == QueuedRecording::State::Waiting || recording.state == QueuedRecording::State::Stopped ||
+            recording.state == QueuedRecording::State::Converting)
+            sources.append(recording.source);
+    }
+    return sources;
 }

@@ -32,7 +32,9 @@
 
 struct QueuedRecording {
     // Skipped: a file a folder search passed over (never converted; see skip).
-    enum class State { Waiting, Converting, Converted, Failed, Stopped, Skipped };
+    // AlreadyConverted: its output is in the destination already (output), so this
+    // run passes it over.
+    enum class State { Waiting, Converting, Converted, Failed, Stopped, Skipped, AlreadyConverted };
 
     QString source;
     QString output;             // empty until its conversion starts
@@ -103,6 +105,16 @@ public:
     void FinishNamesTaken();
     // Moves to the next recording; false when there is none.
     bool Advance();
+
+    // Marks every waiting recording whose output `earlierOutput` finds (non-empty) as
+    // AlreadyConverted, with that output; returns how many there are now.
+    int NoteEarlierOutputs(const std::function<QString(const QueuedRecording &recording)> &earlierOutput);
+    int AlreadyConvertedCount() const;
+    // Stays on the current recording while it waits, else moves on to the next one
+    // that waits; false when none is left.
+    bool SeekWaiting();
+    // The recordings a stop left unconverted: the one stopped and those never started.
+    QStringList NotRun() const;
 
     // Converted counts the partial ones too (their files were written).
     int ConvertedCount() const;

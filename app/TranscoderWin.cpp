@@ -1,5 +1,7 @@
-// The main window: construction, layout, handlers, output naming, progress, results,
-// cancelling and closing, about box and the end of the worker thread.
+// The main window: construction, layout and connections, the worker thread and its
+// end, the fields and their handlers, output naming, OK and the about box. The queue,
+// the progress box and stopping, drops, and the results live in the
+// TranscoderWin<Concern>.cpp files beside this one.
 #include "TranscoderWin.h"
 
 #include "ConversionOptions.h"
@@ -19,20 +21,15 @@
 #include "TerminationSignals.h"
 #include "VelaSkin.h"
 #include "VelaStatusWidget.h"
+#include "source_mark.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDate>
 #include <QDebug>
-#include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QIcon>
-#include <QMimeData>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -55,37 +52,14 @@ constexpr int AboutButtonSize = 24;
 // started its run is cleared by that run, the next one reaches it.
 constexpr unsigned long StopRetryMsec = 100;
 
+TranscoderWin::EarlierOutputFinder s_earlierOutput = [](const QString &source, const QString &folder) {
+    return QFile::decodeName(
+        earlier_output_of(QFile::encodeName(source).toStdString(), QFile::encodeName(folder).toStdString()).c_str());
+};
+
 QString Colon(unsigned int textId)
 {
     return TextById(textId) + QLatin1Char(':');
-}
-
-// Exit status of a program ended by a signal it handled, as shells report one that
-// did not: 128 + the signal's number.
-constexpr int SignalExitBase = 128;
-
-TranscoderWin::FolderOpener s_folderOpener = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
-TranscoderWin::QuitHook s_quitHook = [](int exitCode) { QCoreApplication::exit(exitCode); };
-
-QString FolderOf(const QString &path)
-{
-    return path.left(path.lastIndexOf(QLatin1Char('/')));
-}
-
-QString FileNameOf(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-// The listed files a search passed over, with why, for a summary box.
-QVector<ConverterMsgBox::ListEntry> SkippedEntries(const RecordingQueue &queue)
-{
-    QVector<ConverterMsgBox::ListEntry> entries;
-    for (const QueuedRecording &recording : queue.Skipped())
-        if (recording.listed)
-            entries.append({ConversionTexts::Shown(FileNameOf(recording.source)),
-                            ConversionTexts::SkippedReason(recording.skip)});
-    return entries;
 }
 
 } // namespace
@@ -140,18 +114,14 @@ QStringList TranscoderWin::QueuedSources() const
     return sources;
 }
 
-TranscoderWin::FolderOpener TranscoderWin::SetFolderOpener(FolderOpener opener)
+QString TranscoderWin::FolderOf(const QString &path)
 {
-    FolderOpener previous = std::move(s_folderOpener);
-    s_folderOpener = std::move(opener);
-    return previous;
+    return path.left(path.lastIndexOf(QLatin1Char('/')));
 }
 
-TranscoderWin::QuitHook TranscoderWin::SetQuitHook(QuitHook hook)
+QString TranscoderWin::FileNameOf(const QString &path)
 {
-    QuitHook previous = std::move(s_quitHook);
-    s_quitHook = std::move(hook);
-    return previous;
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 // ---- start-up ----------------------------------------------------------------------
@@ -423,6 +393,18 @@ void TranscoderWin::OnConvertClicked()
         StartQueue();
         return;
     }
+    // A stray Enter after "Conversion complete" must not make a second copy unasked.
+    const QString earlier = s_earlierOutput(m_sourceEdit->text(), m_destinationEdit->text());
+    if (!earlier.isEmpty()) {
+        AskConvertAgain(ConversionTexts::AgainQuestion(SourceFileName(), FileNameOf(earlier)),
+                        [this]() { StartSingle(); });
+        return;
+    }
+    StartSingle();
+}
+
+void TranscoderWin::StartSingle()
+{
     const QString sourceName = SourceFileName();
     const QString outputPath = FreeOutputPath(m_destinationEdit->text(), sourceName);
     qDebug().noquote() << OutputName(sourceName, 0);
@@ -438,6 +420,8 @@ void TranscoderWin::OnConvertClicked()
     m_stopAsked = false;
     m_outputPath = outputPath;
     m_choices = m_options->Choices();
+    m_choices.mark_source = true;
+    m_runClock.start();
     ShowChoiceNotes(QString());
     m_worker->ClearStopRequest();
     emit SigTranscode(m_sourceEdit->text(), outputPath, m_choices);
@@ -450,245 +434,32 @@ void TranscoderWin::OnConvertClicked()
     m_loadingMask->ShowMask(true);
 }
 
-void TranscoderWin::SlotProgress(RunProgress Progress)
+void TranscoderWin::AskConvertAgain(const QString &question, std::function<void()> convert)
 {
-    if (!m_converting)
-        return;
-    // Every stop the window asks for sets m_stopAsked; the engine's own (a signal)
-    // ends the program anyway.
-    const ConversionTexts::ProgressView view = ConversionTexts::DescribeProgress(Progress, m_stopAsked);
-    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    box->SetText(view.title);
-    box->SetProgress(view.percent);
-    if (m_queueRunning) {
-        m_queue.NoteProgress(Progress, Progress.last && !m_stopAsked);
-        ShowQueueProgress();
-        return;
-    }
-    box->SetDetail(view.detail);
-}
-
-void TranscoderWin::OnCancelRequested()
-{
-    if (m_collecting && !m_collectStopped) {
-        qDebug() << "Folder search cancelled by the user";
-        m_collectStopped = true;
-        m_worker->RequestStop();
-        return;
-    }
-    if (!m_converting || m_stopRepeat->isActive())
-        return;
-    qDebug() << "Conversion cancelled by the user";
-    StopConverting();
-    // Further presses are ignored while the run winds down (the button keeps the
-    // focus: disabled, it would hand it to a covered field).
-    m_stopRepeat->start();
-}
-
-void TranscoderWin::StopConverting()
-{
-    m_stopAsked = true;
-    m_worker->RequestStop();
-}
-
-void TranscoderWin::SlotConvertDone(ConversionResult Result)
-{
-    qDebug("ExitCode: %d", Result.outcome.status);
-    if (m_asking) {
-        // Handled once the close question is answered (and only if the window stays).
-        m_pendingOutcome = std::make_unique<ConversionResult>(Result);
-        return;
-    }
-    TakeOutcome(Result);
-}
-
-void TranscoderWin::TakeOutcome(const ConversionResult &result)
-{
-    qDebug().noquote() << QString::fromStdString(plan_summary(result.plan, m_choices));
-    if (m_queueRunning) {
-        QueueRunEnded(result);
-        return;
-    }
-    const RunOutcome &outcome = result.outcome;
-    m_stopRepeat->stop();
-    m_converting = false;
-    // Another program took the planned name meanwhile: the run wrote the next.
-    if (!outcome.outputs.empty())
-        m_outputPath = QFile::decodeName(outcome.outputs.front().c_str());
-    ShowResult(outcome);
-    // Only a file written has a picture kept or a record beside it.
-    if (outcome.end == RunEnd::Completed && outcome.status == 0) {
-        const ConversionTexts::ChoiceNotes notes = ConversionTexts::ResultNotes(
-            m_choices, result.plan.video_kept, QString::fromStdString(result.plan.keep_refusal),
-            QFile::decodeName(result.evidence_path.c_str()), QString::fromStdString(result.evidence_error));
-        ShowChoiceNotes(notes.text, notes.toolTip);
-    }
-}
-
-void TranscoderWin::ShowChoiceNotes(const QString &text, const QString &toolTip)
-{
-    m_choiceNotes->setText(text);
-    m_choiceNotes->setToolTip(toolTip);
-}
-
-void TranscoderWin::ShowResult(const RunOutcome &outcome)
-{
-    VelaStatusWidget *status = m_bottomBar->StatusWidget();
-    if (outcome.end == RunEnd::Completed && outcome.status == 0) {
-        const QString name = ConversionTexts::Shown(FileNameOf(m_outputPath));
-        if (outcome.partial) {
-            // The file plays, but it is not the whole recording: never shown as
-            // plain complete.
-            m_bottomBar->SlotShowWarning(ConversionTexts::PartialStatus(outcome.problems), 0);
-            status->setToolTip(ConversionTexts::Shown(m_outputPath) + QLatin1Char('\n') +
-                               ConversionTexts::ProblemList(outcome.problems));
-        } else {
-            m_bottomBar->SlotShowSuccess(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_WRITTEN_FILE).arg(name), 0);
-            status->setToolTip(ConversionTexts::Shown(m_outputPath));
-        }
-        status->SetClickable(true);
-        m_loadingMask->HideMask();
-        return;
-    }
-    status->setToolTip(QString());
-    if (outcome.end == RunEnd::Stopped) {
-        // Ended early, whoever asked: the unfinished file is gone, and this is no failure.
-        m_bottomBar->SlotShowInfo(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CANCELLED), 0);
-        m_loadingMask->HideMask();
-        return;
-    }
-    qDebug("Failure: %s (%s)", run_failure_name(outcome.failure), outcome.error_text.c_str());
-    ShowFailure(ConversionTexts::FailureReason(outcome.failure));
-}
-
-void TranscoderWin::ShowFailure(const QString &reason)
-{
-    ShowMessageBox(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODE_FAILED) + QLatin1Char('\n') + reason);
-}
-
-void TranscoderWin::OnStatusClicked()
-{
-    if (m_outputPath.isEmpty())
-        return;
-    const QUrl folder = QUrl::fromLocalFile(FolderOf(m_outputPath));
-    if (!s_folderOpener(folder))
-        qDebug() << "Could not open" << folder;
-}
-
-void TranscoderWin::SlotTerminate(int Signal)
-{
-    qDebug("Quitting on signal %d", Signal);
-    // The engine has stopped the run already when the signal came during it; this
-    // covers one that came just before, and keeps a queue from starting another.
-    // The thread is joined as the window goes.
-    if (m_converting)
-        StopConverting();
-    else if (m_collecting)
-        m_worker->RequestStop(); // a long folder search must not hold up the quit
-    s_quitHook(SignalExitBase + Signal);
-}
-
-bool TranscoderWin::ConfirmStopAndClose()
-{
-    auto *box = new ConverterMsgBox(this, TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION),
-                                    TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP),
-                                    TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_KEEP));
+    auto *box = new ConverterMsgBox(this, question, ConversionTexts::AgainButton(),
+                                    TextById(TextId::WL_COMMON_COMMON_CANCEL));
     box->setModal(true);
-    m_asking = true;
-    const bool stop = box->exec() == QDialog::Accepted;
-    m_asking = false;
-    return stop;
+    m_bottomBar->SlotClearStatus(0);
+    connect(box, &QDialog::accepted, this, std::move(convert));
+    // The mask goes with the box, unless "Convert again" put up the progress.
+    connect(box, &QObject::destroyed, m_loadingMask, [this]() {
+        if (!m_converting)
+            m_loadingMask->HideMask();
+    });
+    m_loadingMask->ShowMask();
+    box->open();
 }
 
-void TranscoderWin::closeEvent(QCloseEvent *e)
+QString TranscoderWin::EarlierOutput(const QString &source, const QString &folder)
 {
-    if (!m_converting || m_asking) {
-        if (m_asking)
-            e->ignore();
-        else
-            e->accept();
-        return;
-    }
-    const bool stop = ConfirmStopAndClose();
-    std::unique_ptr<ConversionResult> pending = std::move(m_pendingOutcome);
-    if (stop) {
-        // The destructor stops the run and waits for it; the unfinished file goes.
-        qDebug() << "Closing: the conversion is stopped";
-        if (m_converting)
-            StopConverting();
-        e->accept();
-        return;
-    }
-    e->ignore();
-    if (pending)
-        TakeOutcome(*pending);
+    return s_earlierOutput(source, folder);
 }
 
-QStringList TranscoderWin::DroppedPaths(const QMimeData *data)
+TranscoderWin::EarlierOutputFinder TranscoderWin::SetEarlierOutputFinder(EarlierOutputFinder finder)
 {
-    QStringList paths;
-    if (!data || !data->hasUrls())
-        return paths;
-    for (const QUrl &url : data->urls()) {
-        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
-            paths.append(url.toLocalFile());
-    }
-    return paths;
-}
-
-bool TranscoderWin::Busy() const
-{
-    return m_converting || m_collecting || m_loadingMask->isVisible();
-}
-
-void TranscoderWin::dragEnterEvent(QDragEnterEvent *e)
-{
-    if (!Busy() && !DroppedPaths(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
-}
-
-void TranscoderWin::dropEvent(QDropEvent *e)
-{
-    const QStringList paths = DroppedPaths(e->mimeData());
-    if (Busy() || paths.isEmpty())
-        return;
-    e->acceptProposedAction();
-    // As if chosen with the source button: its next dialog opens in this folder.
-    const QString first = paths.first();
-    VelaFileButton::SetLastFolder(QFileInfo(first).isDir() ? first : FolderOf(first));
-    bool folder = false;
-    for (const QString &path : paths)
-        folder = folder || QFileInfo(path).isDir();
-    if (!folder) {
-        OnSourcesSelected(paths);
-        return;
-    }
-    // Every file under a folder is probed: on the worker thread, the window covered
-    // meanwhile.
-    // A large archive takes a while: a busy bar and Cancel (or Esc), which keeps
-    // the window as it was.
-    m_collecting = true;
-    m_collectStopped = false;
-    m_worker->ClearStopRequest();
-    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    box->SetProgressStyle(true);
-    box->SetProgress(-1);
-    box->SetDetail(QString());
-    box->SetText(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_SCANNING));
-    m_loadingMask->ShowMask(true);
-    emit SigCollect(paths);
-}
-
-void TranscoderWin::SlotCollected(RecordingList Recordings)
-{
-    m_collecting = false;
-    m_loadingMask->HideMask();
-    if (m_collectStopped) {
-        // Cancelled: what the search found until then is not what was dropped.
-        m_worker->ClearStopRequest();
-        return;
-    }
-    SetRecordings(Recordings);
+    EarlierOutputFinder previous = std::move(s_earlierOutput);
+    s_earlierOutput = std::move(finder);
+    return previous;
 }
 
 QString TranscoderWin::AboutText() const
@@ -704,168 +475,4 @@ QString TranscoderWin::AboutText() const
 void TranscoderWin::OnAboutClicked()
 {
     ShowMessageBox(AboutText());
-}
-
-void TranscoderWin::ShowMessageBox(const QString &text)
-{
-    ShowBox(new ConverterMsgBox(this, text));
-}
-
-void TranscoderWin::ShowBox(ConverterMsgBox *box)
-{
-    box->setModal(true);
-    m_bottomBar->SlotClearStatus(0);
-    connect(box, &QObject::destroyed, m_loadingMask, [this]() { m_loadingMask->HideMask(); });
-    m_loadingMask->ShowMask();
-    box->exec();
-}
-
-// ---- several recordings ------------------------------------------------------------------
-
-void TranscoderWin::StartQueue()
-{
-    m_converting = true;
-    m_queueRunning = true;
-    m_stopAsked = false;
-    m_outputPath.clear();
-    m_choices = m_options->Choices();
-    ShowChoiceNotes(QString());
-    m_queue.Start();
-    m_queueClock.start();
-    m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
-    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    box->SetProgressStyle(true);
-    box->SetQueueStyle(true);
-    m_loadingMask->ShowMask(true);
-    StartQueueItem();
-}
-
-void TranscoderWin::StartQueueItem()
-{
-    const QString folder = m_destinationEdit->text();
-    for (;;) {
-        QueuedRecording &recording = m_queue.Current();
-        const QString outputPath = FreeOutputPath(folder, FileNameOf(recording.source));
-        if (!outputPath.isEmpty()) {
-            recording.output = outputPath;
-            qDebug().noquote() << outputPath;
-            VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-            box->SetText(ConversionTexts::ConvertingTitle());
-            box->SetProgress(-1);
-            ShowQueueProgress();
-            m_worker->ClearStopRequest();
-            emit SigTranscode(recording.source, outputPath, m_choices);
-            return;
-        }
-        // Every numbered name is taken: this one fails, the queue goes on.
-        qDebug() << "No free output name in" << folder << "for" << recording.source;
-        m_queue.FinishNamesTaken();
-        if (!m_queue.Advance()) {
-            FinishQueue(false);
-            return;
-        }
-    }
-}
-
-void TranscoderWin::ShowQueueProgress()
-{
-    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    const int percent = m_queue.OverallPercent();
-    box->SetQueueLine(ConversionTexts::QueueLine(m_queue.CurrentIndex() + 1, m_queue.Size(),
-                                                 FileNameOf(m_queue.Current().source)));
-    box->SetOverallProgress(percent);
-    box->SetDetail(ConversionTexts::QueueOverall(percent, m_queue.RemainingUs(m_queueClock.nsecsElapsed() / 1000)));
-}
-
-void TranscoderWin::QueueRunEnded(const ConversionResult &result)
-{
-    const RunOutcome &outcome = result.outcome;
-    m_queue.Finish(outcome);
-    m_queue.NoteChoices(result);
-    const QueuedRecording &recording = m_queue.Current();
-    if (recording.state == QueuedRecording::State::Converted)
-        m_outputPath = recording.output;
-    else if (recording.state == QueuedRecording::State::Failed)
-        qDebug("Failure: %s (%s)", run_failure_name(outcome.failure), outcome.error_text.c_str());
-    // A stop asked for while this run was finishing still keeps the next from starting.
-    if (outcome.end == RunEnd::Stopped || m_stopAsked) {
-        FinishQueue(true);
-        return;
-    }
-    if (!m_queue.Advance()) {
-        FinishQueue(false);
-        return;
-    }
-    StartQueueItem();
-}
-
-void TranscoderWin::FinishQueue(bool stopped)
-{
-    m_stopRepeat->stop();
-    m_converting = false;
-    m_queueRunning = false;
-    m_loadingMask->LoadingWidget()->SetQueueStyle(false);
-    const int converted = m_queue.ConvertedCount();
-    const int partial = m_queue.PartialCount();
-    const int total = m_queue.Size();
-    ShowChoiceNotes(ConversionTexts::QueueNotes(m_choices, m_queue.KeptCount(), m_queue.EvidenceCount(), converted));
-    if (m_queue.FailedCount() > 0 || partial > 0 || m_queue.ListedSkippedCount() > 0 || MissingRecords() > 0)
-        ShowQueueSummary();
-    else
-        m_loadingMask->HideMask();
-
-    QString text;
-    if (stopped)
-        text = ConversionTexts::QueueCancelled(converted, total);
-    else if (converted == total)
-        text = ConversionTexts::QueueAllConverted(converted);
-    else
-        text = ConversionTexts::QueueSomeConverted(converted, total);
-    text = ConversionTexts::WithPartial(text, partial);
-    if (!stopped && converted == total && partial == 0 && m_queue.ListedSkippedCount() == 0)
-        m_bottomBar->SlotShowSuccess(text, 0);
-    else if (stopped && m_queue.FailedCount() == 0)
-        m_bottomBar->SlotShowInfo(text, 0); // the user's own stop is no bad news
-    else
-        m_bottomBar->SlotShowWarning(text, 0);
-    // Every output is in the destination folder, which a click opens.
-    VelaStatusWidget *status = m_bottomBar->StatusWidget();
-    status->SetClickable(converted > 0);
-    status->setToolTip(converted > 0 ? ConversionTexts::Shown(FolderOf(m_outputPath)) : QString());
-}
-
-void TranscoderWin::ShowQueueSummary()
-{
-    // Failures first, then files converted with problems, then files the
-    // searches passed over.
-    QVector<ConverterMsgBox::ListEntry> failures, partial;
-    for (const QueuedRecording &recording : m_queue.Recordings()) {
-        const QString name = ConversionTexts::Shown(FileNameOf(recording.source));
-        if (recording.state == QueuedRecording::State::Failed)
-            failures.append({name, recording.namesTaken ? ConversionTexts::NamesTakenReason()
-                                                        : ConversionTexts::FailureReason(recording.failure)});
-        else if (recording.state == QueuedRecording::State::Converted && !recording.problems.empty())
-            partial.append({name, ConversionTexts::PartialStatus(recording.problems)});
-        if (m_choices.evidence && recording.state == QueuedRecording::State::Converted &&
-            recording.evidencePath.isEmpty())
-            partial.append({name, ConversionTexts::EvidenceMissingReason(recording.evidenceError)});
-    }
-    const QVector<ConverterMsgBox::ListEntry> skipped = SkippedEntries(m_queue);
-    const int others = m_queue.Skipped().size() - m_queue.ListedSkippedCount();
-    QString message = ConversionTexts::QueueSummary(m_queue.ConvertedCount(), m_queue.Size(),
-                                                    partial.isEmpty() && skipped.isEmpty());
-    if (others > 0)
-        message = ConversionTexts::QueueOthers(others) + QLatin1Char('\n') + message;
-    // How many pictures were kept and evidence records written, above the count.
-    const QString notes = m_choiceNotes->FullText();
-    if (!notes.isEmpty())
-        message = notes + QLatin1Char('\n') + message;
-    ShowBox(new ConverterMsgBox(this, message, failures + partial + skipped));
-}
-
-int TranscoderWin::MissingRecords() const
-{
-    if (!m_choices.evidence)
-        return 0;
-    return m_queue.ConvertedCount() - m_queue.EvidenceCount();
 }

@@ -25,13 +25,24 @@
 // stop the conversion in hand (its unfinished file removed), keep the finished ones
 // and start no more. Typing into the source field makes it a single path again.
 //
-// Closing the window during a conversion asks first; stopping removes the unfinished
-// file. SIGINT and SIGTERM stop a conversion the same way and quit the program. The
+// OK on a recording the destination folder already holds an output of (the output's
+// source mark: name, size and time, source_mark.h) asks before converting it again,
+// with Cancel focused; a queue passes such recordings over ("2 already converted"),
+// so OK after a cancelled queue goes on with the rest, and asks when none is left.
+// After Cancel the queue's summary names the recordings that never ran. A failed
+// single conversion leaves a short note in the status line once its box is closed.
+// A conversion (or queue) that took long and ends while the window is not active asks
+// for attention (urgency hint, and a desktop notification where there is one).
+//
+// Closing the window during a conversion asks first, without holding anything up
+// (a queue goes on meanwhile; the question goes when the run or the queue ends);
+// stopping removes the unfinished file. SIGINT and SIGTERM stop a conversion the same way and quit the program. The
 // window owns its worker and worker thread for its whole life; destroying it stops a
 // conversion still running and joins the thread before the window is gone.
 // GUI thread only.
 #pragma once
 
+#include "ConverterMsgBox.h"
 #include "RecordingQueue.h"
 #include "conversion.h"
 #include "ffmpeg_exec.h"
@@ -40,6 +51,7 @@
 #include <QElapsedTimer>
 #include <QKeySequence>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -54,7 +66,6 @@ class QDropEvent;
 class QMimeData;
 class QTimer;
 class ConversionOptions;
-class ConverterMsgBox;
 class TranscodeWorker;
 class VelaBottomBar;
 class VelaElideLabel;
@@ -78,6 +89,15 @@ public:
     using FolderOpener = std::function<bool(const QUrl &folder)>;
     // Ends the program with an exit code (QCoreApplication::exit by default).
     using QuitHook = std::function<void(int exitCode)>;
+    // The earlier output of `source` in `folder` that carries its source mark, empty
+    // when there is none (earlier_output_of by default).
+    using EarlierOutputFinder = std::function<QString(const QString &source, const QString &folder)>;
+    // Asks the desktop to draw the user's eye to `window`, with what happened
+    // (QApplication::alert and a desktop notification by default).
+    using AttentionHook = std::function<void(QWidget *window, const QString &text)>;
+    // A conversion (or a queue) that took at least this long asks for attention
+    // when it ends while the window is not active.
+    static constexpr qint64 AttentionAfterMsec = 30000;
 
     explicit TranscoderWin(QWidget *parent = nullptr);
     ~TranscoderWin() override;
@@ -130,6 +150,14 @@ public:
     // before (tests answer them instead of starting a file manager or quitting).
     static FolderOpener SetFolderOpener(FolderOpener opener);
     static QuitHook SetQuitHook(QuitHook hook);
+    static EarlierOutputFinder SetEarlierOutputFinder(EarlierOutputFinder finder);
+    static AttentionHook SetAttentionHook(AttentionHook hook);
+    // The least time a run must take to ask for attention (AttentionAfterMsec unless
+    // a test sets another); returns the one before.
+    static qint64 SetAttentionAfter(qint64 msec);
+    // Whether a run that took `elapsedMsec` and ended with the window active or not
+    // asks for attention.
+    static bool WantsAttention(qint64 elapsedMsec, bool windowActive);
 
 signals:
     void SigTranscode(QString Source, QString Output, ConversionChoices Choices);
@@ -186,8 +214,28 @@ private:
     // Asks the conversion in hand to stop; a queue starts no more.
     void StopConverting();
     void OnStatusClicked();
-    // Asks whether to stop the conversion and close; true for "stop and close".
-    bool ConfirmStopAndClose();
+    // Asks whether to stop the conversion and close, without waiting for the answer:
+    // "stop and close" stops and closes, the other answer changes nothing.
+    void AskStopAndClose();
+    void StopAndClose();
+    // The close question goes unanswered: what it asked about has ended.
+    void DismissCloseQuestion();
+    // The earlier output of `source` in `folder` (the finder in force).
+    static QString EarlierOutput(const QString &source, const QString &folder);
+    // Where a queued recording's output goes: the destination, and under it the
+    // folders it was found in below a folder given (RecordingQueue::Collect).
+    QString OutputFolderOf(const QueuedRecording &recording) const;
+    // OK for one recording, once no question stands in the way.
+    void StartSingle();
+    // Asks whether to convert again what the destination holds already; `convert`
+    // runs on "Convert again", Cancel (focused) changes nothing.
+    void AskConvertAgain(const QString &question, std::function<void()> convert);
+    // The status line after a failure box: "Conversion failed: <reason>".
+    void ShowFailureNote(const QString &reason);
+    // Draws the user's eye to the window after a long run, when it is not active.
+    void AskAttention(const QString &text);
+    // What a single run's end is called in a notification.
+    QString EndText(const RunOutcome &outcome) const;
     // A conversion's result, once no question is open.
     void TakeOutcome(const ConversionResult &result);
     void ShowResult(const RunOutcome &outcome);
@@ -201,15 +249,24 @@ private:
     QString AboutText() const;
     // The local files and folders a drag carries, in its order; empty when none.
     static QStringList DroppedPaths(const QMimeData *data);
+    // A path's folder (up to its last "/") and its file name (after it).
+    static QString FolderOf(const QString &path);
+    static QString FileNameOf(const QString &path);
+    // The listed files a search passed over, with why, for a summary box.
+    static QVector<ConverterMsgBox::ListEntry> SkippedEntries(const RecordingQueue &queue);
     bool Busy() const;
 
-    // The queue: its start, each recording's turn, a run's end, and the end.
+    // The queue: its start (asking first when every recording is converted already,
+    // `again` converting those too), each recording's turn, a run's end, and the end.
     void StartQueue();
+    void BeginQueue(bool again);
     void StartQueueItem();
     void ShowQueueProgress();
     void QueueRunEnded(const ConversionResult &result);
     void FinishQueue(bool stopped);
-    void ShowQueueSummary();
+    void ShowQueueSummary(bool stopped);
+    // The queue's status line: the counts, with how many were converted already.
+    QString QueueStatusText(bool stopped) const;
     // Converted recordings of the queue without the evidence record that was asked for.
     int MissingRecords() const;
 
@@ -247,7 +304,11 @@ private:
     bool m_collectStopped = false; // Cancel pressed while searching: its result is dropped
     // The destination was filled in from the source's folder and not edited since.
     bool m_destinationFromSource = false;
-    // The close question is open; a result arriving meanwhile waits for its answer.
-    bool m_asking = false;
-    std::unique_ptr<ConversionResult> m_pendingOutcome;
+    // The close question while it is open; "stop and close" was answered.
+    QPointer<ConverterMsgBox> m_closeQuestion;
+    bool m_closeConfirmed = false;
+    // A termination signal came: the program is quitting.
+    bool m_quitting = false;
+    // Since OK: how long the conversion (or the whole queue) took.
+    QElapsedTimer m_runClock;
 };

@@ -247,6 +247,7 @@ void BoxAnswerer::InspectEachWith(std::function<void(ConverterMsgBox *)> inspect
 void BoxAnswerer::AnswerWith(const QString &text)
 {
     m_answer = text;
+    m_answerKey = 0;    // the last answer set is the one given
 }
 
 void BoxAnswerer::AnswerWithKey(Qt::Key key)
@@ -281,7 +282,13 @@ void BoxAnswerer::Poll()
     if (m_closeThroughFrame) {
         box->close();
     } else if (m_answerKey != 0) {
-        QTest::keyClick(box->windowHandle(), Qt::Key(m_answerKey));
+        // A box opened with open() may be gone as soon as the key is down: no
+        // nested event loop keeps it until the key comes up.
+        const QPointer<ConverterMsgBox> open(box);
+        QWindow *window = box->windowHandle();
+        QTest::keyPress(window, Qt::Key(m_answerKey));
+        if (open)
+            QTest::keyRelease(window, Qt::Key(m_answerKey));
     } else if (!m_answer.isEmpty()) {
         for (VelaBaseButton *button : box->findChildren<VelaBaseButton *>()) {
             if (button->FullText() == m_answer) {

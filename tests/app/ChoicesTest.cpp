@@ -10,6 +10,7 @@
 #include "TextTable.h"
 #include "TranscodeWorker.h"
 #include "TranscoderWin.h"
+#include "source_mark.h"
 #include "VelaLabels.h"
 #include "VelaLineEdit.h"
 #include "fixture_gen.h"
@@ -55,6 +56,17 @@ QString Text(unsigned int id)
 
 } // namespace
 
+// The converter's words as the window's runs give them: with the source's mark in
+// the output's comment, just before the output's name.
+QStringList MarkedArgList(const QString &source, const QString &output)
+{
+    QStringList words = TranscodeWorker::ArgList(source, output);
+    words.insert(words.size() - 1, QStringLiteral("-metadata"));
+    words.insert(words.size() - 1,
+                 QStringLiteral("comment=") + QString::fromStdString(source_mark(QFile::encodeName(source).toStdString())));
+    return words;
+}
+
 Q_DECLARE_METATYPE(Clip)
 Q_DECLARE_METATYPE(RunFailure)
 
@@ -89,7 +101,7 @@ void ChoicesTest::choicesAreOffByDefault()
     QStringList words;
     for (const QByteArray &word : FakeEngine::LastArgv())
         words.append(QString::fromUtf8(word));
-    QCOMPARE(words, TranscodeWorker::ArgList(source, folder + QStringLiteral("/cam_converted.mp4")));
+    QCOMPARE(words, MarkedArgList(source, folder + QStringLiteral("/cam_converted.mp4")));
     QVERIFY(!QFile::exists(folder + QStringLiteral("/cam_converted.mp4.evidence.json")));
     QCOMPARE(parts.choiceNotes->FullText(), QString());
     SaveScreenshot(window.get(), QStringLiteral("app_choices_off"));
@@ -161,7 +173,7 @@ void ChoicesTest::choicesReachThePlan()
         QStringList words;
         for (const QByteArray &word : argv)
             words.append(QString::fromUtf8(word));
-        QCOMPARE(words, TranscodeWorker::ArgList(source, folder + QStringLiteral("/cam_converted.mp4")));
+        QCOMPARE(words, MarkedArgList(source, folder + QStringLiteral("/cam_converted.mp4")));
     }
 }
 

@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
@@ -32,6 +33,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QTest>
+#include <QUrl>
 
 #include <memory>
 #include <sys/stat.h>
@@ -367,7 +369,9 @@ void LanguageFitTest::messageBoxTextsFitAboveTheirButton()
     FakeEngine::SetBlocking(true);
     parts.ok->click();
     QTRY_COMPARE(FakeEngine::Runs(), int(FailureKinds.size()) + 1);
+    const int beforeClose = answerer.Messages().size();
     window->close();
+    QTRY_COMPARE(answerer.Messages().size(), beforeClose + 1);
     QCOMPARE(answerer.Messages().last(), TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION));
     QVERIFY(window->isVisible());
     FakeEngine::Release();
@@ -416,8 +420,14 @@ void LanguageFitTest::queueTextsShowWhole()
     misfits += ProgressBoxMisfits(parts.progressBox, window.get());
     m_windows.append(window->grab().toImage());
 
-    // Cancelled in the second, then all five converted.
+    // Cancelled in the second (its summary names the four never converted, and
+    // fits), then all five converted.
+    BoxAnswerer cancelled;
+    QStringList summaryMisfits;
+    cancelled.InspectEachWith([&summaryMisfits](ConverterMsgBox *box) { summaryMisfits += SummaryMisfits(box); });
     parts.progressBox->CancelButton()->click();
+    QTRY_COMPARE(cancelled.Messages().size(), 1);
+    QVERIFY2(summaryMisfits.isEmpty(), qPrintable(summaryMisfits.join(QStringLiteral("; "))));
     QTRY_VERIFY(!parts.MaskShown());
     Settle();
     QCOMPARE(status->FullText(), ConversionTexts::QueueCancelled(1, 5));
@@ -719,5 +729,108 @@ void LanguageFitTest::keysAndSourceChoiceShowWhole()
     menu->hide();
     if (!window->rect().contains(QRect(window->mapFromGlobal(menu->mapToGlobal(QPoint())), menu->size())))
         misfits.append(QStringLiteral("the menu reaches beyond the window"));
+    QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
+}
+
+namespace {
+
+// The start of a status text up to its "%1", which must show whole even when the
+// name or reason put there is elided.
+QString Prefix(const QString &text)
+{
+    return text.left(text.indexOf(QStringLiteral("%1")));
+}
+
+} // namespace
+
+void LanguageFitTest::endsOfRunsShowWhole()
+{
+    // By name, as the stand-in engine's empty outputs carry no source mark.
+    const TranscoderWin::EarlierOutputFinder previous =
+        TranscoderWin::SetEarlierOutputFinder([](const QString &source, const QString &folder) {
+            const QString path = folder + QLatin1Char('/') + TranscoderWin::OutputName(QFileInfo(source).fileName(), 0);
+            return QFile::exists(path) ? path : QString();
+        });
+    const QString folder = ScratchFolder(QStringLiteral("fit_end_") + Language());
+    QStringList sources;
+    for (int hour = 8; hour <= 12; ++hour) {
+        sources.append(folder + QStringLiteral("/entrance_%1.ts").arg(hour * 100, 4, 10, QLatin1Char('0')));
+        QFile file(sources.last());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    const auto *status = parts.bar->StatusWidget()->findChild<VelaElideLabel *>();
+    QStringList misfits;
+    QVector<ShownText> texts;
+    BoxAnswerer answerer;
+    answerer.AnswerWithKey(Qt::Key_Return);    // Cancel has the focus in the questions
+    answerer.InspectEachWith([&](ConverterMsgBox *box) {
+        misfits += box->List() ? SummaryMisfits(box) : BoxMisfits(box);
+        m_boxes.append(box->grab().toImage());
+    });
+
+    // One recording converted, then OK again: the question.
+    ChooseSource(s_dialogs, parts, sources.first());
+    parts.ok->click();
+    QTRY_COMPARE(status->FullText(), CompleteText(QStringLiteral("entrance_0800_converted.mp4")));
+    // No program opens the folder.
+    const TranscoderWin::FolderOpener opener = TranscoderWin::SetFolderOpener([](const QUrl &) { return false; });
+    QTest::mouseClick(parts.bar->StatusWidget(), Qt::LeftButton);
+    TranscoderWin::SetFolderOpener(opener);
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::FolderNotOpened(folder));
+    const QString opened = Prefix(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_FOLDER_NOT_OPENED));
+    if (!status->text().startsWith(opened))
+        misfits.append(QStringLiteral("status shows \"%1\" of \"%2\"").arg(status->text(), opened));
+    m_windows.append(window->grab().toImage());
+
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 1);
+    QCOMPARE(answerer.Messages().last(), ConversionTexts::AgainQuestion(QStringLiteral("entrance_0800.ts"),
+                                                                        QStringLiteral("entrance_0800_converted.mp4")));
+
+
+    // A queue of five, one converted before, cancelled in its second run.
+    ChooseSources(s_dialogs, parts, sources);
+    FakeEngine::SetBlocking(true);
+    parts.ok->click();
+    FakeEngine::Release();
+    QTRY_COMPARE(FakeEngine::Runs(), 3);
+    parts.progressBox->CancelButton()->click();
+    QTRY_COMPARE(answerer.Messages().size(), 2);
+    // Under the line on the choices an earlier test left ticked.
+    QVERIFY2(answerer.Messages().last().endsWith(ConversionTexts::QueueSummary(1, 4, true, true, 1)),
+             qPrintable(answerer.Messages().last()));
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::WithAlready(ConversionTexts::QueueCancelled(1, 4), 1));
+    texts.append(Of(QStringLiteral("status of a cancelled queue"), status));
+    m_windows.append(window->grab().toImage());
+
+    // The rest, then OK on a queue converted whole.
+    FakeEngine::SetBlocking(false);
+    parts.ok->click();
+    QTRY_COMPARE(status->FullText(), ConversionTexts::WithAlready(ConversionTexts::QueueAllConverted(3), 2));
+    Settle();
+    texts.append(Of(QStringLiteral("status of a queue with some converted before"), status));
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 3);
+    QCOMPARE(answerer.Messages().last(), ConversionTexts::QueueAgainQuestion(5));
+
+    // A failure's note once its box is closed.
+    ChooseSource(s_dialogs, parts, folder + QStringLiteral("/yard.ts"));
+    FakeEngine::SetStatus(-1);
+    FakeEngine::SetFailure(RunFailure::DiskFull);
+    parts.ok->click();
+    QTRY_COMPARE(answerer.Messages().size(), 4);
+    QTRY_VERIFY(!parts.MaskShown());
+    Settle();
+    QCOMPARE(status->FullText(), ConversionTexts::FailedNote(ConversionTexts::FailureReason(RunFailure::DiskFull)));
+    texts.append(Of(QStringLiteral("failure note"), status));
+    m_windows.append(window->grab().toImage());
+    TranscoderWin::SetEarlierOutputFinder(previous);
+
+    misfits += Cut(texts);
     QVERIFY2(misfits.isEmpty(), qPrintable(misfits.join(QStringLiteral("; "))));
 }

@@ -35,6 +35,7 @@ private slots:
     void partialAndSkippedFilesFitTheirStatusAndSummary();
     void choicesAndWhatBecameOfThemShowWhole();
     void keysAndSourceChoiceShowWhole();
+    void endsOfRunsShowWhole();
 
 private:
     QList<QImage> m_windows;

@@ -384,9 +384,10 @@ void WindowTest::failedConversionShowsTheBoxAndTheMaskGoesWithIt()
         QMutexLocker lock(&s_debugMutex);
         QVERIFY(s_debugLines.contains(QStringLiteral("ExitCode: -1")));
     }
-    // Closed: the mask is gone, the status line is empty, nothing was written.
+    // Closed: the mask is gone, the status line keeps a note of the failure, nothing
+    // was written.
     QVERIFY(!parts.MaskShown());
-    QVERIFY(!parts.StatusShown());
+    QCOMPARE(parts.StatusText(), ConversionTexts::FailedNote(ConversionTexts::FailureReason(RunFailure::SourceUnreadable)));
     QVERIFY(!QFile::exists(folder + QStringLiteral("/notes_converted.mp4")));
 }
 
@@ -407,7 +408,7 @@ void WindowTest::noFreeOutputNameFailsWithoutRunningTheEngine()
     QCOMPARE(answerer.MaskShownBehind(), QList<bool>{true});
     QCOMPARE(FakeEngine::Runs(), 0);
     QVERIFY(!parts.MaskShown());
-    QVERIFY(!parts.StatusShown());
+    QCOMPARE(parts.StatusText(), ConversionTexts::FailedNote(ConversionTexts::NamesTakenReason()));
 
     // In a queue, the summary gives the same reason, and the others still convert.
     ChooseSources(s_dialogs, parts, {folder + QStringLiteral("/clip.mp4"), folder + QStringLiteral("/door.mp4")});
@@ -474,7 +475,8 @@ void WindowTest::closingDuringAConversionStopsItAndJoinsTheThread()
     BoxAnswerer answerer;
     answerer.AnswerWith(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_STOP));
     window->close();
-    QCOMPARE(answerer.Messages(), QStringList{TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION)});
+    QTRY_COMPARE(answerer.Messages(), QStringList{TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CLOSE_QUESTION)});
+    QTRY_VERIFY(!window->isVisible());
     window.reset();
     QVERIFY(FakeEngine::StopRequested());
     QCOMPARE(FakeEngine::FinishedRuns(), 1);

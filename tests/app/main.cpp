@@ -11,6 +11,7 @@
 #include "ControlTest.h"
 #include "ConversionTest.h"
 #include "CursorMgr.h"
+#include "FlowTest.h"
 #include "KeysTest.h"
 #include "LanguageFitTest.h"
 #include "MsgBoxTest.h"
@@ -59,9 +60,10 @@ int main(int argc, char **argv)
     ConfineTest confine;
     ChoicesTest choices;
     KeysTest keys;
+    FlowTest flow;
     // WVC_TEST_CLASS=<name> runs that class alone (while working on it).
     const QString only = qEnvironmentVariable("WVC_TEST_CLASS");
-    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine, &choices, &keys}) {
+    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine, &choices, &keys, &flow}) {
         if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
             failures += QTest::qExec(test, argc, argv);
     }
