@@ -329,15 +329,26 @@ void TranscoderWin::SetRecordings(const RecordingList &recordings)
     m_queue.Set(recordings);
     m_sourceEdit->setText(m_queue.FieldText());
     RefreshSourceToolTip();
-    FollowSourceFolder(recordings.first().source);
+    // Found in a folder given: the destination follows that folder, under which
+    // the sub-folders are mirrored, not the sub-folder of the first recording.
+    const QueuedRecording &first = m_queue.Recordings().first();
+    QString followed = FolderOf(first.source);
+    if (!first.subfolder.isEmpty() && followed.endsWith(QLatin1Char('/') + first.subfolder))
+        followed.chop(first.subfolder.size() + 1);
+    FollowFolder(followed);
 }
 
 void TranscoderWin::FollowSourceFolder(const QString &path)
 {
+    FollowFolder(FolderOf(path));
+}
+
+void TranscoderWin::FollowFolder(const QString &folder)
+{
     // A destination the user chose stays; one that only followed the last source
     // follows this one.
     if (m_destinationEdit->text().isEmpty() || m_destinationFromSource) {
-        m_destinationEdit->setText(FolderOf(path));
+        m_destinationEdit->setText(folder);
         m_destinationFromSource = true;
     }
 }

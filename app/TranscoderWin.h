@@ -206,6 +206,7 @@ private:
     // One recording: today's single source; several: the queue; none: a warning.
     void SetRecordings(const RecordingList &recordings);
     void FollowSourceFolder(const QString &path);
+    void FollowFolder(const QString &folder);
     void OnSourceEdited();
     void RefreshSourceToolTip();
     void OnFieldTextChanged(VelaLineEdit *field);

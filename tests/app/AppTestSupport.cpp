@@ -17,6 +17,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QUrl>
+#include <QDropEvent>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -524,4 +528,20 @@ void TakeSourceMenuEntry(WindowParts &parts, int entry)
     }
     menu->setActiveAction(menu->actions().value(entry));
     QTest::keyClick(menu, Qt::Key_Return);
+}
+
+// Drops `paths` onto the source field, as a file manager would.
+void DropOnSource(WindowParts &parts, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    data.setUrls(urls);
+    const QPoint at = parts.source->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(parts.source, &dropped);
 }

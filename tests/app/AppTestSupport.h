@@ -211,3 +211,6 @@ QImage SaveScreenshot(QWidget *widget, const QString &name);
 QImage CompositeScreenshot(QWidget *behind, QWidget *box);
 // Saves CompositeScreenshot(behind, box) as screenshots/<name>.png.
 QImage SaveCompositeScreenshot(QWidget *behind, QWidget *box, const QString &name);
+
+// Drops `paths` onto the source field, as a file manager would.
+void DropOnSource(WindowParts &parts, const QStringList &paths);

@@ -737,25 +737,6 @@ void ConversionTest::cancelInTheSecondOfThreeKeepsTheFirstAndStartsNoMore()
     QVERIFY2(check.ok, qPrintable(check.problem));
 }
 
-namespace {
-
-// Drops `paths` onto the source field, as a file manager would.
-void DropOnSource(WindowParts &parts, const QStringList &paths)
-{
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    data.setUrls(urls);
-    const QPoint at = parts.source->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(parts.source, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(parts.source, &dropped);
-}
-
-} // namespace
 
 void ConversionTest::droppedFolderQueuesItsRecordingsOnly()
 {

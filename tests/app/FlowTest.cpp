@@ -224,6 +224,34 @@ void FlowTest::queuePassesOverWhatIsConvertedAndGoesOnAfterCancel()
     QCOMPARE(FakeEngine::Runs(), 8);
 }
 
+// nvr1/cam01.ts and nvr2/cam01.ts keep telling their cameras apart: the
+// dropped folder's sub-folders are mirrored under the destination, which follows
+// the dropped folder itself.
+void FlowTest::droppedFolderKeepsItsSubFoldersUnderTheDestination()
+{
+    FakeEngine::Uninstall();
+    TranscoderWin::SetEarlierOutputFinder(s_engineFinder);
+    const QString folder = ScratchFolder(QStringLiteral("flow_mirror"));
+    const QString clip =
+        QString::fromStdString(fixtures::clip_path(fixtures::fixture_recipe(fixtures::FixtureKind::H264AacTs)));
+    QVERIFY(QDir(folder).mkpath(QStringLiteral("export/nvr1")) && QDir(folder).mkpath(QStringLiteral("export/nvr2")));
+    for (const char *name : {"/export/nvr1/cam01.ts", "/export/nvr2/cam01.ts", "/export/gate.ts"})
+        QVERIFY(CopyFile(clip, folder + QLatin1String(name)));
+    auto window = ShownWindow();
+    WindowParts parts(window.get());
+    DropOnSource(parts, {folder + QStringLiteral("/export")});
+    QTRY_VERIFY_WITH_TIMEOUT(!parts.MaskShown(), ConversionTimeoutMsec);
+    QCOMPARE(parts.destination->text(), folder + QStringLiteral("/export"));
+    // Another destination: the same folders under it.
+    parts.destination->setText(folder + QStringLiteral("/out"));
+    QVERIFY(QDir(folder).mkdir(QStringLiteral("out")));
+    parts.ok->click();
+    QTRY_COMPARE_WITH_TIMEOUT(parts.StatusText(), ConversionTexts::QueueAllConverted(3), 3 * ConversionTimeoutMsec);
+    for (const char *name : {"/out/gate_converted.mp4", "/out/nvr1/cam01_converted.mp4", "/out/nvr2/cam01_converted.mp4"})
+        QVERIFY2(QFile::exists(folder + QLatin1String(name)), name);
+    QVERIFY(!QFile::exists(folder + QStringLiteral("/out/cam01_converted.mp4")));
+}
+
 void FlowTest::closeQuestionHoldsNothingUpAndGoesWhenTheRunEnds_data()
 {
     QTest::addColumn<int>("count");    // recordings: 1 the single flow, more a queue

@@ -18,6 +18,7 @@ private slots:
     void okAsksBeforeConvertingARecordingAgain();
     void aRealConversionIsKnownAsTheRecordingsOutput();
     void queuePassesOverWhatIsConvertedAndGoesOnAfterCancel();
+    void droppedFolderKeepsItsSubFoldersUnderTheDestination();
     void closeQuestionHoldsNothingUpAndGoesWhenTheRunEnds_data();
     void closeQuestionHoldsNothingUpAndGoesWhenTheRunEnds();
     void failureLeavesANoteInTheStatusLine_data();
