@@ -632,15 +632,17 @@ void LanguageFitTest::choicesAndWhatBecameOfThemShowWhole()
     QVector<ShownText> texts;
     for (bool kept : {true, false}) {
         const QString record = kept ? QStringLiteral("/rec/cam_converted.mp4.evidence.json") : QString();
-        const ConversionTexts::ChoiceNotes notes =
-            ConversionTexts::ResultNotes(both, kept, QStringLiteral("the picture is MJPEG"), record, QString());
+        ConversionPlan plan;
+        plan.video_kept = kept;
+        plan.keep_refusal = "the picture is MJPEG";
+        const ConversionTexts::ChoiceNotes notes = ConversionTexts::ResultNotes(both, plan, record, QString());
         parts.choiceNotes->setText(notes.text);
         Settle();
         texts.append(Of(QStringLiteral("line under the choices"), parts.choiceNotes));
         if (kept)
             m_windows.append(window->grab().toImage());
     }
-    parts.choiceNotes->setText(ConversionTexts::QueueNotes(both, 9999, 9999, 9999));
+    parts.choiceNotes->setText(ConversionTexts::QueueNotes(both, 9999, 9999, 0, 9999));
     Settle();
     texts.append(Of(QStringLiteral("line under the choices after a queue"), parts.choiceNotes));
     misfits += Cut(texts);
@@ -658,7 +660,7 @@ void LanguageFitTest::choicesAndWhatBecameOfThemShowWhole()
     });
     parts.ok->click();
     QTRY_COMPARE(answerer.Messages().size(), 1);
-    QVERIFY(answerer.Messages().first().startsWith(ConversionTexts::QueueNotes(both, 0, 0, 1)));
+    QVERIFY(answerer.Messages().first().startsWith(ConversionTexts::QueueNotes(both, 0, 0, 0, 1)));
     QTRY_VERIFY(!parts.MaskShown());
     Settle();
     misfits += Cut({Of(QStringLiteral("line under the choices after a queue"), parts.choiceNotes)});
