@@ -213,18 +213,18 @@ QString FolderNotOpened(const QString &folder)
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_FOLDER_NOT_OPENED).arg(Shown(folder));
 }
 
-ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const QString &keepRefusal,
-                        const QString &evidencePath, const QString &evidenceError)
+ChoiceNotes ResultNotes(const ConversionChoices &choices, const ConversionPlan &plan, const QString &evidencePath,
+                        const QString &evidenceError)
 {
     QStringList texts, tips;
     if (choices.keep_video) {
-        if (videoKept) {
+        if (plan.video_kept) {
             texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_KEPT));
         } else {
             texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_CONVERTED));
-            if (!keepRefusal.isEmpty())
+            if (!plan.keep_refusal.empty())
                 tips.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_WHY)
-                                .arg(Shown(keepRefusal)));
+                                .arg(Shown(QString::fromStdString(plan.keep_refusal))));
         }
     }
     if (choices.evidence) {
@@ -236,10 +236,20 @@ ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const 
             tips.append(EvidenceMissingReason(evidenceError));
         }
     }
+    if (choices.time_in_picture != ConversionChoices::TimeInPicture::Off) {
+        if (plan.time_shown) {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_SHOWN));
+        } else {
+            texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_NOT_SHOWN));
+            if (!plan.time_refusal.empty())
+                tips.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_WHY)
+                                .arg(Shown(QString::fromStdString(plan.time_refusal))));
+        }
+    }
     return {texts.join(PartSeparator), tips.join(QLatin1Char('\n'))};
 }
 
-QString QueueNotes(const ConversionChoices &choices, int kept, int records, int converted)
+QString QueueNotes(const ConversionChoices &choices, int kept, int records, int timeShown, int converted)
 {
     QStringList texts;
     if (choices.keep_video)
@@ -250,6 +260,8 @@ QString QueueNotes(const ConversionChoices &choices, int kept, int records, int 
         texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_QUEUE_EVIDENCE_WRITTEN)
                          .arg(records)
                          .arg(converted));
+    if (choices.time_in_picture != ConversionChoices::TimeInPicture::Off)
+        texts.append(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_QUEUE).arg(timeShown).arg(converted));
     return texts.join(PartSeparator);
 }
 
@@ -258,6 +270,25 @@ QString EvidenceMissingReason(const QString &error)
     if (error.isEmpty())
         return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_MISSING);
     return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_EVIDENCE_WHY).arg(Shown(error));
+}
+
+QString JoinedStatus(int joined, const QString &fileName)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_JOINED).arg(joined).arg(Shown(fileName));
+}
+
+QString JoinedPartialStatus(const std::vector<RunProblem> &problems)
+{
+    return TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_END_JOINED_PARTIAL)
+        .arg(problems.empty() ? QString() : ProblemText(problems.front()));
+}
+
+int JoinedCount(const ConversionResult &result)
+{
+    int leftOut = 0;
+    for (const RunProblem &problem : result.outcome.problems)
+        leftOut += problem.kind == RunProblemKind::SegmentLeftOut ? 1 : 0;
+    return int(result.plan.joined.size()) - leftOut;
 }
 
 } // namespace ConversionTexts

@@ -109,18 +109,32 @@ struct ChoiceNotes {
     QString text;
     QString toolTip;
 };
-// After one conversion that wrote its file, for each choice that was on: "Picture
-// kept" or "Picture converted" (the tool tip saying why it could not be kept), and
-// "Evidence record written" (the tool tip naming the record) or "No evidence
-// record" (the tool tip saying why). Empty with both choices off. The reasons are
-// the engine's own words, Shown().
-ChoiceNotes ResultNotes(const ConversionChoices &choices, bool videoKept, const QString &keepRefusal,
-                        const QString &evidencePath, const QString &evidenceError);
+// After one conversion (or join) that wrote its file, for each choice that was on:
+// "Picture kept" or "Picture converted" (the tool tip saying why it could not be
+// kept), "Evidence record written" (the tool tip naming the record) or "No
+// evidence record" (the tool tip saying why), and "Time shown in the picture" or
+// "Time not shown" (the tool tip saying why). Empty with every choice off. The
+// reasons are the engine's own words (the plan's keep_refusal and time_refusal),
+// Shown().
+ChoiceNotes ResultNotes(const ConversionChoices &choices, const ConversionPlan &plan, const QString &evidencePath,
+                        const QString &evidenceError);
 // After several recordings, for each choice that was on: "Pictures kept: 3 of 5",
-// "Evidence records written: 4 of 5", out of the recordings converted.
-QString QueueNotes(const ConversionChoices &choices, int kept, int records, int converted);
+// "Evidence records written: 4 of 5", "Time shown in the picture: 5 of 5", out of
+// the recordings converted.
+QString QueueNotes(const ConversionChoices &choices, int kept, int records, int timeShown, int converted);
 // Why a converted file has no evidence record: "The evidence record could not be
 // written: <why>", or "No evidence record" without a reason.
 QString EvidenceMissingReason(const QString &error);
+
+
+// Several recordings joined into one file. The status line: "3 recordings joined
+// into cam01_converted_joined.mp4" (the name Shown()); for a joined file with
+// problems (a recording left out, a gap closed), "Joined with problems: " and the
+// first of them.
+QString JoinedStatus(int joined, const QString &fileName);
+QString JoinedPartialStatus(const std::vector<RunProblem> &problems);
+// How many recordings a join took into its file: those of the plan less the ones
+// it left out.
+int JoinedCount(const ConversionResult &result);
 
 } // namespace ConversionTexts

@@ -158,6 +158,7 @@ void RecordingQueue::Start()
         recording.namesTaken = false;
         recording.problems.clear();
         recording.videoKept = false;
+        recording.timeShown = false;
         recording.evidencePath.clear();
         recording.evidenceError.clear();
     }
@@ -201,6 +202,7 @@ void RecordingQueue::NoteChoices(const ConversionResult &result)
 {
     QueuedRecording &recording = Current();
     recording.videoKept = result.plan.video_kept;
+    recording.timeShown = result.plan.time_shown;
     recording.evidencePath = QFile::decodeName(result.evidence_path.c_str());
     recording.evidenceError = QString::fromStdString(result.evidence_error);
 }
@@ -250,6 +252,14 @@ int RecordingQueue::EvidenceCount() const
     int count = 0;
     for (const QueuedRecording &recording : m_recordings)
         count += recording.state == QueuedRecording::State::Converted && !recording.evidencePath.isEmpty() ? 1 : 0;
+    return count;
+}
+
+int RecordingQueue::TimeShownCount() const
+{
+    int count = 0;
+    for (const QueuedRecording &recording : m_recordings)
+        count += recording.state == QueuedRecording::State::Converted && recording.timeShown ? 1 : 0;
     return count;
 }
 

@@ -52,6 +52,7 @@ struct QueuedRecording {
     bool listed = false;        // a skipped file named to the user (SkippedFile::listed)
     // What became of the window's choices in its conversion (NoteChoices).
     bool videoKept = false;     // the picture was copied unchanged
+    bool timeShown = false;     // the time was drawn into the picture
     QString evidencePath;       // the evidence record written; empty when none
     QString evidenceError;      // why a record asked for is missing
 };
@@ -99,7 +100,8 @@ public:
     // How its run ended.
     void Finish(const RunOutcome &outcome);
     // What its conversion did with the choices: the picture kept or not, the
-    // evidence record written or why not (a ConversionResult's own fields).
+    // evidence record written or why not, the time shown or not (a
+    // ConversionResult's own fields).
     void NoteChoices(const ConversionResult &result);
     // It failed without a run: every output name is taken.
     void FinishNamesTaken();
@@ -123,6 +125,8 @@ public:
     // Converted recordings whose picture was kept, and those with an evidence record.
     int KeptCount() const;
     int EvidenceCount() const;
+    // Converted recordings with the time drawn into their pictures.
+    int TimeShownCount() const;
     // The share of all the recordings' media done, 0 to 100.
     int OverallPercent() const;
     // The time still needed at the pace so far, given the time the queue has taken;

@@ -4,10 +4,13 @@
 #include "TranscodeWorker.h"
 
 #include "confine.h"
+#include "join.h"
+#include "output_naming.h"
 
 #include <QByteArray>
 #include <QDebug>
 
+#include <cerrno>
 #include <cstdio>
 #include <system_error>
 #include <string>
@@ -48,26 +51,48 @@ RunOutcome NotRun(int error, const std::string &reason)
     return outcome;
 }
 
+// Confines the calling thread (the conversion's own) by `rules`. A kernel without
+// Landlock is told on standard error (the engine's folder guard then holds alone);
+// any other failure refuses the run, with `outcome` saying why.
+bool ConfineConversion(const ConfineRules &rules, RunOutcome *outcome)
+{
+    ConfineApplied applied;
+    std::string note;
+    const int ret = plat_confine_thread(rules, &applied, &note);
+    if (ret < 0 || !applied.landlock_abi)
+        fprintf(stderr, "%s\n", note.c_str());
+    if (ret < 0) {
+        *outcome = NotRun(ret, note);
+        return false;
+    }
+    return true;
+}
+
 // On the conversion's own thread: confines it to the source's folder and the
 // output's, then plans and runs the conversion there (looking at the source, the
 // engine's run and the evidence record all happen under the confinement). The
 // confinement holds for this thread and the threads the engine starts, never for
-// the window's. A kernel without Landlock is told on standard error (the engine's
-// folder guard then holds alone); any other failure refuses the run.
+// the window's.
 int ConfinedConversion(const TranscodeWorker::Engine &engine, const std::string &source, const std::string &output,
                        const ConversionChoices &choices, const RunObserver &observer, ConversionResult *result)
 {
-    ConfineApplied applied;
-    std::string note;
-    const int ret = plat_confine_thread(conversion_confinement(source, output), &applied, &note);
-    if (ret < 0 || !applied.landlock_abi)
-        fprintf(stderr, "%s\n", note.c_str());
-    if (ret < 0) {
-        result->outcome = NotRun(ret, note);
+    if (!ConfineConversion(conversion_confinement(source, output), &result->outcome))
         return -1;
-    }
     t_engine = engine.run;
     return run_conversion(source, output, choices, observer, result, PrintingEngine);
+}
+
+// What a join may touch: the folder of every recording to read, `folder` to write.
+ConfineRules JoinConfinement(const std::vector<std::string> &sources, const std::string &folder)
+{
+    // The output's name is not known yet; any name in the folder gives its rules.
+    const std::string someOutput = folder + "/joined.mp4";
+    ConfineRules rules = conversion_confinement(sources.front(), someOutput);
+    for (size_t i = 1; i < sources.size(); ++i) {
+        const ConfineRules more = conversion_confinement(sources[i], someOutput);
+        rules.read_trees.insert(rules.read_trees.end(), more.read_trees.begin(), more.read_trees.end());
+    }
+    return rules;
 }
 
 } // namespace
@@ -125,13 +150,8 @@ void TranscodeWorker::ClearStopRequest()
     m_stopRequested = false;
 }
 
-void TranscodeWorker::DoWork(const QString &Source, const QString &Output, const ConversionChoices &Choices)
+RunObserver TranscodeWorker::Observer()
 {
-    // toLocal8Bit gives UTF-8 because start-up made UTF-8 the locale codec, so file
-    // names outside ASCII reach the engine intact.
-    const std::string source = Source.toLocal8Bit().toStdString();
-    const std::string output = Output.toLocal8Bit().toStdString();
-
     RunObserver observer;
     observer.on_progress = [this](const RunProgress &progress) {
         emit SigProgress(progress);
@@ -144,21 +164,64 @@ void TranscodeWorker::DoWork(const QString &Source, const QString &Output, const
     // replaced, and a typed path to a pipe or device is refused, not waited on.
     observer.never_replace = true;
     observer.recordings_only = true;
+    return observer;
+}
+
+void TranscodeWorker::RunAndReport(const std::function<int(ConversionResult *result)> &conversion)
+{
     ConversionResult result;
     int status = -1;
     // SigProgress then comes from the conversion's thread: queued to the window
     // like the other signals. The engine records that thread as the run's, so a
     // stop request still wakes it there.
     try {
-        std::thread conversion(
-            [&]() { status = ConfinedConversion(m_engine, source, output, Choices, observer, &result); });
-        conversion.join();
+        std::thread thread([&]() { status = conversion(&result); });
+        thread.join();
     } catch (const std::system_error &error) {
         result.outcome = NotRun(-error.code().value(), error.what());
     }
     emit SigConversionEnded(result);
     emit SigRunEnded(result.outcome);
     emit SigResultReady(status);
+}
+
+void TranscodeWorker::DoWork(const QString &Source, const QString &Output, const ConversionChoices &Choices)
+{
+    // toLocal8Bit gives UTF-8 because start-up made UTF-8 the locale codec, so file
+    // names outside ASCII reach the engine intact.
+    const std::string source = Source.toLocal8Bit().toStdString();
+    const std::string output = Output.toLocal8Bit().toStdString();
+    const RunObserver observer = Observer();
+    RunAndReport([&](ConversionResult *result) {
+        return ConfinedConversion(m_engine, source, output, Choices, observer, result);
+    });
+}
+
+void TranscodeWorker::DoJoin(const QStringList &Sources, const QString &Folder, const ConversionChoices &Choices)
+{
+    std::vector<std::string> sources;
+    for (const QString &source : Sources)
+        sources.push_back(source.toLocal8Bit().toStdString());
+    const std::string folder = Folder.toLocal8Bit().toStdString();
+    const RunObserver observer = Observer();
+    RunAndReport([&](ConversionResult *result) {
+        if (sources.empty() || !ConfineConversion(JoinConfinement(sources, folder), &result->outcome)) {
+            emit SigJoinNamed(QString());
+            return -1;
+        }
+        // Looked at under the confinement, as the join itself does.
+        const std::vector<std::string> order = join_order(sources);
+        const std::string first = order.front().substr(order.front().find_last_of('/') + 1);
+        const std::string output = free_output_path(folder, first, output_path_taken_on_disk, MAX_OUTPUT_NUMBER, true);
+        emit SigJoinNamed(QString::fromLocal8Bit(output.c_str()));
+        if (output.empty()) {
+            result->outcome = NotRun(-EEXIST, "every output name is taken");
+            return -1;
+        }
+        JoinPlan join;
+        t_engine = m_engine.run;
+        return run_join(sources, output, Choices, observer, result, &join, PrintingEngine);
+    });
 }
 
 void TranscodeWorker::DoCollect(const QStringList &Paths)

@@ -4,7 +4,9 @@
 // The window owns one worker, moved to its worker thread, and talks to it only through
 // queued signals: SigTranscode(source, output, choices) in; SigProgress(Progress)
 // while the run goes, then SigConversionEnded(Result), SigRunEnded(Outcome) and
-// SigResultReady(ExitCode) out. Between conversions it also looks for the recordings
+// SigResultReady(ExitCode) out. DoJoin(sources, folder, choices) makes one file of
+// several recordings (run_join, join.h) the same way: its name, computed from the
+// first recording in join order, comes first with SigJoinNamed. Between conversions it also looks for the recordings
 // in dropped folders (DoCollect, SigCollected), which probes every file and may take
 // a while. DoWork hands the paths (UTF-8 bytes, because start-up sets the locale codec
 // to UTF-8) and the window's choices to run_conversion (conversion.h), which plans the
@@ -31,6 +33,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 Q_DECLARE_METATYPE(RunProgress)
 Q_DECLARE_METATYPE(RunOutcome)
@@ -90,6 +93,10 @@ signals:
     void SigResultReady(int ExitCode);
     // The recordings DoCollect found.
     void SigCollected(RecordingList Recordings);
+    // The file DoJoin is about to make ("<first>_converted_joined.mp4" in the
+    // folder, the first free number); empty when every name is taken, and then
+    // nothing is run.
+    void SigJoinNamed(QString Output);
 
 public slots:
     // Converts `Source` into `Output` with `Choices` (run_conversion) to its end on a
@@ -105,8 +112,20 @@ public slots:
     // SigCollected with them. A stop request (RequestStop) ends the search early,
     // with what was found until then.
     void DoCollect(const QStringList &Paths);
+    // Joins `Sources` into one file in `Folder` (run_join) on a confined thread of
+    // its own, which may read every recording's folder and write only in `Folder`:
+    // there it orders the recordings (join_order), names the file after the first
+    // (free_output_path, joined), emits SigJoinNamed and runs the join. Then the
+    // same signals as DoWork; SigProgress carries the joined length.
+    void DoJoin(const QStringList &Sources, const QString &Folder, const ConversionChoices &Choices);
 
 private:
+    // The observer of a run started by this worker: progress out, the stop request in.
+    RunObserver Observer();
+    // Runs `conversion` on a thread of its own, joined before returning, and emits
+    // the result signals.
+    void RunAndReport(const std::function<int(ConversionResult *result)> &conversion);
+
     Engine m_engine;
     std::atomic<bool> m_stopRequested{false};
 };

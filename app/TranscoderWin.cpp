@@ -212,9 +212,9 @@ void TranscoderWin::InitUi()
     grid->addWidget(m_destinationLabel, 2, 0, 1, 1);
     grid->addWidget(m_destinationEdit, 2, 1, 1, 1, Qt::AlignVCenter);
     grid->addWidget(m_destinationButton, 2, 2, 1, 1, Qt::AlignVCenter);
-    // The choices under the fields, and under them, the whole width across, what
-    // became of them.
-    grid->addWidget(m_options, 3, 1, 1, 2);
+    // The choices under the fields, two rows of two the whole width across (the
+    // longer texts of some languages need it), and under them what became of them.
+    grid->addWidget(m_options, 3, 0, 1, -1);
     grid->addWidget(m_choiceNotes, 4, 0, 1, -1);
 
     auto *column = new QVBoxLayout(content);
@@ -270,6 +270,8 @@ void TranscoderWin::InitWorker()
     connect(m_worker, SIGNAL(SigProgress(RunProgress)), this, SLOT(SlotProgress(RunProgress)));
     connect(this, &TranscoderWin::SigCollect, m_worker, &TranscodeWorker::DoCollect);
     connect(m_worker, SIGNAL(SigCollected(RecordingList)), this, SLOT(SlotCollected(RecordingList)));
+    connect(this, &TranscoderWin::SigJoin, m_worker, &TranscodeWorker::DoJoin);
+    connect(m_worker, SIGNAL(SigJoinNamed(QString)), this, SLOT(SlotJoinNamed(QString)));
     m_workerThread.start(QThread::InheritPriority);
 }
 
@@ -401,7 +403,10 @@ void TranscoderWin::OnConvertClicked()
     if (m_converting || !m_bottomBar->button(VelaBottomBar::Ok)->isEnabled())
         return;
     if (m_queue.IsQueue()) {
-        StartQueue();
+        if (m_options->Joins())
+            StartJoin();
+        else
+            StartQueue();
         return;
     }
     // A stray Enter after "Conversion complete" must not make a second copy unasked.

@@ -11,7 +11,11 @@
 // (the mask goes when the box is closed). With a choice on, the line under the check
 // boxes then says whether the picture was kept ("why not" on hover) and whether the
 // evidence record was written (where, or why not, on hover); after a queue, how many
-// of each. The about button shows name, version and notice. A recording dropped on
+// of each; with the time in the picture asked for, whether it was shown (why not, on
+// hover). With "Join into one file" ticked, OK makes one file of the queue's
+// recordings ("<first>_converted_joined.mp4", named after the first in join order)
+// with the single conversion's progress, and the status line says how many were
+// joined, or "Joined with problems" with every problem on hover. The about button shows name, version and notice. A recording dropped on
 // the window is taken as the source.
 //
 // Several recordings (chosen together, dropped together, or found in a dropped folder,
@@ -81,7 +85,7 @@ class TranscoderWin : public QMainWindow
 
 public:
     static constexpr int WindowWidth = 550;
-    static constexpr int WindowHeight = 226;
+    static constexpr int WindowHeight = 248;
     // The highest number of an output name (<name>_converted_<n>.mp4) the search tries.
     static constexpr int MaxOutputNumber = MAX_OUTPUT_NUMBER;
 
@@ -126,6 +130,8 @@ public:
     static QKeySequence DestinationKey();     // Change
     static QKeySequence KeepVideoKey();       // the first check box
     static QKeySequence EvidenceKey();        // the second check box
+    static QKeySequence JoinKey();            // the third check box
+    static QKeySequence TimeKey();            // the fourth check box
     static QKeySequence StartKey();           // OK
     static QKeySequence AboutKey();           // the info button
 
@@ -162,6 +168,7 @@ public:
 signals:
     void SigTranscode(QString Source, QString Output, ConversionChoices Choices);
     void SigCollect(QStringList Paths);
+    void SigJoin(QStringList Sources, QString Folder, ConversionChoices Choices);
 
 public slots:
     // SIGINT or SIGTERM reached the program: a conversion in progress is stopped (its
@@ -172,6 +179,7 @@ private slots:
     void SlotProgress(RunProgress Progress);
     void SlotConvertDone(ConversionResult Result);
     void SlotCollected(RecordingList Recordings);
+    void SlotJoinNamed(QString Output);
 
 protected:
     void closeEvent(QCloseEvent *e) override;
@@ -257,6 +265,11 @@ private:
     static QVector<ConverterMsgBox::ListEntry> SkippedEntries(const RecordingQueue &queue);
     bool Busy() const;
 
+    // A join of the queue's recordings into one file (TranscoderWinJoin.cpp): its
+    // start, and its result in the status line once the run has ended.
+    void StartJoin();
+    void ShowJoinResult(const ConversionResult &result);
+
     // The queue: its start (asking first when every recording is converted already,
     // `again` converting those too), each recording's turn, a run's end, and the end.
     void StartQueue();
@@ -297,6 +310,8 @@ private:
     // what became of each.
     RecordingQueue m_queue;
     bool m_queueRunning = false;
+    // OK joins the queue's recordings into one file, until the result is back.
+    bool m_joining = false;
     QElapsedTimer m_queueClock;
     // Cancel, the close question or a signal asked the conversion to stop.
     bool m_stopAsked = false;

@@ -19,6 +19,7 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QPair>
 #include <QShortcut>
 
 QKeySequence TranscoderWin::SelectKey()
@@ -51,6 +52,16 @@ QKeySequence TranscoderWin::EvidenceKey()
     return QKeySequence(Qt::ALT | Qt::Key_E);
 }
 
+QKeySequence TranscoderWin::JoinKey()
+{
+    return QKeySequence(Qt::ALT | Qt::Key_J);
+}
+
+QKeySequence TranscoderWin::TimeKey()
+{
+    return QKeySequence(Qt::ALT | Qt::Key_T);
+}
+
 QKeySequence TranscoderWin::StartKey()
 {
     return QKeySequence(Qt::CTRL | Qt::Key_Return);
@@ -71,10 +82,12 @@ void TranscoderWin::InitKeys()
     auto *ok = qobject_cast<VelaBaseButton *>(m_bottomBar->button(VelaBottomBar::Ok));
     QCheckBox *keepVideo = m_options->KeepVideoBox();
     QCheckBox *evidence = m_options->EvidenceBox();
+    QCheckBox *join = m_options->JoinBox();
+    QCheckBox *time = m_options->TimeBox();
     // Down the window, left to right; a click on a button leaves the focus where it
     // was (a field keeps its cursor), Tab reaches every one.
-    const QList<QWidget *> order{m_sourceEdit, m_sourceButton, m_destinationEdit, m_destinationButton,
-                                 keepVideo,    evidence,       ok,                m_aboutButton};
+    const QList<QWidget *> order{m_sourceEdit, m_sourceButton, m_destinationEdit, m_destinationButton, keepVideo,
+                                 evidence,     join,           time,              ok,                  m_aboutButton};
     for (QWidget *control : order) {
         if (control->focusPolicy() == Qt::NoFocus)
             control->setFocusPolicy(Qt::TabFocus);
@@ -94,15 +107,18 @@ void TranscoderWin::InitKeys()
         KeyHint(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_DESTINATION_TIP), DestinationKey()));
     ok->SetHint(KeyHint(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_CONVERT_TIP), StartKey()));
     m_aboutButton->SetHint(KeyHint(TextById(TextId::WL_CLIENT_VIDEO_TRANSCODER_ABOUT_TIP), AboutKey()));
-    keepVideo->setToolTip(KeyHint(keepVideo->toolTip(), KeepVideoKey()));
-    evidence->setToolTip(KeyHint(evidence->toolTip(), EvidenceKey()));
+    const QList<QPair<QCheckBox *, QKeySequence>> boxes{
+        {keepVideo, KeepVideoKey()}, {evidence, EvidenceKey()}, {join, JoinKey()}, {time, TimeKey()}};
+    for (const auto &box : boxes)
+        box.first->setToolTip(KeyHint(box.first->toolTip(), box.second));
 
     AddKey(SelectKey(), [this]() { m_sourceButton->click(); });
     AddKey(FilesKey(), [this]() { m_sourceButton->SlotChooseFiles(); });
     AddKey(FolderKey(), [this]() { m_sourceButton->SlotChooseFolder(); });
     AddKey(DestinationKey(), [this]() { m_destinationButton->click(); });
-    for (QCheckBox *box : {keepVideo, evidence}) {
-        AddKey(box == keepVideo ? KeepVideoKey() : EvidenceKey(), [box]() {
+    for (const auto &entry : boxes) {
+        QCheckBox *box = entry.first;
+        AddKey(entry.second, [box]() {
             box->setFocus(Qt::ShortcutFocusReason);
             box->click();
         });
@@ -119,6 +135,10 @@ void TranscoderWin::InitKeys()
             [](const QString &folder) { RememberedFolders::SetDestination(folder); });
     connect(this, &TranscoderWin::SigTranscode, this,
             [this](const QString &source, const QString &output) { RememberConversion(source, output); });
+    connect(this, &TranscoderWin::SigJoin, this, [](const QStringList &sources, const QString &folder) {
+        RememberedFolders::SetSource(QFileInfo(sources.first()).absolutePath());
+        RememberedFolders::SetDestination(QFileInfo(folder).absoluteFilePath());
+    });
 }
 
 void TranscoderWin::InitSourceChoice()

@@ -143,7 +143,8 @@ void TranscoderWin::FinishQueue(bool stopped)
     const int converted = m_queue.ConvertedCount();
     const int partial = m_queue.PartialCount();
     const int toConvert = m_queue.Size() - m_queue.AlreadyConvertedCount();
-    ShowChoiceNotes(ConversionTexts::QueueNotes(m_choices, m_queue.KeptCount(), m_queue.EvidenceCount(), converted));
+    ShowChoiceNotes(ConversionTexts::QueueNotes(m_choices, m_queue.KeptCount(), m_queue.EvidenceCount(),
+                                                 m_queue.TimeShownCount(), converted));
     const QString text = QueueStatusText(stopped);
     AskAttention(text);
     // Leaving, the window shows no summary: no one would read it.

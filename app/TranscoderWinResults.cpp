@@ -52,20 +52,25 @@ void TranscoderWin::TakeOutcome(const ConversionResult &result)
         return;
     }
     const RunOutcome &outcome = result.outcome;
+    const bool joined = m_joining;
     m_stopRepeat->stop();
     m_converting = false;
+    m_joining = false;
     // Another program took the planned name meanwhile: the run wrote the next.
     if (!outcome.outputs.empty())
         m_outputPath = QFile::decodeName(outcome.outputs.front().c_str());
     // What the close question asked about is over: the result shows as usual.
     DismissCloseQuestion();
     AskAttention(EndText(outcome));
-    ShowResult(outcome);
-    // Only a file written has a picture kept or a record beside it.
+    if (joined)
+        ShowJoinResult(result);
+    else
+        ShowResult(outcome);
+    // Only a file written has a picture kept, a record beside it or a time shown.
     if (outcome.end == RunEnd::Completed && outcome.status == 0) {
-        const ConversionTexts::ChoiceNotes notes = ConversionTexts::ResultNotes(
-            m_choices, result.plan.video_kept, QString::fromStdString(result.plan.keep_refusal),
-            QFile::decodeName(result.evidence_path.c_str()), QString::fromStdString(result.evidence_error));
+        const ConversionTexts::ChoiceNotes notes =
+            ConversionTexts::ResultNotes(m_choices, result.plan, QFile::decodeName(result.evidence_path.c_str()),
+                                         QString::fromStdString(result.evidence_error));
         ShowChoiceNotes(notes.text, notes.toolTip);
     }
 }

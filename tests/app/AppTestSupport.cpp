@@ -336,6 +336,8 @@ WindowParts::WindowParts(TranscoderWin *w)
     options = w->findChild<ConversionOptions *>();
     keepVideo = options ? options->KeepVideoBox() : nullptr;
     evidence = options ? options->EvidenceBox() : nullptr;
+    join = options ? options->JoinBox() : nullptr;
+    time = options ? options->TimeBox() : nullptr;
     choiceNotes = w->findChild<VelaNoteLabel *>();
 }
 

@@ -163,6 +163,8 @@ struct WindowParts {
     ConversionOptions *options;
     QCheckBox *keepVideo;
     QCheckBox *evidence;
+    QCheckBox *join;
+    QCheckBox *time;
     VelaNoteLabel *choiceNotes;        // what became of the choices
 
     bool StatusShown() const;

@@ -30,12 +30,14 @@ namespace {
 ScriptedDialogs s_dialogs;
 
 // The controls in their Tab order, by name.
-const QStringList TabOrder{"source", "select", "destination", "change", "keep", "evidence", "ok", "info"};
+const QStringList TabOrder{"source", "select",   "destination", "change", "keep",
+                            "evidence", "join", "time",        "ok",     "info"};
 
 QWidget *Control(const WindowParts &parts, const QString &name)
 {
     const QList<QWidget *> controls{parts.source, parts.sourceButton, parts.destination, parts.destinationButton,
-                                    parts.keepVideo, parts.evidence, parts.ok, parts.about};
+                                    parts.keepVideo, parts.evidence, parts.join, parts.time,
+                                    parts.ok, parts.about};
     return controls.value(TabOrder.indexOf(name));
 }
 
@@ -84,7 +86,8 @@ void ForgetEverything()
 {
     QSettings settings;
     for (const char *key : {RememberedFolders::SourceKey, RememberedFolders::DestinationKey,
-                            ConversionOptions::KeepVideoKey, ConversionOptions::EvidenceKey})
+                            ConversionOptions::KeepVideoKey, ConversionOptions::EvidenceKey,
+                            ConversionOptions::JoinKey, ConversionOptions::TimeKey})
         settings.remove(QLatin1String(key));
 }
 
@@ -112,9 +115,11 @@ void KeysTest::tabReachesEveryControlInOrder_data()
     QTest::addColumn<QStringList>("order");
 
     QTest::newRow("both fields filled: OK in the round")
-        << true << QStringList{"select", "destination", "change", "keep", "evidence", "ok", "info", "source"};
+        << true
+        << QStringList{"select", "destination", "change", "keep", "evidence", "join", "time", "ok", "info", "source"};
     QTest::newRow("fields empty: the disabled OK is passed over")
-        << false << QStringList{"select", "destination", "change", "keep", "evidence", "info", "source"};
+        << false
+        << QStringList{"select", "destination", "change", "keep", "evidence", "join", "time", "info", "source"};
 }
 
 void KeysTest::tabReachesEveryControlInOrder()
@@ -183,6 +188,8 @@ void KeysTest::keysActInPlaceOfTheirControls_data()
     QTest::newRow("Alt+K ticks the first box") << int(Qt::Key_K) << int(Qt::AltModifier) << "keep" << "keep";
     QTest::newRow("Alt+E ticks the second box") << int(Qt::Key_E) << int(Qt::AltModifier) << "evidence"
                                                  << "evidence";
+    QTest::newRow("Alt+J ticks the third box") << int(Qt::Key_J) << int(Qt::AltModifier) << "join" << "join";
+    QTest::newRow("Alt+T ticks the fourth box") << int(Qt::Key_T) << int(Qt::AltModifier) << "time" << "time";
     QTest::newRow("Ctrl+Return starts") << int(Qt::Key_Return) << int(Qt::ControlModifier) << "start" << "ok";
     QTest::newRow("Ctrl+Enter on the keypad starts")
         << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier) << "start" << "";
@@ -231,11 +238,13 @@ void KeysTest::keysActInPlaceOfTheirControls()
         QTRY_COMPARE(window->QueuedSources(), (QStringList{s_dialogs.folder + "/a.ts", s_dialogs.folder + "/b.ts"}));
     } else if (effect == QLatin1String("destination")) {
         QCOMPARE(parts.destination->text(), s_dialogs.folder);
-    } else if (effect == QLatin1String("keep") || effect == QLatin1String("evidence")) {
-        QCheckBox *box = effect == QLatin1String("keep") ? parts.keepVideo : parts.evidence;
-        QVERIFY(box->isChecked());
+    } else if (QStringList{"keep", "evidence", "join", "time"}.contains(effect)) {
+        auto *box = qobject_cast<QCheckBox *>(Control(parts, effect));
+        QVERIFY(box && box->isChecked());
         QCOMPARE(QApplication::focusWidget(), box);
-        QCOMPARE(parts.keepVideo->isChecked() + parts.evidence->isChecked(), 1);
+        QCOMPARE(parts.keepVideo->isChecked() + parts.evidence->isChecked() + parts.join->isChecked() +
+                     parts.time->isChecked(),
+                 1);
     } else if (effect == QLatin1String("start")) {
         QTRY_COMPARE(FakeEngine::Runs(), 1);
         QTRY_VERIFY(!parts.MaskShown());
@@ -269,6 +278,7 @@ void KeysTest::keysDoNothingUnderTheMask()
     const QList<QKeySequence> keys{TranscoderWin::SelectKey(),      TranscoderWin::FilesKey(),
                                    TranscoderWin::FolderKey(),      TranscoderWin::DestinationKey(),
                                    TranscoderWin::KeepVideoKey(),   TranscoderWin::EvidenceKey(),
+                                   TranscoderWin::JoinKey(),        TranscoderWin::TimeKey(),
                                    TranscoderWin::StartKey(),       TranscoderWin::AboutKey()};
     for (const QKeySequence &key : keys) {
         const int combined = key[0];
@@ -281,6 +291,7 @@ void KeysTest::keysDoNothingUnderTheMask()
     QCOMPARE(parts.source->text(), scratch + QStringLiteral("/first.ts"));
     QCOMPARE(parts.destination->text(), destination);
     QVERIFY(!parts.keepVideo->isChecked() && !parts.evidence->isChecked());
+    QVERIFY(!parts.join->isChecked() && !parts.time->isChecked());
     QCOMPARE(answerer.Messages().size(), 0);
     QCOMPARE(FakeEngine::Runs(), 1);
     FakeEngine::Release();

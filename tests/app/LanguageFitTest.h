@@ -9,8 +9,9 @@
 // the about text, the close question) wrap inside the box above its buttons; with
 // several recordings, the source field, the queue box's lines, the search box, the
 // queue's status lines and the summary box with every failure reason fit too, and so
-// do the two check boxes of the choices, every line under them after a conversion or
-// a queue, and a summary that counts the evidence records.
+// do the four check boxes of the choices, every line under them after a conversion or
+// a queue (the time shown or not too), a summary that counts the evidence records,
+// and a join's status lines, plain and with problems.
 // CMakeLists.txt runs this once per shipped language at pixel ratio 1 and 2, each run
 // under a locale that selects it and naming its language in WVC_FIT_LANGUAGE. Each
 // run leaves screenshots/lang[/2x]/<code>.png (the window converting, done and
@@ -36,6 +37,7 @@ private slots:
     void choicesAndWhatBecameOfThemShowWhole();
     void keysAndSourceChoiceShowWhole();
     void endsOfRunsShowWhole();
+    void joinAndTimeShowWhole();
 
 private:
     QList<QImage> m_windows;

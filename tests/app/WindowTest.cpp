@@ -15,6 +15,7 @@
 #include "VelaLineEdit.h"
 #include "VelaLoading.h"
 
+#include <QCheckBox>
 #include <QAbstractButton>
 #include <QDate>
 #include <QDir>
@@ -91,8 +92,8 @@ void WindowTest::controlsSitInTheirRowsAndColumns()
     WindowParts parts(window.get());
     SaveScreenshot(window.get(), QStringLiteral("app_idle"));
 
-    QCOMPARE(window->minimumSize(), QSize(550, 226));
-    QCOMPARE(window->maximumSize(), QSize(550, 226));
+    QCOMPARE(window->minimumSize(), QSize(550, 248));
+    QCOMPARE(window->maximumSize(), QSize(550, 248));
     // The about icon in the top right corner, inside the side margins.
     QCOMPARE(parts.about->geometry(), QRect(550 - 12 - 24, 10, 24, 24));
     // Caption, field, button from left to right; the destination row below the source row.
@@ -107,11 +108,17 @@ void WindowTest::controlsSitInTheirRowsAndColumns()
     QCOMPARE(parts.source->geometry().left(), parts.destination->geometry().left());
     QVERIFY(parts.source->geometry().top() > parts.about->geometry().bottom());
     // The bar along the bottom edge, OK at its right.
-    QCOMPARE(parts.bar->geometry().bottom(), 225);
-    // The choices under the destination, lined up with the fields, and the line
-    // saying what became of them between them and the bar.
+    QCOMPARE(parts.bar->geometry().bottom(), 247);
+    // The choices under the destination, lined up with the captions, two rows of two
+    // in two columns, and the line saying what became of them between them and the bar.
     QVERIFY(parts.options->geometry().top() > parts.destination->geometry().bottom());
-    QCOMPARE(parts.options->geometry().left(), parts.destination->geometry().left());
+    QCOMPARE(parts.options->geometry().left(), parts.destinationCaption->geometry().left());
+    QCOMPARE(parts.keepVideo->x(), parts.join->x());
+    QCOMPARE(parts.evidence->x(), parts.time->x());
+    QCOMPARE(parts.keepVideo->y(), parts.evidence->y());
+    QCOMPARE(parts.join->y(), parts.time->y());
+    QVERIFY(parts.join->geometry().top() > parts.keepVideo->geometry().bottom());
+    QVERIFY(parts.evidence->x() > parts.keepVideo->geometry().right());
     QVERIFY(parts.choiceNotes->geometry().top() > parts.options->geometry().bottom());
     QVERIFY(parts.choiceNotes->geometry().bottom() < parts.bar->geometry().top());
     QCOMPARE(parts.bar->geometry().left(), 12);

@@ -12,6 +12,7 @@
 #include "ConversionTest.h"
 #include "CursorMgr.h"
 #include "FlowTest.h"
+#include "JoinTest.h"
 #include "KeysTest.h"
 #include "LanguageFitTest.h"
 #include "MsgBoxTest.h"
@@ -61,9 +62,10 @@ int main(int argc, char **argv)
     ChoicesTest choices;
     KeysTest keys;
     FlowTest flow;
+    JoinTest join;
     // WVC_TEST_CLASS=<name> runs that class alone (while working on it).
     const QString only = qEnvironmentVariable("WVC_TEST_CLASS");
-    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine, &choices, &keys, &flow}) {
+    for (QObject *test : std::initializer_list<QObject *>{&startup, &worker, &msgBox, &window, &control, &conversion, &confine, &choices, &keys, &flow, &join}) {
         if (only.isEmpty() || only == QLatin1String(test->metaObject()->className()))
             failures += QTest::qExec(test, argc, argv);
     }
