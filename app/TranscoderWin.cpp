@@ -441,6 +441,11 @@ void TranscoderWin::StartSingle()
     ShowChoiceNotes(QString());
     m_worker->ClearStopRequest();
     emit SigTranscode(m_sourceEdit->text(), outputPath, m_choices);
+    ShowRunStarting();
+}
+
+void TranscoderWin::ShowRunStarting()
+{
     m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
     VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
     box->SetProgressStyle(true);

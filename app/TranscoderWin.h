@@ -215,6 +215,8 @@ private:
     void SetRecordings(const RecordingList &recordings);
     void FollowSourceFolder(const QString &path);
     void FollowFolder(const QString &folder);
+    // The loading box over the window as one run begins: "Converting...", no share yet.
+    void ShowRunStarting();
     void OnSourceEdited();
     void RefreshSourceToolTip();
     void OnFieldTextChanged(VelaLineEdit *field);

@@ -28,13 +28,7 @@ void TranscoderWin::StartJoin()
     ShowChoiceNotes(QString());
     m_worker->ClearStopRequest();
     emit SigJoin(QueuedSources(), m_destinationEdit->text(), m_choices);
-    m_bottomBar->SlotShowLoading(ConversionTexts::ConvertingTitle(), 0);
-    VelaLoadingWidget *box = m_loadingMask->LoadingWidget();
-    box->SetProgressStyle(true);
-    box->SetText(ConversionTexts::ConvertingTitle());
-    box->SetProgress(-1);
-    box->SetDetail(QString());
-    m_loadingMask->ShowMask(true);
+    ShowRunStarting();
 }
 
 void TranscoderWin::SlotJoinNamed(QString Output)

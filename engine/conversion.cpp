@@ -122,39 +122,18 @@ int64_t wall_clock_us()
     return av_gettime();
 }
 
-std::string absolute_path(const std::string &path)
-{
-    char *resolved = realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return path;
-    std::string text = resolved;
-    free(resolved);
-    return text;
-}
-
 // After a run that wrote its file: the record beside it.
 void write_record(const std::string &source, FollowingHasher *hasher, const EvidenceFacts &times,
                   ConversionResult *result)
 {
-    const std::string output = result->outcome.outputs[0];
     EvidenceFacts facts = times;
-    facts.source_path = absolute_path(source);
-    facts.output_path = absolute_path(output);
-    int ret = hasher->finish(&facts.source);
+    facts.source_path = evidence_path_of(source);
+    const int ret = hasher->finish(&facts.source);
     if (ret < 0) {
         result->evidence_error = "the recording could not be hashed: " + error_text(ret);
         return;
     }
-    if ((ret = sha256_of_file(output, &facts.output)) < 0) {
-        result->evidence_error = "the converted file could not be hashed: " + error_text(ret);
-        return;
-    }
-    const std::string record = evidence_record_path(output);
-    std::string error;
-    if (write_evidence_record(record, *result, facts, &error) < 0)
-        result->evidence_error = record + ": " + error;
-    else
-        result->evidence_path = record;
+    write_record_beside_output(facts, result);
 }
 
 } // namespace
@@ -210,6 +189,20 @@ ConversionPlan plan_conversion(const std::string &source, const std::string &out
     return plan;
 }
 
+int run_plan_words(const ConversionPlan &plan, const RunObserver &observer, RunOutcome *outcome,
+                   EngineEntry engine, int64_t *started_us, int64_t *ended_us)
+{
+    std::vector<std::string> words = plan.words;
+    std::vector<char *> argv;
+    for (std::string &w : words)
+        argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    *started_us = wall_clock_us();
+    const int status = engine(int(words.size()), argv.data(), &observer, outcome);
+    *ended_us = wall_clock_us();
+    return status;
+}
+
 int run_conversion(const std::string &source, const std::string &output, const ConversionChoices &choices,
                    const RunObserver &observer, ConversionResult *result, EngineEntry engine)
 {
@@ -222,15 +215,9 @@ int run_conversion(const std::string &source, const std::string &output, const C
         run_observer.source_read_position = &source_position;
         hasher.reset(new FollowingHasher(source, &source_position));
     }
-    std::vector<std::string> words = result->plan.words;
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
     EvidenceFacts times;
-    times.started_us = wall_clock_us();
-    const int status = engine(int(words.size()), argv.data(), &run_observer, &result->outcome);
-    times.ended_us = wall_clock_us();
+    const int status = run_plan_words(result->plan, run_observer, &result->outcome, engine, &times.started_us,
+                                      &times.ended_us);
     if (hasher && result->outcome.end == RunEnd::Completed && !result->outcome.outputs.empty())
         write_record(source, hasher.get(), times, result);
     return status;

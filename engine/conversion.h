@@ -90,6 +90,12 @@ int run_conversion(const std::string &source, const std::string &output, const C
                    const RunObserver &observer, ConversionResult *result,
                    EngineEntry engine = ffmpeg_exec_observed);
 
+// Runs `plan`'s words on `engine` with `observer`; the wall-clock start and
+// end (microseconds since 1970) in `started_us` and `ended_us`. Returns the
+// engine's status. run_conversion() and run_join() (join.h) run through it.
+int run_plan_words(const ConversionPlan &plan, const RunObserver &observer, RunOutcome *outcome,
+                   EngineEntry engine, int64_t *started_us, int64_t *ended_us);
+
 // The plan in a few words for logs and reports: "picture kept, sound converted
 // to AAC", "picture converted (the picture is HEVC)", "converted".
 std::string plan_summary(const ConversionPlan &plan, const ConversionChoices &choices);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -508,4 +509,33 @@ const char *file_state_name(FileState state)
         break;
     }
     return "missing";
+}
+
+std::string evidence_path_of(const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return path;
+    std::string text = resolved;
+    free(resolved);
+    return text;
+}
+
+void write_record_beside_output(EvidenceFacts facts, ConversionResult *result)
+{
+    const std::string output = result->outcome.outputs[0];
+    facts.output_path = evidence_path_of(output);
+    const int ret = sha256_of_file(output, &facts.output);
+    if (ret < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(ret, text, sizeof(text));
+        result->evidence_error = std::string("the converted file could not be hashed: ") + text;
+        return;
+    }
+    const std::string record = evidence_record_path(output);
+    std::string error;
+    if (write_evidence_record(record, *result, facts, &error) < 0)
+        result->evidence_error = record + ": " + error;
+    else
+        result->evidence_path = record;
 }

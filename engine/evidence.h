@@ -56,6 +56,15 @@ struct EvidenceFacts {
     std::vector<std::pair<std::string, FileDigest>> segments;
 };
 
+// The absolute path of `path` with symbolic links resolved, as records name
+// files; `path` itself when it cannot be resolved.
+std::string evidence_path_of(const std::string &path);
+
+// After a run that wrote its file (`result->outcome.outputs[0]`): hashes it and
+// writes the record beside it with `facts` (the source's digest filled in),
+// setting `result->evidence_path`, or `evidence_error` saying why not.
+void write_record_beside_output(EvidenceFacts facts, ConversionResult *result);
+
 // Writes the record of `result` (a run that wrote its file) to `record_path`,
 // never over an existing file. 0, or a negative AVERROR with `error` saying why.
 int write_evidence_record(const std::string &record_path, const ConversionResult &result,

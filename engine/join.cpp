@@ -395,18 +395,10 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
 
 namespace {
 
-std::string absolute_path(const std::string &path)
-{
-    std::error_code ec;
-    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
-    return ec ? path : resolved.string();
-}
-
 // After a join that wrote its file: the record beside it, every segment
 // joined hashed (read again: the engine read several files at once).
 void write_join_record(const JoinPlan &join, const EvidenceFacts &times, ConversionResult *result)
 {
-    const std::string output = result->outcome.outputs[0];
     EvidenceFacts facts = times;
     for (const JoinSegment &s : join.segments) {
         if (!s.left_out.empty())
@@ -417,22 +409,11 @@ void write_join_record(const JoinPlan &join, const EvidenceFacts &times, Convers
             result->evidence_error = "the segment " + s.source + " could not be hashed: " + error_text(ret);
             return;
         }
-        facts.segments.push_back({absolute_path(s.source), digest});
+        facts.segments.push_back({evidence_path_of(s.source), digest});
     }
     facts.source_path = facts.segments.front().first;
     facts.source = facts.segments.front().second;
-    facts.output_path = absolute_path(output);
-    int ret = sha256_of_file(output, &facts.output);
-    if (ret < 0) {
-        result->evidence_error = "the converted file could not be hashed: " + error_text(ret);
-        return;
-    }
-    const std::string record = evidence_record_path(output);
-    std::string error;
-    if (write_evidence_record(record, *result, facts, &error) < 0)
-        result->evidence_error = record + ": " + error;
-    else
-        result->evidence_path = record;
+    write_record_beside_output(facts, result);
 }
 
 } // namespace
@@ -450,15 +431,9 @@ int run_join(const std::vector<std::string> &sources, const std::string &output,
     }
     RunObserver run_observer = observer;
     run_observer.expected_duration_us = join->expected_us;
-    std::vector<std::string> words = result->plan.words;
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
     EvidenceFacts times;
-    times.started_us = av_gettime();
-    const int status = engine(int(words.size()), argv.data(), &run_observer, &result->outcome);
-    times.ended_us = av_gettime();
+    const int status = run_plan_words(result->plan, run_observer, &result->outcome, engine, &times.started_us,
+                                      &times.ended_us);
     RunOutcome &outcome = result->outcome;
     if (outcome.end == RunEnd::Completed) {
         // What the plan knew before the run: left-out segments, closed gaps.

@@ -33,15 +33,6 @@ const std::string &work_dir()
     return dir;
 }
 
-int run_words(std::vector<std::string> words)
-{
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    return ffmpeg_exec(int(words.size()), argv.data());
-}
-
 // A 4 s camera recording whose container says it began at 2024-03-15 08:00:00 UTC.
 std::string tagged_recording()
 {
@@ -56,7 +47,7 @@ std::string tagged_recording()
     r.video = {v};
     const std::string path = work_dir() + "/tagged.mkv";
     if (access(path.c_str(), R_OK) != 0) {
-        EXPECT_EQ(run_words({"ffmpeg", "-loglevel", "error", "-y", "-i", clip_path(r), "-c", "copy", "-metadata",
+        EXPECT_EQ(run_engine({"-loglevel", "error", "-y", "-i", clip_path(r), "-c", "copy", "-metadata",
                              "creation_time=2024-03-15T08:00:00Z", path}),
                   0);
     }
@@ -145,7 +136,7 @@ std::string reference(const std::string &source, const std::string &text)
     std::remove(output.c_str());
     std::vector<std::string> words = converter_arguments(source, output);
     words.insert(words.end() - 1, {"-loglevel", "error", "-vf", time_text_filter(text, 288)});
-    EXPECT_EQ(run_words(words), 0) << text;
+    EXPECT_EQ(run_engine(std::vector<std::string>(words.begin() + 1, words.end())), 0) << text;
     return output;
 }
 

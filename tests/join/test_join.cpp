@@ -26,15 +26,6 @@ const std::string &work_dir()
     return dir;
 }
 
-int run_words(std::vector<std::string> words)
-{
-    std::vector<char *> argv;
-    for (std::string &w : words)
-        argv.push_back(&w[0]);
-    argv.push_back(nullptr);
-    return ffmpeg_exec(int(words.size()), argv.data());
-}
-
 // A 2 s segment of `width` x `height` with sound whose container (Matroska:
 // a transport stream keeps no creation time) says it began
 // `start_s` seconds after kMorning, saved as `name`.
@@ -54,7 +45,7 @@ std::string segment(const std::string &name, int width, int height, int start_s)
     const time_t at = time_t((kMorning / kSecond) + start_s);
     char stamp[32];
     strftime(stamp, sizeof(stamp), "%Y-%m-%dT%H:%M:%SZ", gmtime(&at));
-    EXPECT_EQ(run_words({"ffmpeg", "-loglevel", "error", "-y", "-i", clip_path(r), "-c", "copy", "-metadata",
+    EXPECT_EQ(run_engine({"-loglevel", "error", "-y", "-i", clip_path(r), "-c", "copy", "-metadata",
                          std::string("creation_time=") + stamp, path}),
               0);
     return path;
