@@ -231,6 +231,13 @@ const char *run_problem_name(RunProblemKind kind)
     return "problem";
 }
 
+std::string av_error_words(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof(text));
+    return text;
+}
+
 std::string media_clock_text(int64_t microseconds)
 {
     const int64_t total = microseconds > 0 ? microseconds / 1000000 : 0;

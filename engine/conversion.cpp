@@ -110,13 +110,6 @@ std::vector<std::string> kept_picture_words(const std::string &source, const std
             "-strict", "-2", file_path_argument(output)};
 }
 
-std::string error_text(int error)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof(text));
-    return text;
-}
-
 int64_t wall_clock_us()
 {
     return av_gettime();
@@ -130,7 +123,7 @@ void write_record(const std::string &source, FollowingHasher *hasher, const Evid
     facts.source_path = evidence_path_of(source);
     const int ret = hasher->finish(&facts.source);
     if (ret < 0) {
-        result->evidence_error = "the recording could not be hashed: " + error_text(ret);
+        result->evidence_error = "the recording could not be hashed: " + av_error_words(ret);
         return;
     }
     write_record_beside_output(facts, result);

@@ -389,13 +389,6 @@ int write_all(int fd, const std::string &text)
     return 0;
 }
 
-std::string error_text(int error)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof(text));
-    return text;
-}
-
 } // namespace
 
 int write_evidence_record(const std::string &record_path, const ConversionResult &result,
@@ -407,7 +400,7 @@ int write_evidence_record(const std::string &record_path, const ConversionResult
     const int fd = open(record_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int ret = AVERROR(errno);
-        *error = errno == EEXIST ? "a file already has the record's name" : error_text(ret);
+        *error = errno == EEXIST ? "a file already has the record's name" : av_error_words(ret);
         return ret;
     }
     int ret = write_all(fd, text);
@@ -416,7 +409,7 @@ int write_evidence_record(const std::string &record_path, const ConversionResult
     if (close(fd) != 0 && ret >= 0)
         ret = AVERROR(errno);
     if (ret < 0) {
-        *error = error_text(ret);
+        *error = av_error_words(ret);
         unlink(record_path.c_str());
     }
     return ret;
@@ -527,9 +520,7 @@ void write_record_beside_output(EvidenceFacts facts, ConversionResult *result)
     facts.output_path = evidence_path_of(output);
     const int ret = sha256_of_file(output, &facts.output);
     if (ret < 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(ret, text, sizeof(text));
-        result->evidence_error = std::string("the converted file could not be hashed: ") + text;
+        result->evidence_error = "the converted file could not be hashed: " + av_error_words(ret);
         return;
     }
     const std::string record = evidence_record_path(output);

@@ -194,3 +194,5 @@ const char *run_problem_name(RunProblemKind kind);
 // A length of media as people read it: "m:ss" below an hour, "h:mm:ss" from there
 // on; negative lengths as "0:00". The clock of every text of the converter's.
 std::string media_clock_text(int64_t microseconds);
+// The libraries' words for an error code ("No such file or directory").
+std::string av_error_words(int error);

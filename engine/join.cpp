@@ -58,13 +58,6 @@ void look_at_segment(AVFormatContext *ic, SegmentLook *found)
     }
 }
 
-std::string error_text(int error)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof(text));
-    return text;
-}
-
 std::string file_name(const std::string &path)
 {
     return std::filesystem::path(path).filename().string();
@@ -81,8 +74,8 @@ RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string 
     return p;
 }
 
-// Looks at one segment; `stream` gets the streams the graph takes.
-JoinSegment look_at(const std::string &source, SegmentLook *streams)
+// Looks at one segment.
+JoinSegment look_at(const std::string &source)
 {
     JoinSegment segment;
     segment.source = source;
@@ -90,14 +83,13 @@ JoinSegment look_at(const std::string &source, SegmentLook *streams)
     MediaProbe probe;
     const int ret = probe_media_file(source, &probe, nullptr, [found](AVFormatContext *ic) { look_at_segment(ic, found.get()); });
     if (ret < 0) {
-        segment.left_out = "it could not be read (" + error_text(ret) + ")";
+        segment.left_out = "it could not be read (" + av_error_words(ret) + ")";
         return segment;
     }
     if (found->video_stream < 0 && found->audio_stream < 0) {
         segment.left_out = "it holds no picture or sound";
         return segment;
     }
-    *streams = *found;
     segment.duration_us = probe.duration_us;
     segment.start_us = found->creation_us;
     if (segment.start_us < 0 && probe.format == "dhav")
@@ -107,6 +99,10 @@ JoinSegment look_at(const std::string &source, SegmentLook *streams)
     segment.sample_rate = found->sample_rate;
     segment.channels = found->channels;
     segment.interlacing = found->interlacing;
+    segment.video_stream = found->video_stream;
+    segment.audio_stream = found->audio_stream;
+    segment.rate_num = found->rate.num;
+    segment.rate_den = found->rate.den;
     return segment;
 }
 
@@ -298,16 +294,8 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
 {
     *join = JoinPlan();
     *plan = ConversionPlan();
-    std::vector<SegmentLook> looks;
-    for (const std::string &source : sources) {
-        SegmentLook streams;
-        join->segments.push_back(look_at(source, &streams));
-        looks.push_back(streams);
-    }
-    // The streams each segment's chains take, by source (the order changes).
-    std::vector<std::pair<std::string, SegmentLook>> streams_of;
-    for (size_t i = 0; i < sources.size(); i++)
-        streams_of.emplace_back(sources[i], looks[i]);
+    for (const std::string &source : sources)
+        join->segments.push_back(look_at(source));
     order_segments(join);
     place_gaps(join);
 
@@ -325,9 +313,8 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
     if (picture) {
         target.width = picture->width + (picture->width & 1);
         target.height = picture->height + (picture->height & 1);
-        for (const auto &[source, look] : streams_of)
-            if (source == picture->source && look.rate.num > 0)
-                target.rate = std::to_string(look.rate.num) + "/" + std::to_string(look.rate.den);
+        if (picture->rate_num > 0)
+            target.rate = std::to_string(picture->rate_num) + "/" + std::to_string(picture->rate_den);
     }
     if (sound) {
         target.sample_rate = sound->sample_rate;
@@ -339,19 +326,15 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
     for (size_t k = 0; k < joined.size(); k++) {
         const JoinSegment &s = *joined[k];
         words.insert(words.end(), {"-i", file_path_argument(s.source)});
-        SegmentLook look;
-        for (const auto &[source, l] : streams_of)
-            if (source == s.source)
-                look = l;
         const int64_t hold_after = k + 1 < joined.size() ? joined[k + 1]->held_before_us : 0;
         const std::string in = std::to_string(k);
         if (picture) {
-            graph += picture_chain(s, "[" + in + ":" + std::to_string(look.video_stream) + "]", hold_after, target) +
+            graph += picture_chain(s, "[" + in + ":" + std::to_string(s.video_stream) + "]", hold_after, target) +
                      "[v" + in + "];";
             concat_inputs += "[v" + in + "]";
         }
         if (sound) {
-            graph += sound_chain(s, "[" + in + ":" + std::to_string(look.audio_stream) + "]", hold_after, target) +
+            graph += sound_chain(s, "[" + in + ":" + std::to_string(s.audio_stream) + "]", hold_after, target) +
                      "[a" + in + "];";
             concat_inputs += "[a" + in + "]";
         }
@@ -406,7 +389,7 @@ void write_join_record(const JoinPlan &join, const EvidenceFacts &times, Convers
         FileDigest digest;
         const int ret = sha256_of_file(s.source, &digest);
         if (ret < 0) {
-            result->evidence_error = "the segment " + s.source + " could not be hashed: " + error_text(ret);
+            result->evidence_error = "the segment " + s.source + " could not be hashed: " + av_error_words(ret);
             return;
         }
         facts.segments.push_back({evidence_path_of(s.source), digest});

@@ -25,6 +25,8 @@ struct JoinSegment {
     int64_t duration_us = -1; // its length; -1 unknown
     int width = 0, height = 0; // its picture; 0 without one
     int sample_rate = 0, channels = 0; // its sound; 0 without
+    int video_stream = -1, audio_stream = -1; // the streams the join takes; -1 none
+    int rate_num = 0, rate_den = 1;    // its picture rate; 0 unknown
     Interlacing interlacing = Interlacing::Progressive;
     std::string left_out;     // why it is not in the joined file; "" when it is
     int64_t held_before_us = 0;   // the gap before it, kept
