@@ -91,7 +91,9 @@ DESCRIPTION
     A recording that cannot be read is left out and named; the joined file is
     then partial. A joined file is named after its first recording:
     "<name>_converted_joined.mp4" ("<name>_converted_joined_<n>.mp4" when taken),
-    and is always made anew.
+    and is always made anew. With --keep-video, recordings whose pictures can
+    all be kept and are coded alike are joined with their pictures copied;
+    otherwise the pictures are converted and the line says why.
 
     Conversions run in separate processes, up to --jobs at once. A failed
     conversion leaves no output and does not stop the others. On a terminal, one

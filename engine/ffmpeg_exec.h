@@ -170,6 +170,10 @@ struct RunObserver {
     // would be waited on, or drained), read as the format their content shows
     // (recognise_by_content in media_scan.h), never one only their name suggests.
     bool recordings_only = false;
+    // The one input that is not a recording's path and still passes
+    // `recordings_only`: the segment list through which a join reads the
+    // pictures it keeps (join.h), made by the join itself. "" for none.
+    std::string own_segment_list;
     // When set, kept at how many bytes of the first input file the engine has
     // fetched so far: a reader following behind it (the evidence record's hash)
     // finds those bytes in memory instead of reading the disk a second time.

@@ -385,10 +385,11 @@ bool names_standard_input(const char *filename)
 // regular file by name, before it is opened (a named pipe would be waited on or
 // drained, a folder or a device is no recording), and reads a file as the
 // format its content shows, never one its name alone suggests (`*format`, when
-// the command line forced none). Returns 0 or -1.
+// the command line forced none). The run's own segment list passes: its
+// entries are the recordings, each pinned to its container. Returns 0 or -1.
 int check_recording_input(const char *filename, const AVInputFormat **format)
 {
-    if (!observer_wants_recordings_only())
+    if (!observer_wants_recordings_only() || observer_owns_input(filename))
         return 0;
     const char *path = local_file_path(filename);
     std::string problem = path ? recording_path_problem(path) : "is not a file";

@@ -1,13 +1,13 @@
-// A recorder export's segments joined into one file; see join.h. The words are
-// the converter's own conversion with one input per segment and a filter graph
-// that fits every picture to the first one's size, holds pictures and adds
-// silence over the gaps kept, draws each segment's own time when asked, and
-// concatenates them. Called by the batch command's join jobs and the window.
+// A recorder export's segments joined into one file; see join.h. This file
+// looks at the segments, orders them, places the gaps and runs the join; the
+// engine's words come from join_graph.cpp. Called by the batch command's join
+// jobs and the window.
 #include "join.h"
 
 #include "burn_time.h"
 #include "evidence.h"
 #include "interlace.h"
+#include "join_graph.h"
 #include "keep_video.h"
 #include "media_scan.h"
 #include "recording_time.h"
@@ -32,10 +32,29 @@ struct SegmentLook {
     AVRational rate = {0, 1};
     int sample_rate = 0, channels = 0;
     Interlacing interlacing = Interlacing::Progressive;
+    std::string format, keep_refusal, picture_params;
 };
 
-void look_at_segment(AVFormatContext *ic, SegmentLook *found)
+// What a picture's coding must share with the other segments' to be copied
+// into the same stream: the stream's place, codec, profile, level, size,
+// sample format and shape, and its parameter sets.
+std::string picture_params_of(const AVStream *st)
 {
+    const AVCodecParameters *p = st->codecpar;
+    std::string params = std::to_string(st->index) + " " + avcodec_get_name(p->codec_id) + " " +
+                         std::to_string(p->profile) + "/" + std::to_string(p->level) + " " +
+                         std::to_string(p->width) + "x" + std::to_string(p->height) + " " +
+                         std::to_string(p->format) + " " + std::to_string(p->sample_aspect_ratio.num) + ":" +
+                         std::to_string(p->sample_aspect_ratio.den) + " " + std::to_string(p->field_order) + " ";
+    static const char hex[] = "0123456789abcdef";
+    for (int i = 0; i < p->extradata_size; i++)
+        params += {hex[p->extradata[i] >> 4], hex[p->extradata[i] & 15]};
+    return params;
+}
+
+void look_at_segment(AVFormatContext *ic, bool keep_asked, SegmentLook *found)
+{
+    found->format = ic->iformat->name;
     found->creation_us = container_creation_time(ic);
     found->video_stream = chosen_video_stream(ic);
     if (found->video_stream >= 0) {
@@ -49,6 +68,12 @@ void look_at_segment(AVFormatContext *ic, SegmentLook *found)
             found->interlacing = interlace.interlacing;
         if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
             found->video_stream = -1;
+    }
+    if (keep_asked && found->video_stream >= 0) {
+        found->keep_refusal = decide_keep_video(ic).refusal;
+        if (found->keep_refusal.empty() && found->interlacing != Interlacing::Progressive)
+            found->keep_refusal = "the picture is interlaced";
+        found->picture_params = picture_params_of(ic->streams[found->video_stream]);
     }
     found->audio_stream = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (found->audio_stream >= 0) {
@@ -75,13 +100,13 @@ RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string 
 }
 
 // Looks at one segment.
-JoinSegment look_at(const std::string &source)
+JoinSegment look_at(const std::string &source, bool keep_asked)
 {
     JoinSegment segment;
     segment.source = source;
     auto found = std::make_shared<SegmentLook>();
     MediaProbe probe;
-    const int ret = probe_media_file(source, &probe, nullptr, [found](AVFormatContext *ic) { look_at_segment(ic, found.get()); });
+    const int ret = probe_media_file(source, &probe, nullptr, [found, keep_asked](AVFormatContext *ic) { look_at_segment(ic, keep_asked, found.get()); });
     if (ret < 0) {
         segment.left_out = "it could not be read (" + av_error_words(ret) + ")";
         return segment;
@@ -103,6 +128,9 @@ JoinSegment look_at(const std::string &source)
     segment.audio_stream = found->audio_stream;
     segment.rate_num = found->rate.num;
     segment.rate_den = found->rate.den;
+    segment.format = found->format;
+    segment.keep_refusal = found->keep_refusal;
+    segment.picture_params = found->picture_params;
     return segment;
 }
 
@@ -114,54 +142,6 @@ const JoinSegment *first_joined(const std::vector<JoinSegment> &segments, Pred h
         if (s.left_out.empty() && has(s))
             return &s;
     return nullptr;
-}
-
-struct GraphTarget {
-    int width = 0, height = 0;
-    std::string rate = "25";
-    int sample_rate = 0;
-    std::string layout;
-    ConversionChoices::TimeInPicture time = ConversionChoices::TimeInPicture::Off;
-};
-
-// The picture chain of one segment: deinterlaced, fitted to the target size
-// with its shape kept, on the target rate, held over the gap after it, with its
-// own time drawn.
-std::string picture_chain(const JoinSegment &s, const std::string &input, int64_t hold_after_us,
-                          const GraphTarget &t)
-{
-    const std::string w = std::to_string(t.width), h = std::to_string(t.height);
-    std::string chain;
-    if (s.width > 0) {
-        chain = input;
-        if (s.interlacing != Interlacing::Progressive)
-            chain += deinterlace_filter(s.interlacing) + ",";
-        chain += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h +
-                 ":(ow-iw)/2:(oh-ih)/2,setsar=1,fps=" + t.rate + ",format=yuv420p";
-        if (hold_after_us > 0)
-            chain += ",tpad=stop_mode=clone:stop_duration=" + std::to_string(hold_after_us) + "us";
-    } else {
-        // A segment of sound only: black under its sound.
-        chain = "color=c=black:s=" + w + "x" + h + ":r=" + t.rate + ":d=" +
-                std::to_string(std::max<int64_t>(0, s.duration_us) + hold_after_us) + "us,format=yuv420p";
-    }
-    if (t.time != ConversionChoices::TimeInPicture::Off && s.start_us >= 0)
-        chain += "," + recording_time_filter(s.start_us, t.time == ConversionChoices::TimeInPicture::Utc, t.height);
-    return chain;
-}
-
-std::string sound_chain(const JoinSegment &s, const std::string &input, int64_t hold_after_us, const GraphTarget &t)
-{
-    const std::string format = "aformat=sample_fmts=fltp:sample_rates=" + std::to_string(t.sample_rate) +
-                               ":channel_layouts=" + t.layout;
-    if (s.sample_rate > 0) {
-        std::string chain = input + "aresample=" + std::to_string(t.sample_rate) + "," + format;
-        if (hold_after_us > 0)
-            chain += ",apad=pad_dur=" + std::to_string(hold_after_us) + "us";
-        return chain;
-    }
-    return "anullsrc=r=" + std::to_string(t.sample_rate) + ":cl=" + t.layout + ",atrim=duration=" +
-           std::to_string(std::max<int64_t>(0, s.duration_us) + hold_after_us) + "us," + format;
 }
 
 } // namespace
@@ -295,7 +275,7 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
     *join = JoinPlan();
     *plan = ConversionPlan();
     for (const std::string &source : sources)
-        join->segments.push_back(look_at(source));
+        join->segments.push_back(look_at(source, choices.keep_video));
     order_segments(join);
     place_gaps(join);
 
@@ -306,10 +286,12 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
     if (joined.empty())
         return AVERROR_INVALIDDATA;
 
-    GraphTarget target;
+    JoinTarget target;
     target.time = choices.time_in_picture;
     const JoinSegment *picture = first_joined(join->segments, [](const JoinSegment &s) { return s.width > 0; });
     const JoinSegment *sound = first_joined(join->segments, [](const JoinSegment &s) { return s.sample_rate > 0; });
+    target.picture = picture != nullptr;
+    target.sound = sound != nullptr;
     if (picture) {
         target.width = picture->width + (picture->width & 1);
         target.height = picture->height + (picture->height & 1);
@@ -320,49 +302,37 @@ int plan_join(const std::vector<std::string> &sources, const std::string &output
         target.sample_rate = sound->sample_rate;
         target.layout = sound->channels >= 2 ? "stereo" : "mono";
     }
+    const JoinSegment &first = *joined.front();
+    const bool time_asked = choices.time_in_picture != ConversionChoices::TimeInPicture::Off;
+    plan->time_shown = time_asked && picture && first.start_us >= 0;
+    if (time_asked)
+        plan->time_refusal = !picture ? "the recording has no picture"
+                             : first.start_us < 0 ? "the recording's start time is not known"
+                                                  : "";
+    if (choices.keep_video && picture) {
+        // A picture with the time drawn into it is a new picture.
+        plan->keep_refusal = plan->time_shown ? "the recording's time is drawn into the picture"
+                                              : kept_join_refusal(joined);
+        plan->video_kept = plan->keep_refusal.empty();
+    }
 
     std::vector<std::string> words = {"ffmpeg"};
-    std::string graph, concat_inputs;
-    for (size_t k = 0; k < joined.size(); k++) {
-        const JoinSegment &s = *joined[k];
-        words.insert(words.end(), {"-i", file_path_argument(s.source)});
-        const int64_t hold_after = k + 1 < joined.size() ? joined[k + 1]->held_before_us : 0;
-        const std::string in = std::to_string(k);
-        if (picture) {
-            graph += picture_chain(s, "[" + in + ":" + std::to_string(s.video_stream) + "]", hold_after, target) +
-                     "[v" + in + "];";
-            concat_inputs += "[v" + in + "]";
-        }
-        if (sound) {
-            graph += sound_chain(s, "[" + in + ":" + std::to_string(s.audio_stream) + "]", hold_after, target) +
-                     "[a" + in + "];";
-            concat_inputs += "[a" + in + "]";
-        }
+    std::vector<std::string> streams;
+    if (plan->video_kept) {
+        join->segment_list = segment_list_url(joined);
+        streams = kept_join_words(joined, target, join->segment_list);
+    } else {
+        streams = converted_join_words(joined, target);
     }
-    graph += concat_inputs + "concat=n=" + std::to_string(joined.size()) + ":v=" + (picture ? "1" : "0") +
-             ":a=" + (sound ? "1" : "0") + (picture ? "[v]" : "") + (sound ? "[a]" : "");
-    words.insert(words.end(), {"-filter_complex", graph});
-    if (picture)
-        words.insert(words.end(), {"-map", "[v]", "-c:v", "libx264", "-profile:v", "baseline", "-level", "3"});
-    if (sound)
-        words.insert(words.end(), {"-map", "[a]"});
+    words.insert(words.end(), streams.begin(), streams.end());
 
     // The joined file's time is the first segment's.
-    const JoinSegment &first = *joined.front();
     if (first.start_us >= 0) {
         plan->recording_time = iso_utc_text(first.start_us);
         plan->recording_time_us = first.start_us;
         plan->time_source = RecordingTimeSource::Container;
         words.insert(words.end(), {"-metadata", "creation_time=" + plan->recording_time});
     }
-    if (choices.time_in_picture != ConversionChoices::TimeInPicture::Off) {
-        plan->time_shown = picture && first.start_us >= 0;
-        plan->time_refusal = !picture ? "the recording has no picture"
-                             : first.start_us < 0 ? "the recording's start time is not known"
-                                                  : "";
-    }
-    if (choices.keep_video)
-        plan->keep_refusal = "segments are joined by converting their pictures";
     words.insert(words.end(), {"-strict", "-2", file_path_argument(output)});
     plan->words = words;
     plan->video_codec = picture ? "joined" : "";
@@ -414,6 +384,7 @@ int run_join(const std::vector<std::string> &sources, const std::string &output,
     }
     RunObserver run_observer = observer;
     run_observer.expected_duration_us = join->expected_us;
+    run_observer.own_segment_list = join->segment_list;
     EvidenceFacts times;
     const int status = run_plan_words(result->plan, run_observer, &result->outcome, engine, &times.started_us,
                                       &times.ended_us);

@@ -7,7 +7,11 @@
 // JOIN_KEPT_GAP_US is kept (the last picture held, silence), a longer one is
 // closed and told as a problem. A segment that cannot be read is left out and
 // told by name: the joined file is then partial, never silently shorter.
-// Called by the batch command's jobs and the window's worker.
+// With keeping the picture asked, segments whose pictures can all be kept and
+// are coded alike are joined without converting their pictures (the gaps kept
+// then hold the last picture as a player shows it); otherwise every picture is
+// converted and the plan says why. Called by the batch command's jobs and the
+// window's worker.
 #pragma once
 
 #include "conversion.h"
@@ -28,6 +32,12 @@ struct JoinSegment {
     int video_stream = -1, audio_stream = -1; // the streams the join takes; -1 none
     int rate_num = 0, rate_den = 1;    // its picture rate; 0 unknown
     Interlacing interlacing = Interlacing::Progressive;
+    std::string format;       // the reader its container is read with ("mpegts", ...)
+    // Looked at only when keeping the picture is asked: why its picture cannot
+    // be kept on its own ("" when it can), and what its coding must share with
+    // the other segments' for their pictures to be copied into one stream.
+    std::string keep_refusal;
+    std::string picture_params;
     std::string left_out;     // why it is not in the joined file; "" when it is
     int64_t held_before_us = 0;   // the gap before it, kept
     int64_t closed_before_us = 0; // the gap before it, closed
@@ -38,6 +48,9 @@ struct JoinPlan {
     bool by_time = false;              // ordered by recording time (else by name)
     int64_t expected_us = -1;          // what the joined file should hold; -1 unknown
     std::vector<RunProblem> problems;  // segments left out, gaps closed
+    // When the pictures are kept: the list the engine reads them through (a
+    // "data:" URL, join_graph.h); "" when they are converted.
+    std::string segment_list;
 };
 
 // True when `a` comes before `b` in natural order: runs of digits compare as
@@ -61,7 +74,7 @@ void place_gaps(JoinPlan *plan);
 // Looks at each source (one guarded probe each, as a conversion's plan does)
 // and plans the joined file: its order, gaps and the engine's words in
 // `result->plan` (recording time, picture and time choices as for one
-// recording; the picture is always converted). 0, or AVERROR_INVALIDDATA when no
+// recording; the picture kept as above). 0, or AVERROR_INVALIDDATA when no
 // segment can be read.
 int plan_join(const std::vector<std::string> &sources, const std::string &output, const ConversionChoices &choices,
               JoinPlan *join, ConversionPlan *plan);

@@ -122,6 +122,11 @@ bool observer_wants_recordings_only(void)
     return run_observer && run_observer->recordings_only;
 }
 
+bool observer_owns_input(const char *filename)
+{
+    return run_observer && !run_observer->own_segment_list.empty() && run_observer->own_segment_list == filename;
+}
+
 void observe_source_position(int64_t bytes)
 {
     if (run_observer && run_observer->source_read_position)

@@ -59,6 +59,8 @@ bool observer_wants_progress(void);
 bool observer_discards_stopped_output(void);
 bool observer_never_replaces(void);
 bool observer_wants_recordings_only(void);
+// True when `filename` is the observer's own segment list (RunObserver::own_segment_list).
+bool observer_owns_input(const char *filename);
 // A finished output went in place under `path` (its final name).
 void observe_output_placed(const char *path);
 // The first input file has been fetched up to `bytes`.

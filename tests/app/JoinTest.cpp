@@ -274,14 +274,26 @@ void JoinTest::joinMakesOneFileNamedAfterTheFirst()
     SaveScreenshot(window.get(), QStringLiteral("app_join_partial"));
 }
 
+void JoinTest::realJoinOfTwoRecordings_data()
+{
+    QTest::addColumn<bool>("keep");
+    QTest::addColumn<unsigned int>("note");
+    QTest::newRow("time drawn") << false << unsigned(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_SHOWN);
+    // Both segments are copies of one recording: coded alike, copied unchanged.
+    QTest::newRow("pictures kept") << true << unsigned(TextId::WL_CLIENT_VIDEO_TRANSCODER_TRANSCODING_RESULT_PICTURE_KEPT);
+}
+
 void JoinTest::realJoinOfTwoRecordings()
 {
+    QFETCH(bool, keep);
+    QFETCH(unsigned int, note);
     FakeEngine::Uninstall();
     auto window = ShownWindow();
     WindowParts parts(window.get());
     Tick(parts.join, true);
-    Tick(parts.time, true);
-    const QString folder = ScratchFolder(QStringLiteral("join_real"));
+    Tick(parts.time, !keep);
+    Tick(parts.keepVideo, keep);
+    const QString folder = ScratchFolder(keep ? QStringLiteral("join_real_kept") : QStringLiteral("join_real"));
     const QStringList sources{folder + QStringLiteral("/gate_b.mkv"), folder + QStringLiteral("/gate_a.mkv")};
     // The second chosen was recorded first, and the other right after it: joined by
     // time, with nothing to hold or close between them.
@@ -299,7 +311,8 @@ void JoinTest::realJoinOfTwoRecordings()
     QVERIFY2(info.duration > 3.5 && info.duration < 4.5, qPrintable(QString::number(info.duration)));
     QCOMPARE(parts.StatusText(), ConversionTexts::JoinedStatus(2, QStringLiteral("gate_a_converted_joined.mp4")));
     QCOMPARE(parts.bar->StatusWidget()->toolTip(), output);
-    QCOMPARE(parts.choiceNotes->FullText(), Text(TextId::WL_CLIENT_VIDEO_TRANSCODER_CHOICE_TIME_SHOWN));
+    QCOMPARE(parts.choiceNotes->FullText(), Text(note));
     QCOMPARE(answerer.Messages(), QStringList{});
-    SaveScreenshot(window.get(), QStringLiteral("app_join_real"));
+    if (!keep)
+        SaveScreenshot(window.get(), QStringLiteral("app_join_real"));
 }

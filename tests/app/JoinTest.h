@@ -25,5 +25,6 @@ private slots:
     void timeChoiceReachesEveryConversion();
     void joinMakesOneFileNamedAfterTheFirst_data();
     void joinMakesOneFileNamedAfterTheFirst();
+    void realJoinOfTwoRecordings_data();
     void realJoinOfTwoRecordings();
 };

@@ -712,6 +712,26 @@ TEST(BatchCommand, AFoldersRecordingsJoinIntoOneFile)
     EXPECT_NEAR(fixtures::probe_media(out).duration, 4.0, 0.3);
 }
 
+// The same segments joined keeping their pictures, in the confined job: the
+// pictures are copied, and the line and the report say so.
+TEST(BatchCommand, AJoinKeepsPicturesCodedAlike)
+{
+    const std::string root = scratch_dir("batch/join_kept");
+    const std::string in = root + "/nvr1";
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01_1.ts");
+    copy_fixture(FixtureKind::H264AacTs, in + "/cam01_2.ts");
+    fs::create_directories(root + "/out");
+    const BatchRun run =
+        run_batch({"--join", "--keep-video", "--output", root + "/out", "--report", root + "/report.json", in}, root);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("cam01_1_converted_joined.mp4 (0:04 of media in"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("; picture kept)"), std::string::npos) << run.out;
+    const json report = read_report(root + "/report.json");
+    ASSERT_EQ(report.size(), 1u);
+    EXPECT_EQ(report[0].at("picture"), "kept");
+    EXPECT_NEAR(fixtures::probe_media(root + "/out/cam01_1_converted_joined.mp4").duration, 4.1, 0.2);
+}
+
 TEST(BatchCommand, KeptPicturesAndEvidenceRecordsAreToldAndTheRecordsCheckAgain)
 {
     const std::string root = scratch_dir("batch/evidence");

@@ -6,11 +6,18 @@
 #include "fixture_gen.h"
 #include "fixture_io.h"
 #include "join.h"
+#include "join_graph.h"
 #include "media_probe.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 using namespace fixtures;
 
@@ -241,4 +248,183 @@ TEST(Join, NothingReadableIsAFailureNamingTheSegments)
     EXPECT_EQ(result.outcome.end, RunEnd::Failed);
     EXPECT_EQ(result.outcome.failure, RunFailure::SourceUnreadable);
     EXPECT_NE(result.outcome.error_text.find("only.ts is left out"), std::string::npos) << result.outcome.error_text;
+}
+
+namespace {
+
+// The presentation times of the first video stream's packets, in seconds, in order.
+std::vector<double> picture_times(const std::string &path)
+{
+    AVFormatContext *ic = nullptr;
+    std::vector<double> times;
+    if (avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0)
+        return times;
+    const int index = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    AVPacket *pkt = av_packet_alloc();
+    while (index >= 0 && av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == index && pkt->pts != AV_NOPTS_VALUE)
+            times.push_back(double(pkt->pts) * av_q2d(ic->streams[index]->time_base));
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ic);
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+JoinSegment keepable(const std::string &name)
+{
+    JoinSegment s;
+    s.source = "/export/" + name;
+    s.width = 320;
+    s.height = 240;
+    s.format = "mpegts";
+    s.picture_params = "0 h264 100/13 320x240";
+    return s;
+}
+
+} // namespace
+
+// Segments coded alike, a quote and a space in one name, 2 s of silence
+// after the first: their pictures are copied (each decoded picture the same
+// as its segment's, bit for bit), the second starts after the gap kept, and
+// the sound fills the whole length.
+TEST(Join, KeptPicturesAreCopiedWithTheGapKept)
+{
+    const std::string first = segment("keep_1.mkv", 320, 240, 0);
+    const std::string second = segment("cam's 2.mkv", 320, 240, 4);
+    const std::string third = segment("keep_3.mkv", 320, 240, 6);
+    const std::string output = work_dir() + "/kept.mp4";
+    ConversionChoices choices;
+    choices.keep_video = true;
+    RunObserver observer;
+    observer.recordings_only = true; // as the batch command and the window run
+    ConversionResult result;
+    JoinPlan join;
+    ASSERT_EQ(run_join({third, first, second}, output, choices, observer, &result, &join), 0);
+    EXPECT_TRUE(result.plan.video_kept) << result.plan.keep_refusal;
+    EXPECT_FALSE(result.outcome.partial) << (result.outcome.problems.empty() ? "" : result.outcome.problems[0].text);
+    EXPECT_EQ(result.plan.joined, (std::vector<std::string>{first, second, third}));
+
+    Frames expected;
+    for (const std::string &s : {first, second, third}) {
+        const Frames f = frames_of(s);
+        expected.luma.insert(expected.luma.end(), f.luma.begin(), f.luma.end());
+    }
+    const Frames kept = frames_of(output);
+    ASSERT_EQ(kept.luma.size(), expected.luma.size());
+    for (size_t i = 0; i < kept.luma.size(); i++)
+        ASSERT_EQ(kept.luma[i], expected.luma[i]) << "picture " << i;
+
+    const std::vector<double> times = picture_times(output);
+    ASSERT_EQ(times.size(), 150u);
+    // Copied pictures keep their place in their segment (here 64 ms after its
+    // start). The second runs a little past the third's start (its sound is
+    // longer than 2 s): nothing is held between them.
+    EXPECT_NEAR(times[49] - times[0], 1.96, 0.001);
+    EXPECT_NEAR(times[50] - times[0], 4.0, 0.001) << "the second segment starts after the gap";
+    EXPECT_NEAR(times[100] - times[50], double(join.segments[1].duration_us) / kSecond, 0.001);
+    const MediaInfo info = probe_media(output);
+    ASSERT_EQ(info.streams.size(), 2u);
+    EXPECT_EQ(info.streams[1].type, AVMEDIA_TYPE_AUDIO);
+    EXPECT_NEAR(info.duration, double(join.expected_us) / kSecond, 0.1);
+    EXPECT_NEAR(info.duration, 8.2, 0.1);
+}
+
+// Each reason the pictures are converted after all, next to the same segments
+// with that one thing as the first's.
+TEST(Join, PicturesAreKeptOnlyWhenEverySegmentCanBeKeptAndIsCodedAlike)
+{
+    struct Row {
+        const char *what;
+        std::function<void(JoinSegment *)> change; // made to the second of two segments
+        const char *refusal;                       // "" kept
+    };
+    const Row rows[] = {
+        {"alike", [](JoinSegment *) {}, ""},
+        {"another transport stream", [](JoinSegment *s) { s->format = "mpegts"; }, ""},
+        {"an MP4 file", [](JoinSegment *s) { s->format = "mov,mp4,m4a,3gp,3g2,mj2"; }, ""},
+        {"a playlist", [](JoinSegment *s) { s->format = "hls"; },
+         "b.ts is a file of a kind (hls) that is joined only by converting"},
+        {"a raw stream", [](JoinSegment *s) { s->format = "h264"; },
+         "b.ts is a file of a kind (h264) that is joined only by converting"},
+        {"one not to keep", [](JoinSegment *s) { s->keep_refusal = "the picture is HEVC"; },
+         "in b.ts, the picture is HEVC"},
+        {"sound only", [](JoinSegment *s) { s->width = s->height = 0; }, "b.ts has no picture"},
+        {"one row more", [](JoinSegment *s) { s->height = 241; },
+         "the picture of b.ts (320x241) differs in size from a.ts's (320x240)"},
+        {"other parameter sets", [](JoinSegment *s) { s->picture_params += "01"; },
+         "the picture of b.ts is coded unlike a.ts's"},
+        {"a line break in the name", [](JoinSegment *s) { s->source = "/export/b\n.ts"; },
+         "the name of b\n.ts has a line break"},
+    };
+    for (const Row &row : rows) {
+        JoinSegment a = keepable("a.ts"), b = keepable("b.ts");
+        row.change(&b);
+        EXPECT_EQ(kept_join_refusal({&a, &b}), row.refusal) << row.what;
+    }
+}
+
+TEST(Join, KeepingIsRefusedWhenTheTimeIsDrawnOrASizeDiffers)
+{
+    const std::string a = segment("other_1.mkv", 352, 288, 0);
+    const std::string b = segment("other_2.mkv", 320, 240, 2);
+    ConversionChoices choices;
+    choices.keep_video = true;
+    JoinPlan join;
+    ConversionPlan plan;
+    ASSERT_EQ(plan_join({a, b}, work_dir() + "/other.mp4", choices, &join, &plan), 0);
+    EXPECT_FALSE(plan.video_kept);
+    EXPECT_EQ(plan.keep_refusal, "the picture of other_2.mkv (320x240) differs in size from other_1.mkv's (352x288)");
+    EXPECT_TRUE(join.segment_list.empty());
+
+    const std::string c = segment("same_1.mkv", 320, 240, 0);
+    ASSERT_EQ(plan_join({c, b}, work_dir() + "/same.mp4", choices, &join, &plan), 0);
+    EXPECT_TRUE(plan.video_kept) << plan.keep_refusal;
+    choices.time_in_picture = ConversionChoices::TimeInPicture::Utc;
+    ASSERT_EQ(plan_join({c, b}, work_dir() + "/same.mp4", choices, &join, &plan), 0);
+    EXPECT_FALSE(plan.video_kept);
+    EXPECT_EQ(plan.keep_refusal, "the recording's time is drawn into the picture");
+}
+
+// The list pins each segment to the container its look found: a segment that
+// has become something else since is not read, and a run of recordings only
+// lets through its own list alone, not another "data:" input.
+TEST(Join, TheSegmentListIsReadOnlyAsTheJoinMadeIt)
+{
+    const std::string a = segment("pin_1.mkv", 320, 240, 0);
+    JoinSegment s = keepable("pin_1.mkv");
+    s.source = a;
+    s.video_stream = 0;
+    s.duration_us = 2 * kSecond;
+    JoinTarget target;
+    target.picture = true;
+    struct Row {
+        const char *what;
+        const char *format;
+        bool own_list;
+        int status;
+    };
+    const Row rows[] = {
+        {"as found", "matroska,webm", true, 0},
+        {"found as another container", "mpegts", true, -1},
+        {"a list not the run's own", "matroska,webm", false, -1},
+    };
+    for (const Row &row : rows) {
+        s.format = row.format;
+        const std::string url = segment_list_url({&s});
+        std::vector<std::string> words = {"ffmpeg", "-y"};
+        for (const std::string &w : kept_join_words({&s}, target, url))
+            words.push_back(w);
+        words.push_back(work_dir() + "/pinned.mp4");
+        RunObserver observer;
+        observer.recordings_only = true;
+        observer.own_segment_list = row.own_list ? url : url + "=";
+        std::vector<char *> argv;
+        for (std::string &w : words)
+            argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        RunOutcome outcome;
+        EXPECT_EQ(ffmpeg_exec_observed(int(words.size()), argv.data(), &observer, &outcome), row.status) << row.what;
+    }
 }
