@@ -9,10 +9,13 @@
 //                 times and the ratio.
 //  a folder       `clips` (default 8) 30-second recordings of the same kind in one
 //                 folder, each kept in turn: files a minute.
+//  a join         the same recordings joined into one file through run_join,
+//                 their pictures kept, then converted: both times and the ratio.
 //
 // Prints figures only; nothing is asserted.
 #include "fixture_gen.h"
 #include "conversion.h"
+#include "join.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -97,7 +100,32 @@ void one_recording(double seconds, const std::string &work)
     printf("  keeping took 1/%.0f of converting's time\n", converted / kept);
 }
 
-void folder_of_clips(int clips, const std::string &work)
+// One join of `sources` into `output`; false when it failed or did not keep
+// the pictures when asked to.
+bool join(const std::vector<std::string> &sources, const std::string &output, bool keep_pictures)
+{
+    ConversionChoices choices;
+    choices.keep_video = keep_pictures;
+    ConversionResult result;
+    JoinPlan plan;
+    const int status = run_join(sources, output, choices, RunObserver(), &result, &plan);
+    if (keep_pictures && !result.plan.video_kept)
+        fprintf(stderr, "the join is not kept: %s\n", result.plan.keep_refusal.c_str());
+    return status == 0 && result.plan.video_kept == keep_pictures;
+}
+
+void joined_clips(const std::vector<std::string> &sources, const std::string &work)
+{
+    const double kept = timed([&] { return join(sources, work + "/joined_kept.mp4", true); }, "a kept join");
+    printf("join: %zu 30-second 1080p recordings\n", sources.size());
+    printf("  kept       %8.2f s  (%.0fx real time)\n", kept, 30.0 * double(sources.size()) / kept);
+    const double converted =
+        timed([&] { return join(sources, work + "/joined_converted.mp4", false); }, "a converted join");
+    printf("  converted  %8.2f s  (%.2fx real time)\n", converted, 30.0 * double(sources.size()) / converted);
+    printf("  keeping took 1/%.0f of converting's time\n", converted / kept);
+}
+
+std::vector<std::string> folder_of_clips(int clips, const std::string &work)
 {
     // Copies of one generated clip: what keeping costs does not depend on the picture.
     const std::string clip = fixtures::clip_path(fixtures::benchmark_1080p_recipe(30));
@@ -115,6 +143,7 @@ void folder_of_clips(int clips, const std::string &work)
     const double took = now_s() - t0;
     printf("folder: %d 30-second 1080p recordings kept in %.2f s: %.0f files/min\n", clips, took,
            clips * 60 / took);
+    return sources;
 }
 
 } // namespace
@@ -131,7 +160,7 @@ int main(int argc, char **argv)
     const std::string work = fresh_dir("bench_keep");
     try {
         one_recording(seconds, work);
-        folder_of_clips(clips, work);
+        joined_clips(folder_of_clips(clips, work), work);
     } catch (const std::exception &e) {
         fprintf(stderr, "bench_keep: %s\n", e.what());
         std::filesystem::remove_all(work);
