@@ -71,16 +71,6 @@ std::string percent_text(int64_t part, int64_t whole)
     return std::to_string(whole > 0 ? int(part * 100 / whole) : 0) + " %";
 }
 
-RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string &text)
-{
-    RunProblem p;
-    p.kind = kind;
-    p.a = a;
-    p.b = b;
-    p.text = text;
-    return p;
-}
-
 
 std::string count_text(int64_t n, const char *one, const char *many)
 {
@@ -142,7 +132,7 @@ void account_decode_error(const InStream *ist)
 
 void account_timeline_gap(int64_t jump_us, int64_t at_us)
 {
-    noted.push_back(problem(RunProblemKind::TimelineGap, jump_us, at_us,
+    noted.push_back(run_problem(RunProblemKind::TimelineGap, jump_us, at_us,
                             "the recording's time jumps by " + media_clock_text(jump_us) + " at " +
                                 media_clock_text(at_us) + "; the gap is not kept"));
 }
@@ -150,7 +140,7 @@ void account_timeline_gap(int64_t jump_us, int64_t at_us)
 void account_stream_left_out(const InStream *ist, const char *why)
 {
     const char *type = av_get_media_type_string(ist->st->codecpar->codec_type);
-    RunProblem p = problem(RunProblemKind::StreamLeftOut, ist->st->index, 0,
+    RunProblem p = run_problem(RunProblemKind::StreamLeftOut, ist->st->index, 0,
                            std::string("the recording's ") + (type ? type : "stream") + " (stream #" +
                                std::to_string(ist->file_index) + ":" + std::to_string(ist->st->index) +
                                ") is left out: " + why);
@@ -165,7 +155,7 @@ void account_judge(int64_t converted_us, int64_t expected_us, bool cut)
     judged_converted_us = converted_us;
     judged_expected_us = expected_us;
     if (!cut && account_clearly_short(converted_us, expected_us))
-        judged.push_back(problem(RunProblemKind::ShortOfDeclaredLength, converted_us, expected_us,
+        judged.push_back(run_problem(RunProblemKind::ShortOfDeclaredLength, converted_us, expected_us,
                                  "only " + media_clock_text(converted_us) + " of the recording's " +
                                      media_clock_text(expected_us) + " could be read"));
     for (const InputAccount &a : inputs) {
@@ -177,14 +167,14 @@ void account_judge(int64_t converted_us, int64_t expected_us, bool cut)
             av_strerror(a.error, reason, sizeof(reason));
             text += std::string(" (") + reason + ")";
         }
-        judged.push_back(problem(RunProblemKind::ReadingStoppedEarly, a.reached, a.size, text));
+        judged.push_back(run_problem(RunProblemKind::ReadingStoppedEarly, a.reached, a.size, text));
     }
     if (damaged_packets)
-        judged.push_back(problem(RunProblemKind::DamagedPackets, damaged_packets, 0,
+        judged.push_back(run_problem(RunProblemKind::DamagedPackets, damaged_packets, 0,
                                  count_text(damaged_packets, "damaged packet", "damaged packets") +
                                      " in the recording"));
     if (decode_errors)
-        judged.push_back(problem(RunProblemKind::DecodeErrors, decode_errors, 0,
+        judged.push_back(run_problem(RunProblemKind::DecodeErrors, decode_errors, 0,
                                  count_text(decode_errors, "picture or block of sound", "pictures or blocks of sound") +
                                      " could not be decoded"));
     judged.insert(judged.end(), noted.begin(), noted.end());
@@ -247,4 +237,15 @@ std::string media_clock_text(int64_t microseconds)
     else
         snprintf(text, sizeof(text), "%d:%02d", int(total / 60), int(total % 60));
     return text;
+}
+
+RunProblem run_problem(RunProblemKind kind, int64_t a, int64_t b, const std::string &text, const std::string &detail)
+{
+    RunProblem p;
+    p.kind = kind;
+    p.a = a;
+    p.b = b;
+    p.detail = detail;
+    p.text = text;
+    return p;
 }

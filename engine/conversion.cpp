@@ -69,14 +69,10 @@ void look_at(AVFormatContext *ic, bool keep_asked, LookedAt *found)
 void set_recording_time(ConversionPlan *plan, const std::string &source, const MediaProbe &probe,
                         int64_t creation_us)
 {
-    if (creation_us < 0 && probe.format == "dhav") {
-        creation_us = dav_recorder_time(source);
-        if (creation_us >= 0)
-            plan->time_source = RecordingTimeSource::RecorderClock;
-    } else if (creation_us >= 0) {
-        plan->time_source = RecordingTimeSource::Container;
-    }
+    bool from_recorder = false;
+    creation_us = recording_start_time(source, probe.format, creation_us, &from_recorder);
     if (creation_us >= 0) {
+        plan->time_source = from_recorder ? RecordingTimeSource::RecorderClock : RecordingTimeSource::Container;
         plan->recording_time = iso_utc_text(creation_us);
         plan->recording_time_us = creation_us;
     }

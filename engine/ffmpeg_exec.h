@@ -194,6 +194,9 @@ const char *run_failure_key(RunFailure failure);
 
 // Short English name of a problem kind ("short of its length", ...), for reports.
 const char *run_problem_name(RunProblemKind kind);
+// A problem with its figures, its one line of English and what it concerns.
+RunProblem run_problem(RunProblemKind kind, int64_t a, int64_t b, const std::string &text,
+                       const std::string &detail = "");
 
 // A length of media as people read it: "m:ss" below an hour, "h:mm:ss" from there
 // on; negative lengths as "0:00". The clock of every text of the converter's.

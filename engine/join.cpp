@@ -4,7 +4,6 @@
 // jobs and the window.
 #include "join.h"
 
-#include "burn_time.h"
 #include "evidence.h"
 #include "interlace.h"
 #include "join_graph.h"
@@ -14,26 +13,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <memory>
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/time.h>
 }
 
 namespace {
-
-// What the look at one segment found; shared with the probing thread.
-struct SegmentLook {
-    int64_t creation_us = -1;
-    int video_stream = -1, audio_stream = -1;
-    int width = 0, height = 0;
-    AVRational rate = {0, 1};
-    int sample_rate = 0, channels = 0;
-    Interlacing interlacing = Interlacing::Progressive;
-    std::string format, keep_refusal, picture_params;
-};
 
 // What a picture's coding must share with the other segments' to be copied
 // into the same stream: the stream's place, codec, profile, level, size,
@@ -52,22 +38,27 @@ std::string picture_params_of(const AVStream *st)
     return params;
 }
 
-void look_at_segment(AVFormatContext *ic, bool keep_asked, SegmentLook *found)
+// Fills in what the segment's container says; on the probing thread.
+void look_at_segment(AVFormatContext *ic, bool keep_asked, JoinSegment *found)
 {
     found->format = ic->iformat->name;
-    found->creation_us = container_creation_time(ic);
+    found->start_us = container_creation_time(ic);
     found->video_stream = chosen_video_stream(ic);
     if (found->video_stream >= 0) {
         const AVStream *st = ic->streams[found->video_stream];
+        const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
         found->width = st->codecpar->width;
         found->height = st->codecpar->height;
-        found->rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+        found->rate_num = rate.num;
+        found->rate_den = rate.den;
         InterlaceFinding interlace;
         if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
             find_interlacing(ic, found->video_stream, &interlace) >= 0)
             found->interlacing = interlace.interlacing;
-        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC)
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) {
             found->video_stream = -1;
+            found->width = found->height = 0;
+        }
     }
     if (keep_asked && found->video_stream >= 0) {
         found->keep_refusal = decide_keep_video(ic).refusal;
@@ -83,54 +74,25 @@ void look_at_segment(AVFormatContext *ic, bool keep_asked, SegmentLook *found)
     }
 }
 
-std::string file_name(const std::string &path)
-{
-    return std::filesystem::path(path).filename().string();
-}
-
-RunProblem problem(RunProblemKind kind, int64_t a, int64_t b, const std::string &detail, const std::string &text)
-{
-    RunProblem p;
-    p.kind = kind;
-    p.a = a;
-    p.b = b;
-    p.detail = detail;
-    p.text = text;
-    return p;
-}
-
 // Looks at one segment.
 JoinSegment look_at(const std::string &source, bool keep_asked)
 {
-    JoinSegment segment;
-    segment.source = source;
-    auto found = std::make_shared<SegmentLook>();
+    auto found = std::make_shared<JoinSegment>();
     MediaProbe probe;
-    const int ret = probe_media_file(source, &probe, nullptr, [found, keep_asked](AVFormatContext *ic) { look_at_segment(ic, keep_asked, found.get()); });
+    const int ret = probe_media_file(source, &probe, nullptr,
+                                     [found, keep_asked](AVFormatContext *ic) { look_at_segment(ic, keep_asked, found.get()); });
+    JoinSegment segment = ret < 0 ? JoinSegment() : *found;
+    segment.source = source;
     if (ret < 0) {
         segment.left_out = "it could not be read (" + av_error_words(ret) + ")";
         return segment;
     }
-    if (found->video_stream < 0 && found->audio_stream < 0) {
+    if (segment.video_stream < 0 && segment.audio_stream < 0) {
         segment.left_out = "it holds no picture or sound";
         return segment;
     }
     segment.duration_us = probe.duration_us;
-    segment.start_us = found->creation_us;
-    if (segment.start_us < 0 && probe.format == "dhav")
-        segment.start_us = dav_recorder_time(source);
-    segment.width = found->video_stream >= 0 ? found->width : 0;
-    segment.height = found->video_stream >= 0 ? found->height : 0;
-    segment.sample_rate = found->sample_rate;
-    segment.channels = found->channels;
-    segment.interlacing = found->interlacing;
-    segment.video_stream = found->video_stream;
-    segment.audio_stream = found->audio_stream;
-    segment.rate_num = found->rate.num;
-    segment.rate_den = found->rate.den;
-    segment.format = found->format;
-    segment.keep_refusal = found->keep_refusal;
-    segment.picture_params = found->picture_params;
+    segment.start_us = recording_start_time(source, probe.format, segment.start_us);
     return segment;
 }
 
@@ -190,9 +152,7 @@ std::vector<std::string> join_order(const std::vector<std::string> &sources)
         MediaProbe probe;
         if (probe_media_file(source, &probe, nullptr,
                              [start](AVFormatContext *ic) { *start = container_creation_time(ic); }) >= 0) {
-            segment.start_us = *start;
-            if (segment.start_us < 0 && probe.format == "dhav")
-                segment.start_us = dav_recorder_time(source);
+            segment.start_us = recording_start_time(source, probe.format, *start);
         } else {
             segment.left_out = "it could not be read"; // placed by name, as the join will
         }
@@ -212,8 +172,8 @@ void order_segments(JoinPlan *plan)
                     std::all_of(s.begin(), s.end(),
                                 [](const JoinSegment &x) { return !x.left_out.empty() || x.start_us >= 0; });
     const auto by_name = [](const JoinSegment &x, const JoinSegment &y) {
-        return natural_less(file_name(x.source), file_name(y.source)) ||
-               (!natural_less(file_name(y.source), file_name(x.source)) && x.source < y.source);
+        return natural_less(segment_name(x.source), segment_name(y.source)) ||
+               (!natural_less(segment_name(y.source), segment_name(x.source)) && x.source < y.source);
     };
     if (!plan->by_time) {
         std::stable_sort(s.begin(), s.end(), by_name);
@@ -242,19 +202,21 @@ void place_gaps(JoinPlan *plan)
     const JoinSegment *previous = nullptr;
     for (JoinSegment &s : plan->segments) {
         s.held_before_us = s.closed_before_us = 0;
+        const std::string name = segment_name(s.source);
         if (!s.left_out.empty()) {
-            plan->problems.push_back(problem(RunProblemKind::SegmentLeftOut, 0, 0, file_name(s.source),
-                                             file_name(s.source) + " is left out: " + s.left_out));
+            plan->problems.push_back(
+                run_problem(RunProblemKind::SegmentLeftOut, 0, 0, name + " is left out: " + s.left_out, name));
             continue;
         }
         if (previous && previous->start_us >= 0 && previous->duration_us >= 0 && s.start_us >= 0) {
             const int64_t gap = s.start_us - (previous->start_us + previous->duration_us);
             if (gap > JOIN_KEPT_GAP_US) {
                 s.closed_before_us = gap;
-                plan->problems.push_back(problem(RunProblemKind::TimelineGap, gap, position, file_name(s.source),
-                                                 "the recording's time jumps by " + media_clock_text(gap) + " at " +
-                                                     media_clock_text(position) + " (before " +
-                                                     file_name(s.source) + "); the gap is not kept"));
+                plan->problems.push_back(run_problem(RunProblemKind::TimelineGap, gap, position,
+                                                     "the recording's time jumps by " + media_clock_text(gap) +
+                                                         " at " + media_clock_text(position) + " (before " + name +
+                                                         "); the gap is not kept",
+                                                     name));
             } else if (gap > 0) {
                 s.held_before_us = gap;
                 position += gap;

@@ -30,11 +30,6 @@ const char *const kSelfContainedFormats[] = {
     "mpegts", "mov,mp4,m4a,3gp,3g2,mj2", "matroska,webm", "avi", "flv", "dhav", "asf", "mpeg", "nut",
 };
 
-std::string file_name(const std::string &path)
-{
-    return std::filesystem::path(path).filename().string();
-}
-
 std::string us(int64_t microseconds)
 {
     return std::to_string(microseconds) + "us";
@@ -112,13 +107,18 @@ std::string list_token(const std::string &text)
 
 } // namespace
 
+std::string segment_name(const std::string &path)
+{
+    return std::filesystem::path(path).filename().string();
+}
+
 std::string kept_join_refusal(const std::vector<const JoinSegment *> &joined)
 {
     if (joined.empty())
         return "no segment can be read";
     const JoinSegment &first = *joined.front();
     for (const JoinSegment *s : joined) {
-        const std::string name = file_name(s->source);
+        const std::string name = segment_name(s->source);
         if (s->width <= 0)
             return name + " has no picture";
         if (!s->keep_refusal.empty())
@@ -129,10 +129,10 @@ std::string kept_join_refusal(const std::vector<const JoinSegment *> &joined)
             return "the name of " + name + " has a line break";
         if (s->width != first.width || s->height != first.height)
             return "the picture of " + name + " (" + std::to_string(s->width) + "x" + std::to_string(s->height) +
-                   ") differs in size from " + file_name(first.source) + "'s (" + std::to_string(first.width) +
+                   ") differs in size from " + segment_name(first.source) + "'s (" + std::to_string(first.width) +
                    "x" + std::to_string(first.height) + ")";
         if (s->picture_params != first.picture_params)
-            return "the picture of " + name + " is coded unlike " + file_name(first.source) + "'s";
+            return "the picture of " + name + " is coded unlike " + segment_name(first.source) + "'s";
     }
     return "";
 }

@@ -20,6 +20,9 @@ struct JoinTarget {
     ConversionChoices::TimeInPicture time = ConversionChoices::TimeInPicture::Off;
 };
 
+// The name a segment is told by in problems and reasons: its file's name.
+std::string segment_name(const std::string &path);
+
 // Why the pictures of the `joined` segments (in order) cannot be copied
 // unchanged into one file; "" when they can: each one's picture could be kept
 // on its own (JoinSegment::keep_refusal), each is in a container that opens no

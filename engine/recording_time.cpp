@@ -65,6 +65,17 @@ int64_t dav_date_time(uint32_t field)
     return int64_t(seconds) * 1000000;
 }
 
+int64_t recording_start_time(const std::string &path, const std::string &format, int64_t creation_us,
+                             bool *from_recorder)
+{
+    const bool from_clock = creation_us < 0 && format == "dhav";
+    if (from_clock)
+        creation_us = dav_recorder_time(path);
+    if (from_recorder)
+        *from_recorder = from_clock && creation_us >= 0;
+    return creation_us;
+}
+
 int64_t dav_recorder_time(const std::string &path)
 {
     std::unique_ptr<FILE, int (*)(FILE *)> file(fopen(path.c_str(), "rb"), fclose);

@@ -22,5 +22,12 @@ int64_t dav_recorder_time(const std::string &path);
 // month<<22 | (year-2000)<<26`; -1 when a field is out of range.
 int64_t dav_date_time(uint32_t field);
 
+// When the recording at `path` (read as `format`) began: `creation_us` (its
+// container's creation time, container_creation_time) when known, else for a
+// DAV export the time its recorder stamped; -1 when neither is known.
+// `*from_recorder` says which one it is (may be nullptr).
+int64_t recording_start_time(const std::string &path, const std::string &format, int64_t creation_us,
+                             bool *from_recorder = nullptr);
+
 // "2024-03-15T08:00:00.000000Z" for a time in microseconds since 1970.
 std::string iso_utc_text(int64_t us);
